@@ -1,0 +1,61 @@
+// What a paint of the message list draws, as portable text: the header line
+// and, per record, its line number, value text and name-and-flags text, each
+// with its position. The Windows side only hands these to GDI+.
+#pragma once
+
+#include <cstdint>
+
+#include "shared/input/tm_external_message.h"
+#include "shared/input/tm_message_list.h"
+
+// A formatted text of at most 254 UTF-16 units and a terminating zero.
+struct display_text {
+    static constexpr std::uint32_t capacity = 256;
+    static constexpr std::uint32_t max_length = 254;
+    char16_t units[capacity] = {};
+    std::uint32_t length = 0;
+};
+
+// Layout of the picture, in pixels of the 640 x 1080 back buffer.
+namespace display_layout {
+constexpr int width = 640;
+constexpr int height = 1080;
+constexpr float header_x = 10.0f;
+constexpr float first_y = 4.0f;
+constexpr float line_height = 16.0f;
+constexpr float number_x = 0.0f;
+constexpr float value_x = 40.0f;
+constexpr float name_x = 300.0f;
+constexpr int max_lines = 67;  // line 67 lies at y 1076
+}  // namespace display_layout
+
+// "messages = %llu  dt=%f  counter=%llu"
+display_text format_header(std::uint64_t message_count, double time_step, std::uint64_t counter) noexcept;
+// "%3u:"
+display_text format_line_number(std::uint32_t line) noexcept;
+// By data type: "void", "v=%lld", "v=%.3f", "v=(%.3f %.3f)", ..., "s='%hs'";
+// empty for data types 8 and above.
+display_text format_value(const tm_external_message& message) noexcept;
+// "'%hs'  flags=%llu", the name from the catalogue.
+display_text format_name_and_flags(const tm_external_message& message) noexcept;
+
+// Calls draw(x, y, text) for every text of one paint, in drawing order: the
+// header, then per shown record its number, value and name-and-flags, up to
+// line 67.
+template <class Draw>
+void compose_message_list(const tm_message_list& shown, double time_step, std::uint64_t counter, Draw&& draw)
+{
+    using namespace display_layout;
+    float y = first_y;
+    draw(header_x, y, format_header(shown.size(), time_step, counter));
+    y += line_height;
+    std::uint32_t line = 0;
+    for (const tm_external_message& message : shown) {
+        ++line;
+        draw(number_x, y, format_line_number(line));
+        draw(value_x, y, format_value(message));
+        draw(name_x, y, format_name_and_flags(message));
+        y += line_height;
+        if (y > static_cast<float>(height)) break;
+    }
+}
