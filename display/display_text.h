@@ -8,7 +8,13 @@
 #include "shared/input/tm_external_message.h"
 #include "shared/input/tm_message_list.h"
 
-// A formatted text of at most 254 UTF-16 units and a terminating zero.
+// A formatted text of at most 254 UTF-16 units and a terminating zero; units
+// past the text are zero. Longer output is cut at 254 units. Single-byte
+// characters (names, string values) widen to the character of the same code.
+// Numbers read the same on every C runtime: the digits of the exact value,
+// rounded to the shown decimals with an exact half going to the even digit,
+// a minus sign whenever the sign bit is set ("-0.000"), and "nan", "-nan",
+// "inf", "-inf" for values that are not finite.
 struct display_text {
     static constexpr std::uint32_t capacity = 256;
     static constexpr std::uint32_t max_length = 254;
