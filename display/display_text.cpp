@@ -5,6 +5,8 @@
 // into digits here, exactly and in place; nothing allocates.
 #include "display/display_text.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
@@ -186,12 +188,14 @@ private:
     int size_ = 0;
 };
 
-// printf's "%.Nf" for 0 <= N <= 6, digit for digit as a correct C library
+// printf's "%.Nf", digit for digit as a correct C library
 // prints it: the exact binary value rounded to N decimals, an exact half to
 // even, a minus sign whenever the sign bit is set ("-0.000"). Not-a-number
 // and infinity print as "nan", "-nan", "inf" and "-inf".
-void put_fixed(text_writer& out, double value, int decimals) noexcept
+template <int decimals>
+void put_fixed(text_writer& out, double value) noexcept
 {
+    static_assert(decimals >= 0 && decimals <= 6, "wide_unsigned holds a double times 10^6 at most");
     std::uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     const bool negative = (bits >> 63) != 0;
@@ -246,7 +250,7 @@ void put_fixed(text_writer& out, double value, int decimals) noexcept
 void put_scalar(text_writer& out, double value) noexcept
 {
     out.put_literal("v=");
-    put_fixed(out, value, 3);
+    put_fixed<3>(out, value);
 }
 
 // "v=(%.3f %.3f)" and its longer kin: the components between parentheses,
@@ -257,7 +261,7 @@ void put_vector(text_writer& out, std::initializer_list<double> components) noex
     bool first = true;
     for (const double component : components) {
         if (!first) out.put(u' ');
-        put_fixed(out, component, 3);
+        put_fixed<3>(out, component);
         first = false;
     }
     out.put(u')');
@@ -272,7 +276,7 @@ display_text format_header(std::uint64_t message_count, double time_step, std::u
     out.put_literal("messages = ");
     put_unsigned(out, message_count);
     out.put_literal("  dt=");
-    put_fixed(out, time_step, 6);
+    put_fixed<6>(out, time_step);
     out.put_literal("  counter=");
     put_unsigned(out, counter);
     return text;
