@@ -1,0 +1,335 @@
+#!/usr/bin/env bash
+# The project's one test command: bash scripts/test.sh [--quick] [--no-install] [--fuzz-seconds N]
+#
+# On a Debian 12 machine, as root, it
+#   1. installs the packages it needs with apt-get (only when one is missing),
+#   2. re-runs itself in a private network namespace (only lo, with 255.255.255.255 routed
+#      onto it), where everything else happens, so no test can broadcast beyond this machine,
+#   3. builds and tests the presets of CMakePresets.json, each in build/<preset>:
+#        native    GCC: the unit tests
+#        windows   MinGW-w64: the unit tests and the plug-in tests under Wine, on Xvfb,
+#                  with a Wine prefix of its own (build/wineprefix-test)
+#        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
+#        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
+#                  (new inputs go to a scratch directory, the committed corpus is only read)
+#   4. ends with "N passed, N failed" (every ctest case, plus the fuzz run as one test; a
+#      configure or build that fails counts as one failed test) and exits non-zero on any failure.
+#
+# Options:
+#   --quick            native and windows only (skips sanitize and fuzz)
+#   --no-install       never call apt-get; fail if a package is missing
+#   --fuzz-seconds N   how long the fuzzer runs (default 20)
+# Environment: SKARVEL_JOBS (build jobs, default 2), SKARVEL_TEST_JOBS (ctest jobs, default 1:
+# tests of one suite share the namespace and so UDP port 50001), WINEDEBUG (default -all).
+# Logs of every step are kept in build/logs/.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root" || exit 1
+# shellcheck source=scripts/lib/sandbox.sh
+. "$root/scripts/lib/sandbox.sh"
+
+usage() {
+    sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "$root/scripts/test.sh"
+}
+
+quick=0
+fuzz_seconds=20
+args=("$@")
+while (( $# > 0 )); do
+    case $1 in
+        --quick) quick=1 ;;
+        --no-install) export SK_NO_INSTALL=1 ;;
+        --fuzz-seconds)
+            [[ "${2:-}" =~ ^[0-9]+$ ]] || sk_die "--fuzz-seconds needs a number of seconds"
+            fuzz_seconds=$2
+            shift ;;
+        -h|--help) usage; exit 0 ;;
+        *) usage >&2; sk_die "unknown option: $1" ;;
+    esac
+    shift
+done
+
+jobs=${SKARVEL_JOBS:-2}
+test_jobs=${SKARVEL_TEST_JOBS:-1}
+
+packages=(
+    g++ cmake ninja-build libgtest-dev libbenchmark-dev         # native and sanitize builds
+    clang libclang-rt-14-dev llvm                               # fuzz build, symbolized reports
+    g++-mingw-w64-x86-64-posix                                  # windows build
+    wine wine64 xvfb xauth fonts-liberation                     # windows tests
+    iproute2 util-linux procps                                  # the private network namespace
+)
+
+now_ms() {
+    local t=${EPOCHREALTIME/./}
+    printf '%d' $(( t / 1000 ))
+}
+
+seconds() {  # seconds MILLISECONDS
+    printf '%d.%d' $(( $1 / 1000 )) $(( $1 % 1000 / 100 ))
+}
+
+# ---------------------------------------------------------------------------
+# Outside the namespace: packages (apt-get needs the network), then re-enter.
+
+if ! sk_in_private_netns; then
+    export SKARVEL_TEST_START_MS
+    SKARVEL_TEST_START_MS=$(now_ms)
+    printf '==> packages\n'
+    sk_ensure_packages "${packages[@]}"
+    export SKARVEL_TEST_PACKAGES_MS=$(( $(now_ms) - SKARVEL_TEST_START_MS ))
+    printf '<== packages: ok (%s s)\n' "$(seconds "$SKARVEL_TEST_PACKAGES_MS")"
+fi
+sk_enter_private_netns "$root/scripts/test.sh" "${args[@]}"
+
+# ---------------------------------------------------------------------------
+# Inside the namespace from here on.
+
+logs=$root/build/logs
+rm -rf "$logs"
+mkdir -p "$logs"
+
+total_passed=0
+total_failed=0
+total_skipped=0
+failures=()          # one entry per failed test or step
+stage_lines=()       # "name|seconds|result" for the closing table
+stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
+
+stage_start_ms=0
+stage_name=
+
+stage_begin() {
+    stage_name=$1
+    stage_start_ms=$(now_ms)
+    printf '\n==> %s\n' "$stage_name"
+}
+
+stage_end() {  # stage_end RESULT
+    local took
+    took=$(seconds $(( $(now_ms) - stage_start_ms )))
+    printf '<== %s: %s (%s s)\n' "$stage_name" "$1" "$took"
+    stage_lines+=("$stage_name|$took|$1")
+}
+
+fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
+    failures+=("$1")
+    total_failed=$(( total_failed + 1 ))
+}
+
+# configure_and_build PRESET: cmake configure and build; prints the log only when
+# something goes wrong, and the compiler's warnings otherwise.
+configure_and_build() {
+    local preset=$1 log warnings
+    stage_begin "$preset: configure"
+    log=$logs/$preset-configure.log
+    if ! cmake --preset "$preset" >"$log" 2>&1; then
+        cat "$log"
+        stage_end FAILED
+        fail_step "$preset: configure"
+        return 1
+    fi
+    stage_end ok
+
+    stage_begin "$preset: build"
+    log=$logs/$preset-build.log
+    if ! cmake --build --preset "$preset" -j "$jobs" -- -k 0 >"$log" 2>&1; then
+        # Compiler output in full, without ninja's progress lines.
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
+        stage_end FAILED
+        fail_step "$preset: build"
+        return 1
+    fi
+    warnings=$(grep -c 'warning:' "$log")
+    if (( warnings > 0 )); then
+        printf '%s warning(s):\n' "$warnings"
+        grep 'warning:' "$log" | sort -u | head -n 40
+    fi
+    stage_end ok
+}
+
+# run_ctest PRESET [CTEST ARGS...]: the preset's ctest suite; adds its counts to the totals.
+run_ctest() {
+    local preset=$1 log status summary total failed skipped passed
+    shift
+    stage_begin "$preset: tests"
+    log=$logs/$preset-tests.log
+    ctest --test-dir "build/$preset" --output-on-failure --no-tests=ignore -j "$test_jobs" "$@" 2>&1 \
+        | tee "$log"
+    status=${PIPESTATUS[0]}
+
+    summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [[ -n "$summary" ]]; then
+        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed .*/\1/' <<<"$summary")
+    elif grep -q 'No tests were found' "$log"; then
+        total=0 failed=0
+    else
+        total=0 failed=0
+        (( status != 0 )) || status=1
+    fi
+    # Skipped cases are listed as "did not run" with "(Skipped)" and count as not failed.
+    skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)')
+    passed=$(( total - failed - skipped ))
+    total_passed=$(( total_passed + passed ))
+    total_failed=$(( total_failed + failed ))
+    total_skipped=$(( total_skipped + skipped ))
+    local name
+    while IFS= read -r name; do
+        [[ -n "$name" ]] && failures+=("$preset: $name")
+    done < <(sed -n '/^The following tests FAILED:/,/^$/p' "$log" \
+                | sed -nE 's/^[[:space:]]*[0-9]+ - (.*)$/\1/p')
+    if (( status != 0 && failed == 0 )); then
+        # ctest itself failed (e.g. a test list could not be read): one failure.
+        fail_step "$preset: ctest exited with status $status"
+    fi
+    if (( total == 0 )); then
+        stage_end "ok, no tests"
+    elif (( failed > 0 || status != 0 )); then
+        stage_end "$passed passed, $failed failed"
+    else
+        stage_end "$passed passed"
+    fi
+}
+
+# ---------------------------------------------------------------------------
+# Stages
+
+run_native() {
+    configure_and_build native && run_ctest native
+}
+
+run_sanitize() {
+    configure_and_build sanitize || return 0
+    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1:detect_stack_use_after_return=1} \
+    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
+        run_ctest sanitize
+}
+
+wine_prefix=$root/build/wineprefix-test
+
+run_windows() {
+    local prep_pid prep_status=0
+    # The display and the Wine prefix are made while the build runs.
+    sk_xvfb_start 90
+    sk_on_exit sk_xvfb_stop
+    sk_on_exit "sk_wine_stop '$wine_prefix'"
+    ( sk_wine_prefix_prepare "$wine_prefix" ) >"$logs/wine-prefix.log" 2>&1 &
+    prep_pid=$!
+
+    configure_and_build windows
+    local built=$?
+
+    stage_begin "windows: Wine prefix"
+    wait "$prep_pid" || prep_status=$?
+    if (( prep_status != 0 )); then
+        cat "$logs/wine-prefix.log"
+        stage_end FAILED
+        fail_step "windows: Wine prefix"
+        return 0
+    fi
+    sk_wine_env "$wine_prefix"
+    # Refuse to run anything under Wine unless its server is in this namespace.
+    sk_wine_verify_netns "$wine_prefix"
+    stage_end ok
+    (( built == 0 )) || return 0
+
+    run_ctest windows
+    sk_wine_verify_netns "$wine_prefix" 2>/dev/null \
+        || { printf 'the wineserver left the namespace during the tests\n'; fail_step "windows: wineserver"; }
+}
+
+fuzz_binary=build/fuzz/fuzz/fuzz_message_stream
+fuzz_corpus=fuzz/corpus/message_stream
+
+fuzz_target_defined() {
+    grep -v '^[[:space:]]*#' fuzz/CMakeLists.txt 2>/dev/null | grep -q 'fuzz_message_stream'
+}
+
+corpus_digest() {
+    find "$fuzz_corpus" -type f -print0 | sort -z | xargs -0 -r sha1sum | sha1sum
+}
+
+run_fuzz() {
+    configure_and_build fuzz || return 0
+    stage_begin "fuzz: fuzz_message_stream ${fuzz_seconds} s"
+    if ! fuzz_target_defined; then
+        printf 'fuzz/CMakeLists.txt defines no fuzz_message_stream yet: nothing to run\n'
+        stage_end SKIPPED
+        return 0
+    fi
+    if [[ ! -x "$fuzz_binary" ]]; then
+        printf '%s was not built although fuzz/CMakeLists.txt names it\n' "$fuzz_binary"
+        stage_end FAILED
+        fail_step "fuzz: fuzz_message_stream not built"
+        return 0
+    fi
+    if [[ -z "$(find "$fuzz_corpus" -type f 2>/dev/null | head -n 1)" ]]; then
+        printf 'the seed corpus %s is missing or empty\n' "$fuzz_corpus"
+        stage_end FAILED
+        fail_step "fuzz: empty seed corpus"
+        return 0
+    fi
+    local scratch artifacts before after status=0 log=$logs/fuzz-run.log
+    scratch=$(mktemp -d "$root/build/fuzz/new-inputs.XXXXXX")
+    artifacts=$root/build/fuzz/artifacts
+    rm -rf "$artifacts"
+    mkdir -p "$artifacts"
+    before=$(corpus_digest)
+    # libFuzzer adds new inputs to its first corpus directory: the scratch one.
+    timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
+        -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" "$scratch" "$fuzz_corpus" >"$log" 2>&1 || status=$?
+    after=$(corpus_digest)
+    rm -rf "$scratch"
+    if (( status != 0 )); then
+        tail -n 80 "$log"
+        printf 'artifacts: %s\n' "$(ls "$artifacts" 2>/dev/null | tr '\n' ' ')"
+        stage_end FAILED
+        fail_step "fuzz: fuzz_message_stream (exit $status, log $log)"
+        return 0
+    fi
+    if [[ "$before" != "$after" ]]; then
+        printf 'the fuzz run changed the committed corpus %s\n' "$fuzz_corpus"
+        stage_end FAILED
+        fail_step "fuzz: corpus changed"
+        return 0
+    fi
+    grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE))|^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "$log"
+    total_passed=$(( total_passed + 1 ))
+    stage_end "ok"
+}
+
+printf 'skarvel tests in %s (private network namespace %s), build jobs %s, test jobs %s\n' \
+    "$root" "$(readlink /proc/self/ns/net)" "$jobs" "$test_jobs"
+
+run_native
+run_windows
+if (( quick == 0 )); then
+    run_sanitize
+    run_fuzz
+fi
+
+# ---------------------------------------------------------------------------
+# Closing summary
+
+printf '\n==> summary\n'
+for line in "${stage_lines[@]}"; do
+    IFS='|' read -r name took result <<<"$line"
+    printf '  %-34s %7s s  %s\n' "$name" "$took" "$result"
+done
+printf '  %-34s %7s s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_MS:-$(now_ms)} )))"
+if (( ${#failures[@]} > 0 )); then
+    printf 'failed:\n'
+    printf '  %s\n' "${failures[@]}"
+fi
+if (( quick == 1 )); then
+    printf '(--quick: sanitize and fuzz not run)\n'
+fi
+if (( total_skipped > 0 )); then
+    printf '%d passed, %d failed, %d skipped\n' "$total_passed" "$total_failed" "$total_skipped"
+else
+    printf '%d passed, %d failed\n' "$total_passed" "$total_failed"
+fi
+(( total_failed == 0 ))
