@@ -10,7 +10,7 @@ class handoff_state {
 public:
     // Host thread: makes the hand-off list a copy of `frame` and stores the
     // time step. May throw std::bad_alloc while copying; the state is then as
-    // it was before the call.
+    // it was before the call. Nothing is allocated while the lock is held.
     void hand_off(const tm_message_list& frame, double time_step);
 
     // Display thread: when a frame arrived since the last take, exchanges it

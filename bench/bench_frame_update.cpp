@@ -1,0 +1,170 @@
+// The per-frame driver against a plain copy of the same bytes, and the
+// display's take of a frame against a plain exchange of two lists.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "plugin/frame_update.h"
+
+namespace {
+
+// The broadcast reaches 255.255.255.255: measured only where the loopback
+// interface is the only one (a private network namespace).
+bool in_private_network_namespace()
+{
+    std::ifstream devices("/proc/net/dev");
+    std::string line;
+    int interfaces = 0;
+    bool loopback = false;
+    for (int number = 0; std::getline(devices, line); ++number) {
+        if (number < 2) continue;
+        ++interfaces;
+        loopback = loopback || line.find(" lo:") != std::string::npos || line.rfind("lo:", 0) == 0;
+    }
+    return interfaces == 1 && loopback;
+}
+
+void put_f64(std::uint8_t* out, double value)
+{
+    std::memcpy(out, &value, sizeof value);
+}
+
+// 40 messages of a usual frame: the three motion values among 37 others,
+// of mixed data types and sizes.
+std::vector<std::uint8_t> forty_message_stream()
+{
+    std::vector<std::uint8_t> stream;
+    auto append = [&](tm_external_message m, std::uint16_t value_bytes) {
+        m.Header.Size = static_cast<std::uint16_t>(64 + value_bytes);
+        const auto* header = reinterpret_cast<const std::uint8_t*>(&m.Header);
+        stream.insert(stream.end(), header, header + 64);
+        stream.insert(stream.end(), m.Data, m.Data + value_bytes);
+    };
+    tm_external_message time = simulation_time_message;
+    put_f64(time.Data, 1234.5);
+    append(time, 8);
+    tm_external_message v = aircraft_velocity_message;
+    put_f64(v.Data, 50.0);
+    append(v, 24);
+    tm_external_message w = aircraft_angular_velocity_message;
+    put_f64(w.Data + 16, 0.1);
+    append(w, 24);
+    for (int i = 0; i < 37; ++i) {
+        tm_external_message other(tm_msg_id("Aircraft.Other"), tm_msg_data_type::Double, tm_msg_flags(0));
+        other.Header.ID += static_cast<std::uint64_t>(i);
+        put_f64(other.Data, i);
+        append(other, static_cast<std::uint16_t>(i % 2 == 0 ? 8 : 24));
+    }
+    return stream;
+}
+
+void BM_update_frame_40(benchmark::State& state)
+{
+    if (!in_private_network_namespace()) {
+        state.SkipWithError("broadcasts: run inside a private network namespace");
+        return;
+    }
+    const std::vector<std::uint8_t> stream = forty_message_stream();
+    tm_message_list frame;
+    handoff_state handoff;
+    udp_broadcaster broadcaster;
+    std::int32_t out1 = 1, out2 = 1;
+    for (auto _ : state) {
+        update_frame({frame, handoff, broadcaster}, 0.016, stream.data(), 40, &out1, &out2);
+        benchmark::DoNotOptimize(frame.data());
+    }
+}
+BENCHMARK(BM_update_frame_40);
+
+// Baseline: the same bytes copied once, then 40 records copied into a list.
+void BM_baseline_copy_40(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> stream = forty_message_stream();
+    const tm_message_list records(40);
+    std::vector<std::uint8_t> copy(stream.size());
+    tm_message_list list;
+    for (auto _ : state) {
+        std::memcpy(copy.data(), stream.data(), stream.size());
+        list.assign(records.begin(), records.end());
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::DoNotOptimize(list.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_baseline_copy_40);
+
+// One hand-off of a 40-message frame and the display's take of it.
+void BM_handoff_and_take_40(benchmark::State& state)
+{
+    handoff_state handoff;
+    const tm_message_list frame(40);
+    tm_message_list shown;
+    double time_step = 0.0;
+    for (auto _ : state) {
+        handoff.hand_off(frame, 0.016);
+        handoff.take_latest(shown, time_step);
+        benchmark::DoNotOptimize(shown.data());
+    }
+}
+BENCHMARK(BM_handoff_and_take_40);
+
+// Baseline: a copy-assignment under a lock, then an exchange under it.
+void BM_baseline_copy_and_swap_40(benchmark::State& state)
+{
+    std::mutex lock;
+    const tm_message_list frame(40);
+    tm_message_list handed;
+    tm_message_list shown;
+    for (auto _ : state) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            handed = frame;
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            shown.swap(handed);
+        }
+        benchmark::DoNotOptimize(shown.data());
+    }
+}
+BENCHMARK(BM_baseline_copy_and_swap_40);
+
+// The display's take when nothing new arrived: lock, look, unlock.
+void BM_take_latest_no_news(benchmark::State& state)
+{
+    handoff_state handoff;
+    tm_message_list shown;
+    double time_step = 0.0;
+    for (auto _ : state) {
+        handoff.take_latest(shown, time_step);
+        benchmark::DoNotOptimize(shown.data());
+    }
+}
+BENCHMARK(BM_take_latest_no_news);
+
+// Baseline: a lock held over one exchange of two lists and one read.
+void BM_baseline_locked_swap(benchmark::State& state)
+{
+    std::mutex lock;
+    tm_message_list handed(40);
+    tm_message_list shown;
+    double stored = 0.016, time_step = 0.0;
+    for (auto _ : state) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            shown.swap(handed);
+            time_step = stored;
+        }
+        benchmark::DoNotOptimize(shown.data());
+        benchmark::DoNotOptimize(time_step);
+    }
+}
+BENCHMARK(BM_baseline_locked_swap);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,4 @@
+// Counts this process's open socket descriptors.
+#pragma once
+
+int count_open_sockets();
