@@ -1,0 +1,92 @@
+#include "tools/host/host_options.h"
+
+#include <string_view>
+
+#include "tools/common/command_line.h"
+
+namespace tools {
+
+const char* const host_usage =
+    "usage: host [options] PLUGIN.dll\n"
+    "Loads the plug-in, calls Init, then Update once per frame, then Shutdown.\n"
+    "  --rate HZ         frames per second (default 60; a replay keeps its recorded pace)\n"
+    "  --duration TIME   stop after this long: 10, 10s, 500ms, 2m\n"
+    "  --frames N        stop after N frames\n"
+    "  --record FILE     write every frame sent to FILE\n"
+    "  --replay FILE     send the frames recorded in FILE instead of the built-in flight\n"
+    "  --fast            send frames back to back, without pacing\n"
+    "  --quiet           no live status line\n"
+    "Without --duration or --frames the built-in flight runs until Ctrl-C.\n";
+
+bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error)
+{
+    options = host_options{};
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        auto value = [&](std::string_view& out) {
+            if (i + 1 >= argc) {
+                error = std::string(arg) + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string_view v;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--rate") {
+            if (!value(v)) return false;
+            const auto rate = parse_positive(v);
+            if (!rate || *rate > 10000.0) {
+                error = "--rate wants frames per second above 0 and at most 10000, not \"" + std::string(v) + "\"";
+                return false;
+            }
+            options.rate = *rate;
+            options.rate_given = true;
+        } else if (arg == "--duration") {
+            if (!value(v)) return false;
+            options.duration = parse_duration(v);
+            if (!options.duration) {
+                error = "--duration wants a time such as 10, 10s or 500ms, not \"" + std::string(v) + "\"";
+                return false;
+            }
+        } else if (arg == "--frames") {
+            if (!value(v)) return false;
+            options.frames = parse_unsigned(v, 1, UINT64_MAX);
+            if (!options.frames) {
+                error = "--frames wants a whole number above 0, not \"" + std::string(v) + "\"";
+                return false;
+            }
+        } else if (arg == "--record") {
+            if (!value(v)) return false;
+            options.record_path = v;
+        } else if (arg == "--replay") {
+            if (!value(v)) return false;
+            options.replay_path = v;
+        } else if (arg == "--fast") {
+            options.fast = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + std::string(arg);
+            return false;
+        } else if (options.plugin_path.empty()) {
+            options.plugin_path = arg;
+        } else {
+            error = "one plug-in only: \"" + std::string(arg) + "\" is one too many";
+            return false;
+        }
+    }
+    if (options.help) return true;
+    if (options.plugin_path.empty()) {
+        error = "no plug-in named";
+        return false;
+    }
+    if (!options.record_path.empty() && options.record_path == options.replay_path) {
+        error = "--record and --replay name the same file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tools

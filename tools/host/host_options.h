@@ -1,0 +1,29 @@
+// The host simulator's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tools {
+
+struct host_options {
+    std::string plugin_path;
+    double rate = 60.0;  // frames per second
+    bool rate_given = false;  // a replay otherwise keeps its recorded pace
+    std::optional<double> duration;  // seconds of wall time
+    std::optional<std::uint64_t> frames;
+    std::string record_path;
+    std::string replay_path;
+    bool fast = false;  // no pacing: frames back to back
+    bool quiet = false;  // no live status line
+    bool help = false;
+};
+
+// Fills `options` from the arguments after the program name. On a mistake
+// returns false with one sentence in `error`.
+bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error);
+
+extern const char* const host_usage;
+
+}  // namespace tools

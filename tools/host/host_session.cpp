@@ -1,0 +1,125 @@
+#include "tools/host/host_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "tools/common/stream_encoding.h"
+
+namespace tools {
+
+bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string&)
+{
+    if (started_) scenario_.advance(time_step_);
+    started_ = true;
+    make_scenario_frame(scenario_.state(), frame_);
+    stream.clear();
+    encode_stream(frame_, stream);
+    time_step = time_step_;
+    count = static_cast<std::uint32_t>(frame_.size());
+    return true;
+}
+
+bool replay_source::open(const std::string& path, std::string& error)
+{
+    file_.open(path, std::ios::binary);
+    if (!file_) {
+        error = "cannot open the recording " + path;
+        return false;
+    }
+    reader_ = std::make_unique<recording_reader>(file_);
+    std::string why;
+    if (!reader_->open(why)) {
+        error = path + ": " + why;
+        return false;
+    }
+    return true;
+}
+
+bool replay_source::next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream,
+                         std::string& error)
+{
+    std::string why;
+    switch (reader_->next(frame_, messages_, why)) {
+    case recording_reader::result::frame:
+        time_step = frame_.time_step;
+        count = frame_.message_count;
+        stream.swap(frame_.stream);
+        return true;
+    case recording_reader::result::end:
+        return false;
+    case recording_reader::result::error:
+        error = "recording: " + why;
+        return false;
+    }
+    return false;
+}
+
+session_result run_session(const plugin_entry_points& plugin, frame_source& source, const session_settings& settings)
+{
+    using clock = std::chrono::steady_clock;
+    session_result result;
+
+    const int version = plugin.get_interface_version();
+    if (version != expected_interface_version) {
+        result.error = "the plug-in answers interface version " + std::to_string(version) + ", expected " +
+                       std::to_string(expected_interface_version);
+        return result;
+    }
+    if (!plugin.init(nullptr)) {
+        result.error = "the plug-in's Init answered false";
+        return result;
+    }
+
+    const clock::time_point start = clock::now();
+    clock::time_point deadline = start;
+    clock::time_point next_status = start;
+    std::vector<std::uint8_t> stream;
+    auto elapsed = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
+
+    for (;;) {
+        if (settings.stop && settings.stop->load()) break;
+        if (settings.max_frames && result.frames >= *settings.max_frames) break;
+        if (settings.max_seconds && elapsed() >= *settings.max_seconds) break;
+
+        double time_step = 0.0;
+        std::uint32_t count = 0;
+        if (!source.next(time_step, count, stream, result.error)) break;
+
+        std::int32_t output1 = -1;  // the plug-in must set both to 0
+        std::int32_t output2 = -1;
+        // An empty stream still needs a valid address.
+        static const std::uint8_t no_bytes[1] = {};
+        plugin.update(time_step, stream.empty() ? no_bytes : stream.data(), 0, count, nullptr, &output1, &output2);
+        if (output1 != 0 || output2 != 0) ++result.nonzero_outputs;
+        ++result.frames;
+        result.messages += count;
+
+        if (settings.record && !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
+            result.error = "writing the recording failed at frame " + std::to_string(result.frames);
+            break;
+        }
+
+        const clock::time_point now = clock::now();
+        if (settings.on_status && now >= next_status) {
+            settings.on_status(result.frames, elapsed());
+            next_status = now + std::chrono::milliseconds(250);
+        }
+        if (!settings.paced) continue;
+        // Keep to the schedule without bursts: after a stall of more than a
+        // quarter second the schedule starts again from now.
+        const double period = settings.use_source_pace && source.keeps_own_pace() ? std::clamp(time_step, 0.0, 1.0)
+                                                                                  : 1.0 / settings.rate;
+        deadline += std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(period));
+        if (now - deadline > std::chrono::milliseconds(250)) deadline = now;
+        std::this_thread::sleep_until(deadline);
+    }
+
+    plugin.shutdown();
+    result.seconds = elapsed();
+    if (settings.on_status) settings.on_status(result.frames, result.seconds);
+    result.ok = result.error.empty();
+    return result;
+}
+
+}  // namespace tools

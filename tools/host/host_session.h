@@ -1,0 +1,95 @@
+// One run of a plug-in: version check, Init, Update once per frame at a
+// steady pace, Shutdown. Portable: the entry points come in as plain
+// function pointers, from a loaded DLL or from a test.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shared/input/tm_message_list.h"
+#include "tools/common/flight_scenario.h"
+#include "tools/common/frame_recording.h"
+
+namespace tools {
+
+inline constexpr int expected_interface_version = 2;
+
+struct plugin_entry_points {
+    int (*get_interface_version)();
+    bool (*init)(void*);
+    void (*update)(double time_step, const std::uint8_t* stream, std::int32_t unused3, std::uint32_t count,
+                   void* unused5, std::int32_t* output1, std::int32_t* output2);
+    void (*shutdown)();
+};
+
+// Where frames come from.
+class frame_source {
+public:
+    virtual ~frame_source() = default;
+    // The next frame's time step, message count and stream; false at the
+    // end, with `error` set when the end is a fault.
+    virtual bool next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream,
+                      std::string& error) = 0;
+    // Whether the frames carry their own pace (their time steps).
+    virtual bool keeps_own_pace() const noexcept { return false; }
+};
+
+// The built-in flight, one frame every 1/rate seconds of simulation time.
+class scenario_source final : public frame_source {
+public:
+    explicit scenario_source(double rate) noexcept : time_step_(1.0 / rate) {}
+    bool next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string& error) override;
+
+private:
+    flight_scenario scenario_;
+    tm_message_list frame_;
+    double time_step_;
+    bool started_ = false;
+};
+
+// The frames of a recording, each checked before it is sent.
+class replay_source final : public frame_source {
+public:
+    // Opens and checks the file's header; false with `error` otherwise.
+    bool open(const std::string& path, std::string& error);
+    bool next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string& error) override;
+    bool keeps_own_pace() const noexcept override { return true; }
+
+private:
+    std::ifstream file_;
+    std::unique_ptr<recording_reader> reader_;
+    recorded_frame frame_;
+    tm_message_list messages_;
+};
+
+struct session_settings {
+    double rate = 60.0;  // pace of the frames, unless the source keeps its own
+    bool use_source_pace = false;
+    bool paced = true;
+    std::optional<std::uint64_t> max_frames;
+    std::optional<double> max_seconds;
+    std::ostream* record = nullptr;  // after its header has been written
+    const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C
+    // Called about four times a second with frames sent and seconds elapsed.
+    std::function<void(std::uint64_t, double)> on_status;
+};
+
+struct session_result {
+    bool ok = false;
+    std::string error;  // one sentence when !ok
+    std::uint64_t frames = 0;
+    std::uint64_t messages = 0;
+    double seconds = 0.0;
+    std::uint64_t nonzero_outputs = 0;  // Updates that left an output not 0
+};
+
+session_result run_session(const plugin_entry_points& plugin, frame_source& source, const session_settings& settings);
+
+}  // namespace tools

@@ -1,0 +1,110 @@
+// The host simulator: stands in for a flight simulator that loads the
+// plug-in, so it can be run and watched without one.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "tools/common/terminal.h"
+#include "tools/host/host_options.h"
+#include "tools/host/host_session.h"
+#include "tools/host/win32/plugin_library.h"
+
+namespace {
+
+std::atomic<bool> stop_requested{false};
+
+BOOL WINAPI on_console_event(DWORD event)
+{
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        stop_requested = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "host: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    tools::host_options options;
+    std::string error;
+    if (!tools::parse_host_options(argc - 1, argv + 1, options, error)) {
+        std::fprintf(stderr, "host: %s\n%s", error.c_str(), tools::host_usage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(tools::host_usage, stdout);
+        return 0;
+    }
+
+    std::unique_ptr<tools::frame_source> source;
+    if (!options.replay_path.empty()) {
+        auto replay = std::make_unique<tools::replay_source>();
+        if (!replay->open(options.replay_path, error)) return fail(error);
+        source = std::move(replay);
+    } else {
+        source = std::make_unique<tools::scenario_source>(options.rate);
+    }
+
+    std::ofstream record;
+    if (!options.record_path.empty()) {
+        record.open(options.record_path, std::ios::binary | std::ios::trunc);
+        if (!record || !tools::write_recording_header(record))
+            return fail("cannot write the recording " + options.record_path);
+    }
+
+    // A simulator starts Windows Sockets before the plug-in's first Update.
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail("Windows Sockets did not start");
+
+    tools::plugin_library plugin;
+    if (!plugin.load(options.plugin_path, error)) {
+        WSACleanup();
+        return fail(error);
+    }
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+
+    tools::session_settings settings;
+    settings.rate = options.rate;
+    settings.use_source_pace = !options.rate_given;
+    settings.paced = !options.fast;
+    settings.max_frames = options.frames;
+    settings.max_seconds = options.duration;
+    settings.record = options.record_path.empty() ? nullptr : &record;
+    settings.stop = &stop_requested;
+    const bool live = !options.quiet && tools::is_terminal(stderr);
+    if (live) {
+        settings.on_status = [](std::uint64_t frames, double seconds) {
+            std::fprintf(stderr, "\rhost: %llu frames  %.1f Hz  %.1f s ", static_cast<unsigned long long>(frames),
+                         seconds > 0 ? static_cast<double>(frames) / seconds : 0.0, seconds);
+            std::fflush(stderr);
+        };
+    }
+
+    const tools::session_result result = tools::run_session(plugin.entry_points(), *source, settings);
+    if (live) std::fputc('\n', stderr);
+    plugin.unload();
+    WSACleanup();
+    if (record.is_open()) record.close();
+
+    if (!result.ok) return fail(result.error);
+    std::printf("host: %llu frames, %llu messages in %.2f s (%.1f Hz); Init, Update, Shutdown and unload done\n",
+                static_cast<unsigned long long>(result.frames), static_cast<unsigned long long>(result.messages),
+                result.seconds, result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0);
+    if (result.nonzero_outputs != 0) {
+        std::fprintf(stderr, "host: %llu Updates left an output other than 0\n",
+                     static_cast<unsigned long long>(result.nonzero_outputs));
+        return 1;
+    }
+    return 0;
+}
