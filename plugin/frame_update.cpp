@@ -4,21 +4,20 @@
 
 namespace {
 
-// Refills the frame list from the stream. False when memory ran out before
-// the frame was read whole; the frame list is then left empty.
-bool read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_t count) noexcept
+// Refills the frame list from the stream. Where memory runs out before the
+// frame is read whole, the list is left empty: a frame cut short is neither
+// shown nor broadcast, as its motion values may be missing.
+void read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_t count) noexcept
 {
     frame.clear();
-    if (stream == nullptr) return true;  // nothing can be read: an empty frame
+    if (stream == nullptr) return;  // nothing can be read: an empty frame
     try {
         frame.reserve(count);
         std::uint32_t message_list_received_byte_stream_pos = 0;
         for (std::uint32_t i = 0; i < count; ++i)
             frame.push_back(read_message(stream, message_list_received_byte_stream_pos));
-        return true;
     } catch (...) {  // only the list's allocation can fail here
         frame.clear();
-        return false;
     }
 }
 
@@ -27,9 +26,9 @@ bool read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_
 void update_frame(frame_context context, double time_step, const std::uint8_t* stream, std::uint32_t count,
                   std::int32_t* output1, std::int32_t* output2) noexcept
 {
-    const bool whole = read_frame(context.frame, stream, count);
+    read_frame(context.frame, stream, count);
 
-    if (whole && !context.frame.empty()) {
+    if (!context.frame.empty()) {
         try {
             context.handoff.hand_off(context.frame, time_step);
         } catch (...) {  // out of memory: the display keeps the frame it had
@@ -39,7 +38,5 @@ void update_frame(frame_context context, double time_step, const std::uint8_t* s
     if (output1 != nullptr) *output1 = 0;
     if (output2 != nullptr) *output2 = 0;
 
-    // A frame cut short by memory exhaustion is not broadcast: its motion
-    // values may be missing or stale.
-    if (whole) broadcast_motion(context.frame, context.broadcaster);
+    broadcast_motion(context.frame, context.broadcaster);
 }
