@@ -124,16 +124,6 @@ TEST(DisplayValue, StringsBetweenQuotes)
     EXPECT_EQ(shown(format_value(record_of_type(7))), "s=''");
 }
 
-TEST(DisplayValue, StringsOfAWholeValueArea)
-{
-    std::uint16_t units[32];
-    for (std::uint16_t& unit : units) unit = u'w';
-    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::String, units))), "s='" + std::string(32, 'w') + "'");
-    char bytes[64];
-    for (char& byte : bytes) byte = 'b';
-    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::String8, bytes))), "s='" + std::string(64, 'b') + "'");
-}
-
 TEST(DisplayValue, TypesWithoutValueTextAreEmpty)
 {
     // Value bytes that would read as numbers or text are ignored.
