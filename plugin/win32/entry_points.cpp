@@ -1,0 +1,79 @@
+// The exported entry points and the load hook. The export names come from
+// skarvel_external_dll.def; x64 has one calling convention, so they carry no
+// decoration. No exception leaves any of them: the host is not C++.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "display/win32/display_thread.h"
+#include "plugin/frame_update.h"
+#include "plugin/win32/display_lifecycle.h"
+#include "plugin/win32/process_objects.h"
+
+namespace {
+
+// This library's own handle, stored by the load hook before any entry point
+// can be called.
+HINSTANCE module_handle = nullptr;
+
+}  // namespace
+
+extern "C" {
+
+// 2 whether the host reads the result as a 32-bit or a 64-bit integer.
+std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
+{
+    return 2;
+}
+
+// The argument is the host's and is not read. Starts the display window and
+// returns without waiting for it; false only when no display thread could be
+// started.
+bool Skarvel_External_DLL_Init(void* /*host_data*/) noexcept
+{
+    try {
+        return start_display_thread(module_handle);
+    } catch (...) {
+        return false;
+    }
+}
+
+// The third and fifth arguments are the host's and are not read.
+void Skarvel_External_DLL_Update(double time_step, const std::uint8_t* stream, std::int32_t /*host_value*/,
+                                 std::uint32_t message_count, void* /*host_data*/, std::int32_t* output1,
+                                 std::int32_t* output2) noexcept
+{
+    try {
+        update_frame({frame_list, frame_handoff, motion_sender}, time_step, stream, message_count, output1, output2);
+    } catch (...) {
+        // The frame is lost; the next one starts afresh.
+    }
+}
+
+// Ends the display window, if one runs, and closes the broadcast socket; the
+// next Update opens a new one.
+void Skarvel_External_DLL_Shutdown() noexcept
+{
+    try {
+        stop_display_thread();
+        motion_sender.close();
+    } catch (...) {
+    }
+}
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
+{
+    try {
+        if (reason == DLL_PROCESS_ATTACH) {
+            module_handle = module;
+        } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+            // FreeLibrary, not process exit. No display thread runs now: each
+            // holds a reference on the library until its end.
+            UnregisterClassA(display_class_name, module);
+        }
+    } catch (...) {
+    }
+    return TRUE;
+}
+
+}  // extern "C"

@@ -1,0 +1,327 @@
+#include "tests/windows/lifecycle/host_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "shared/input/tm_external_message.h"
+
+namespace {
+
+int failures = 0;
+
+}  // namespace
+
+bool check(bool ok, const char* text, const char* file, int line)
+{
+    if (!ok) {
+        ++failures;
+        std::printf("FAILED %s:%d: %s\n", file, line, text);
+        std::fflush(stdout);
+    }
+    return ok;
+}
+
+int failure_count()
+{
+    return failures;
+}
+
+void report_ms(const char* name, double ms)
+{
+    std::printf("timing: %s = %.1f ms\n", name, ms);
+    std::fflush(stdout);
+}
+
+double ms_since(host_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(host_clock::now() - start).count();
+}
+
+bool wait_until(const std::function<bool()>& condition, int timeout_ms)
+{
+    const auto start = host_clock::now();
+    for (;;) {
+        if (condition()) return true;
+        if (ms_since(start) >= timeout_ms) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(5);
+    }
+}
+
+// ---- the plug-in -------------------------------------------------------
+
+namespace {
+
+template <class Function>
+bool resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return check(function != nullptr, name, __FILE__, __LINE__);
+}
+
+}  // namespace
+
+bool plugin_library::load(const std::string& path)
+{
+    module = LoadLibraryA(path.c_str());
+    if (!HOST_CHECK(module != nullptr)) return false;
+    bool ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version64);
+    ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version32) && ok;
+    ok = resolve(module, "Skarvel_External_DLL_Init", init) && ok;
+    ok = resolve(module, "Skarvel_External_DLL_Update", update) && ok;
+    ok = resolve(module, "Skarvel_External_DLL_Shutdown", shutdown) && ok;
+    return ok;
+}
+
+void plugin_library::unload()
+{
+    if (module != nullptr) FreeLibrary(module);
+    *this = plugin_library{};
+}
+
+std::string full_path(const std::string& path)
+{
+    std::string windows_path = path;
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    char buffer[MAX_PATH];
+    const DWORD length = GetFullPathNameA(windows_path.c_str(), MAX_PATH, buffer, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
+}
+
+bool plugin_mapped()
+{
+    return GetModuleHandleA(plugin_file_name) != nullptr;
+}
+
+// ---- the display window ------------------------------------------------
+
+HWND find_display_window()
+{
+    return FindWindowA(display_class, display_caption);
+}
+
+int count_display_windows()
+{
+    int count = 0;
+    EnumWindows(
+        [](HWND window, LPARAM counter) -> BOOL {
+            char name[64] = {};
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && GetClassNameA(window, name, sizeof name) > 0 &&
+                std::strcmp(name, display_class) == 0)
+                ++*reinterpret_cast<int*>(counter);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+HWND wait_for_visible_window(int timeout_ms)
+{
+    HWND window = nullptr;
+    wait_until(
+        [&] {
+            window = find_display_window();
+            return window != nullptr && IsWindowVisible(window);
+        },
+        timeout_ms);
+    return window != nullptr && IsWindowVisible(window) ? window : nullptr;
+}
+
+DWORD window_thread(HWND window)
+{
+    return GetWindowThreadProcessId(window, nullptr);
+}
+
+// ---- frames ------------------------------------------------------------
+
+namespace {
+
+void append_message(std::vector<std::uint8_t>& stream, tm_external_message message, const double* values,
+                    std::size_t value_count)
+{
+    const std::size_t value_bytes = value_count * sizeof(double);
+    message.Header.Size = static_cast<std::uint16_t>(tm_external_message::header_size + value_bytes);
+    std::memcpy(message.Data, values, value_bytes);  // little-endian like the host
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&message);
+    stream.insert(stream.end(), bytes, bytes + message.Header.Size);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> motion_frame(const motion_values& values)
+{
+    std::vector<std::uint8_t> stream;
+    append_message(stream,
+                   tm_external_message(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, tm_msg_flags(0x06000040)),
+                   &values.time, 1);
+    append_message(
+        stream, tm_external_message(tm_msg_id("Aircraft.Velocity"), tm_msg_data_type::Vector3d, tm_msg_flags(0x02000040)),
+        values.velocity, 3);
+    append_message(stream,
+                   tm_external_message(tm_msg_id("Aircraft.AngularVelocity"), tm_msg_data_type::Vector3d,
+                                       tm_msg_flags(0x02000040)),
+                   values.angular_velocity, 3);
+    return stream;
+}
+
+// ---- datagrams ---------------------------------------------------------
+
+bool private_network()
+{
+    const char* value = std::getenv("SKARVEL_PRIVATE_NETWORK");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+datagram_receiver::datagram_receiver()
+{
+    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket_ == INVALID_SOCKET) return;
+    const BOOL reuse = TRUE;
+    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(50001);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+}
+
+datagram_receiver::~datagram_receiver()
+{
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+}
+
+bool datagram_receiver::receive(std::vector<std::uint8_t>& datagram, int timeout_ms)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    if (select(0, &readable, nullptr, nullptr, &timeout) != 1) return false;
+    char buffer[512];
+    const int length = recv(socket_, buffer, sizeof buffer, 0);
+    if (length < 0) return false;
+    datagram.assign(buffer, buffer + length);
+    return true;
+}
+
+void datagram_receiver::drain()
+{
+    std::vector<std::uint8_t> ignored;
+    while (receive(ignored, 0)) {
+    }
+}
+
+bool is_motion_datagram(const std::vector<std::uint8_t>& datagram, const motion_values& values)
+{
+    if (datagram.size() != 32) return false;
+    const std::uint8_t marker[4] = {0x47, 0x00, 0x4D, 0x04};
+    if (std::memcmp(datagram.data(), marker, 4) != 0) return false;
+    std::uint32_t time_field = 0;
+    std::memcpy(&time_field, datagram.data() + 4, 4);
+    if (time_field != static_cast<std::uint32_t>(static_cast<std::int64_t>(values.time * 1000000.0))) return false;
+    for (int i = 0; i < 6; ++i) {
+        float value = 0.0f;
+        std::memcpy(&value, datagram.data() + 8 + 4 * i, 4);
+        const double expected = i < 3 ? values.velocity[i] : values.angular_velocity[i - 3];
+        if (value != static_cast<float>(expected)) return false;
+    }
+    return true;
+}
+
+// ---- the library file --------------------------------------------------
+
+namespace {
+
+class pe_file {
+public:
+    explicit pe_file(const std::string& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    // A pointer to `size` bytes at file offset `offset`, or null past the end.
+    template <class T>
+    const T* at(std::size_t offset, std::size_t count = 1) const
+    {
+        if (offset > bytes_.size() || count * sizeof(T) > bytes_.size() - offset) return nullptr;
+        return reinterpret_cast<const T*>(bytes_.data() + offset);
+    }
+
+    std::string string_at(std::size_t offset) const
+    {
+        std::string text;
+        while (offset < bytes_.size() && bytes_[offset] != 0) text += bytes_[offset++];
+        return text;
+    }
+
+    // The file offset of a relative virtual address, or SIZE_MAX.
+    std::size_t offset_of(std::uint32_t rva, const IMAGE_SECTION_HEADER* sections, unsigned count) const
+    {
+        for (unsigned i = 0; i < count; ++i) {
+            const IMAGE_SECTION_HEADER& s = sections[i];
+            const std::uint32_t extent = std::max<std::uint32_t>(s.Misc.VirtualSize, s.SizeOfRawData);
+            if (rva >= s.VirtualAddress && rva - s.VirtualAddress < extent)
+                return s.PointerToRawData + (rva - s.VirtualAddress);
+        }
+        return SIZE_MAX;
+    }
+
+private:
+    std::vector<char> bytes_;
+};
+
+}  // namespace
+
+pe_tables read_pe_tables(const std::string& path)
+{
+    pe_tables tables;
+    const pe_file file(path);
+    const auto* dos = file.at<IMAGE_DOS_HEADER>(0);
+    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return tables;
+    const auto* nt = file.at<IMAGE_NT_HEADERS64>(static_cast<std::size_t>(dos->e_lfanew));
+    if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE ||
+        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        return tables;
+    tables.amd64 = nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
+    const unsigned section_count = nt->FileHeader.NumberOfSections;
+    const auto* sections = file.at<IMAGE_SECTION_HEADER>(
+        static_cast<std::size_t>(dos->e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+            nt->FileHeader.SizeOfOptionalHeader,
+        section_count);
+    if (sections == nullptr) return tables;
+    auto offset = [&](std::uint32_t rva) { return file.offset_of(rva, sections, section_count); };
+
+    const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (exports.VirtualAddress != 0) {
+        const auto* directory = file.at<IMAGE_EXPORT_DIRECTORY>(offset(exports.VirtualAddress));
+        if (directory == nullptr) return tables;
+        tables.function_count = directory->NumberOfFunctions;
+        const auto* names = file.at<std::uint32_t>(offset(directory->AddressOfNames), directory->NumberOfNames);
+        if (names == nullptr) return tables;
+        for (std::uint32_t i = 0; i < directory->NumberOfNames; ++i)
+            tables.export_names.push_back(file.string_at(offset(names[i])));
+    }
+
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress != 0) {
+        for (std::size_t at = offset(imports.VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+            const auto* descriptor = file.at<IMAGE_IMPORT_DESCRIPTOR>(at);
+            if (descriptor == nullptr) return tables;
+            if (descriptor->Name == 0) break;
+            tables.imported_dlls.push_back(file.string_at(offset(descriptor->Name)));
+        }
+    }
+    tables.valid = true;
+    return tables;
+}

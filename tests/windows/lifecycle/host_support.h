@@ -1,0 +1,122 @@
+// What the plug-in test host needs besides the scenarios: checks, waiting,
+// the plug-in's exports, its window, frames to feed it, a receiver for its
+// datagrams and a reader of its export table.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// ---- checks ------------------------------------------------------------
+
+// Prints a failed check with its place; the scenario goes on, and the host
+// exits non-zero at the end.
+bool check(bool ok, const char* text, const char* file, int line);
+#define HOST_CHECK(condition) check(static_cast<bool>(condition), #condition, __FILE__, __LINE__)
+int failure_count();
+
+// A figure worth reading in the test log ("timing: name = 12.3 ms").
+void report_ms(const char* name, double ms);
+
+// ---- time --------------------------------------------------------------
+
+using host_clock = std::chrono::steady_clock;
+double ms_since(host_clock::time_point start);
+
+// Polls `condition` every 5 ms until it holds or `timeout_ms` has passed,
+// pumping the host thread's own messages meanwhile.
+bool wait_until(const std::function<bool()>& condition, int timeout_ms);
+
+// ---- the plug-in -------------------------------------------------------
+
+constexpr char plugin_file_name[] = "skarvel_external_dll.dll";
+
+struct plugin_library {
+    HMODULE module = nullptr;
+    std::int64_t (*version64)() = nullptr;
+    std::int32_t (*version32)() = nullptr;  // the same export, read as a 32-bit result
+    bool (*init)(void*) = nullptr;
+    void (*update)(double, const std::uint8_t*, std::int32_t, std::uint32_t, void*, std::int32_t*,
+                   std::int32_t*) = nullptr;
+    void (*shutdown)() = nullptr;
+
+    // LoadLibrary and the four exports; false (and a failed check) when any
+    // is missing.
+    bool load(const std::string& path);
+    // FreeLibrary, forgetting the exports.
+    void unload();
+};
+
+// The path the host was given, made absolute with Windows separators.
+std::string full_path(const std::string& path);
+
+// True while the plug-in's module is mapped into the process.
+bool plugin_mapped();
+
+// ---- the display window ------------------------------------------------
+
+constexpr char display_class[] = "skarvel_external_dll_sample";
+constexpr char display_caption[] = "Skarvel External DLL Sample";
+
+HWND find_display_window();  // FindWindowA by class and caption
+int count_display_windows();  // windows of the class in this process
+// Waits for a visible display window; null after `timeout_ms`.
+HWND wait_for_visible_window(int timeout_ms);
+DWORD window_thread(HWND window);
+
+// ---- frames ------------------------------------------------------------
+
+struct motion_values {
+    double time = 0.0;
+    double velocity[3] = {};
+    double angular_velocity[3] = {};
+};
+
+// A stream of three messages: Simulation.Time, Aircraft.Velocity,
+// Aircraft.AngularVelocity, as the host lays them out.
+std::vector<std::uint8_t> motion_frame(const motion_values& values);
+constexpr std::uint32_t motion_frame_count = 3;
+
+// ---- datagrams ---------------------------------------------------------
+
+// Broadcast checks run only where the test command promises a private
+// network namespace (SKARVEL_PRIVATE_NETWORK=1); elsewhere they are skipped.
+bool private_network();
+
+// A UDP receiver on 0.0.0.0:50001.
+class datagram_receiver {
+public:
+    datagram_receiver();
+    ~datagram_receiver();
+    datagram_receiver(const datagram_receiver&) = delete;
+    datagram_receiver& operator=(const datagram_receiver&) = delete;
+
+    bool ready() const { return socket_ != INVALID_SOCKET; }
+    // The next datagram's bytes, or nothing after `timeout_ms`.
+    bool receive(std::vector<std::uint8_t>& datagram, int timeout_ms);
+    void drain();
+
+private:
+    SOCKET socket_ = INVALID_SOCKET;
+};
+
+// True when `datagram` is the motion datagram of `values`.
+bool is_motion_datagram(const std::vector<std::uint8_t>& datagram, const motion_values& values);
+
+// ---- the library file --------------------------------------------------
+
+struct pe_tables {
+    bool valid = false;
+    bool amd64 = false;
+    std::uint32_t function_count = 0;
+    std::vector<std::string> export_names;
+    std::vector<std::string> imported_dlls;
+};
+
+// Reads the export and import directories of a DLL file on disk.
+pe_tables read_pe_tables(const std::string& path);
