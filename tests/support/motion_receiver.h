@@ -24,6 +24,7 @@ public:
     std::optional<std::vector<std::uint8_t>> receive(std::uint16_t source_port, int timeout_ms = 2000);
 
 private:
+    bool layer_started_;
     socket_api::socket_handle socket_;
     bool bound_ = false;
 };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
-// True when the loopback interface is the only network interface in sight.
+// True when the loopback interface is the only network interface in sight,
+// as /proc/net/dev lists them. Where that file does not exist (Windows
+// itself) the answer is false; under Wine it is the namespace's own.
 bool in_private_network_namespace();
 
 // The first statement of every test that sends.
