@@ -136,23 +136,33 @@ void flight_scenario::derive(double dt) noexcept
     s.acceleration = planned_acceleration(t);
     s.flight_path_angle = gamma;
     s.angle_of_attack = alpha;
-    s.bank = bank;
-    s.pitch = gamma + alpha;
-    s.heading = heading_;
     s.rate_of_turn = (!s.on_ground && v > 1.0) ? standard_gravity * std::tan(bank) / v : 0.0;
     s.position = {north_, east_, -height_};
     s.height = height_;
     s.altitude = runway_elevation + height_;
     s.latitude = start_latitude + north_ / earth_radius;
     s.longitude = start_longitude + east_ / (earth_radius * std::cos(start_latitude));
-    s.orientation = quaternion(s.heading, s.pitch, s.bank);
 
-    const rotation r = body_to_ned(s.heading, s.pitch, s.bank);
-    const double cg = std::cos(gamma), sg = std::sin(gamma);
-    const double ch = std::cos(s.heading), sh = std::sin(s.heading);
-    s.velocity = to_body(r, v * cg * ch, v * cg * sh, -v * sg);
+    // Attitude: the flight path's axes (heading, path angle, bank about the
+    // velocity), then the nose raised by the angle of attack. The velocity
+    // then lies in the body's x-z plane: no sideslip, a coordinated turn.
+    const rotation path = body_to_ned(heading_, gamma, bank);
+    const double ca = std::cos(alpha), sa = std::sin(alpha);
+    rotation r{};
+    for (int i = 0; i < 3; ++i) {
+        r.m[i][0] = path.m[i][0] * ca - path.m[i][2] * sa;
+        r.m[i][1] = path.m[i][1];
+        r.m[i][2] = path.m[i][0] * sa + path.m[i][2] * ca;
+    }
+    s.pitch = std::asin(-r.m[2][0]);
+    s.bank = std::atan2(r.m[2][1], r.m[2][2]);
+    s.heading = wrap_angle(std::atan2(r.m[1][0], r.m[0][0]));
+    s.orientation = quaternion(s.heading, s.pitch, s.bank);
+    s.velocity = {v * ca, 0.0, v * sa};
 
     // d/dt of the NED velocity: along the path, in the climb, in the turn.
+    const double cg = std::cos(gamma), sg = std::sin(gamma);
+    const double ch = std::cos(heading_), sh = std::sin(heading_);
     const double gamma_rate = planned_path_angle_rate(t);
     const double psi_rate = s.rate_of_turn;
     const double an = s.acceleration * cg * ch - v * gamma_rate * sg * ch - v * psi_rate * cg * sh;
@@ -161,13 +171,14 @@ void flight_scenario::derive(double dt) noexcept
     s.body_acceleration = to_body(r, an, ae, ad);
     s.gravity = to_body(r, 0.0, 0.0, standard_gravity);
 
-    // Body rates from the Euler angle rates.
-    const double phi_rate = planned_bank_rate(t);
-    const double theta_rate = gamma_rate + planned_angle_of_attack_rate(t);
-    const double sp = std::sin(s.pitch), cp = std::cos(s.pitch);
+    // Rates of the flight path's axes from its angle rates, then turned into
+    // body axes, plus the change of the angle of attack.
+    const double mu_rate = planned_bank_rate(t);
     const double sb = std::sin(bank), cb = std::cos(bank);
-    s.angular_velocity = {phi_rate - psi_rate * sp, theta_rate * cb + psi_rate * cp * sb,
-                          -theta_rate * sb + psi_rate * cp * cb};
+    const double p = mu_rate - psi_rate * sg;
+    const double q = gamma_rate * cb + psi_rate * cg * sb;
+    const double w = -gamma_rate * sb + psi_rate * cg * cb;
+    s.angular_velocity = {ca * p - sa * w, q + planned_angle_of_attack_rate(t), sa * p + ca * w};
     if (dt > 0.0) {
         s.angular_acceleration = {(s.angular_velocity.x - previous_angular_velocity_.x) / dt,
                                   (s.angular_velocity.y - previous_angular_velocity_.y) / dt,

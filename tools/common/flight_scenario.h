@@ -22,7 +22,7 @@ struct flight_state {
     double flight_path_angle = 0.0;  // rad, positive climbing
     double angle_of_attack = 0.0;  // rad
     double heading = 0.0;  // true heading, rad in [0, 2 pi)
-    double pitch = 0.0;  // rad
+    double pitch = 0.0;  // rad, of the body (z-y-x Euler angles with heading and bank)
     double bank = 0.0;  // rad, positive right wing down
     double rate_of_turn = 0.0;  // d(heading)/dt, rad/s
     double latitude = 0.0;  // rad

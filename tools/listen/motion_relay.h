@@ -46,6 +46,7 @@ public:
 
     const relay_counts& counts() const noexcept { return counts_; }
     const ipv4_endpoint& destination() const noexcept { return endpoint_; }
+    std::uint16_t local_port() const noexcept { return local_port_; }
 
 private:
     socket_api::socket_handle socket_ = socket_api::invalid_socket;

@@ -12,6 +12,9 @@ std::string system_error_text(DWORD code)
     if (text) LocalFree(text);
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
         result.pop_back();
+    // Inserts are not filled in: name the file in general terms instead.
+    for (std::size_t at = result.find("%1"); at != std::string::npos; at = result.find("%1"))
+        result.replace(at, 2, "the file");
     return result + " (error " + std::to_string(code) + ")";
 }
 

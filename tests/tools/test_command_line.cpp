@@ -1,0 +1,64 @@
+// Option values of both tools.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tools/common/command_line.h"
+#include "tools/listen/listen_options.h"
+
+TEST(CommandLine, UnsignedNumbersAreWholeAndInRange)
+{
+    EXPECT_EQ(tools::parse_unsigned("50001", 1, 65535), 50001u);
+    EXPECT_EQ(tools::parse_unsigned("18446744073709551615", 0, UINT64_MAX), UINT64_MAX);
+    EXPECT_FALSE(tools::parse_unsigned("18446744073709551616", 0, UINT64_MAX));
+    EXPECT_FALSE(tools::parse_unsigned("65536", 1, 65535));
+    EXPECT_FALSE(tools::parse_unsigned("0", 1, 65535));
+    for (const char* bad : {"", "+1", "-1", "1.0", "1e3", " 1", "0x10"}) EXPECT_FALSE(tools::parse_unsigned(bad, 0, 99)) << bad;
+}
+
+TEST(CommandLine, DurationsTakeSecondsMillisecondsAndMinutes)
+{
+    EXPECT_DOUBLE_EQ(*tools::parse_duration("10"), 10.0);
+    EXPECT_DOUBLE_EQ(*tools::parse_duration("2.5s"), 2.5);
+    EXPECT_DOUBLE_EQ(*tools::parse_duration("500ms"), 0.5);
+    EXPECT_DOUBLE_EQ(*tools::parse_duration("2m"), 120.0);
+    for (const char* bad : {"", "s", "ms", "0", "-1", "nan", "inf", "10 s", "1h"})
+        EXPECT_FALSE(tools::parse_duration(bad)) << bad;
+}
+
+TEST(CommandLine, HostAndPort)
+{
+    const auto hp = tools::parse_host_port("192.0.2.7:50002");
+    ASSERT_TRUE(hp);
+    EXPECT_EQ(hp->host, "192.0.2.7");
+    EXPECT_EQ(hp->port, 50002);
+    EXPECT_EQ(tools::parse_host_port("receiver.local:1")->host, "receiver.local");
+    for (const char* bad : {"", "host", ":50002", "host:", "host:0", "host:70000", "host:x"})
+        EXPECT_FALSE(tools::parse_host_port(bad)) << bad;
+}
+
+TEST(ListenOptions, DefaultsAndEveryOption)
+{
+    tools::listen_options o;
+    std::string error;
+    ASSERT_TRUE(tools::parse_listen_options(0, nullptr, o, error));
+    EXPECT_EQ(o.port, 50001);
+    EXPECT_FALSE(o.count || o.duration || o.relay);
+
+    const char* argv[] = {"--port", "50010", "--csv", "m.csv", "--count", "600", "--duration", "12s",
+                          "--relay", "127.0.0.1:50020", "--every", "30", "--quiet"};
+    ASSERT_TRUE(tools::parse_listen_options(13, argv, o, error)) << error;
+    EXPECT_EQ(o.port, 50010);
+    EXPECT_EQ(o.csv_path, "m.csv");
+    EXPECT_EQ(*o.count, 600u);
+    EXPECT_DOUBLE_EQ(*o.duration, 12.0);
+    EXPECT_EQ(o.relay->port, 50020);
+    EXPECT_EQ(o.every, 30u);
+    EXPECT_TRUE(o.quiet);
+
+    const char* bad[] = {"--relay", "nowhere"};
+    EXPECT_FALSE(tools::parse_listen_options(2, bad, o, error));
+    EXPECT_EQ(error, "--relay wants HOST:PORT, not \"nowhere\"");
+    const char* stray[] = {"extra"};
+    EXPECT_FALSE(tools::parse_listen_options(1, stray, o, error));
+}

@@ -1,0 +1,236 @@
+// The host's session over stand-in entry points: the order of calls, the
+// checks on the plug-in, and recording and replay of what it was sent.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "shared/input/tm_message_stream.h"
+#include "tools/common/frame_recording.h"
+#include "tools/host/host_options.h"
+#include "tools/host/host_session.h"
+
+namespace {
+
+// A stand-in plug-in that records what the host does to it.
+struct fake_plugin {
+    static inline int version = 2;
+    static inline bool init_answer = true;
+    static inline bool leave_outputs = false;
+    static inline std::vector<std::string> calls;
+    static inline std::vector<std::vector<std::uint8_t>> streams;
+    static inline std::vector<double> time_steps;
+
+    static void reset()
+    {
+        version = 2;
+        init_answer = true;
+        leave_outputs = false;
+        calls.clear();
+        streams.clear();
+        time_steps.clear();
+    }
+    static int get_version() { return version; }
+    static bool init(void*)
+    {
+        calls.push_back("Init");
+        return init_answer;
+    }
+    static void update(double time_step, const std::uint8_t* stream, std::int32_t, std::uint32_t count, void*,
+                       std::int32_t* out1, std::int32_t* out2)
+    {
+        calls.push_back("Update");
+        // Read the stream as the plug-in does: unbounded, trusting the count.
+        std::uint32_t position = 0;
+        for (std::uint32_t i = 0; i < count; ++i) read_message(stream, position);
+        streams.emplace_back(stream, stream + position);
+        time_steps.push_back(time_step);
+        if (!leave_outputs) *out1 = *out2 = 0;
+    }
+    static void shutdown() { calls.push_back("Shutdown"); }
+    static tools::plugin_entry_points entry_points() { return {get_version, init, update, shutdown}; }
+};
+
+tools::session_settings unpaced(std::uint64_t frames)
+{
+    tools::session_settings settings;
+    settings.paced = false;
+    settings.max_frames = frames;
+    return settings;
+}
+
+class HostSession : public ::testing::Test {
+protected:
+    void SetUp() override { fake_plugin::reset(); }
+};
+
+}  // namespace
+
+TEST_F(HostSession, InitUpdatesThenShutdown)
+{
+    tools::scenario_source source(60.0);
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, unpaced(3));
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.frames, 3u);
+    EXPECT_EQ(fake_plugin::calls, (std::vector<std::string>{"Init", "Update", "Update", "Update", "Shutdown"}));
+    EXPECT_EQ(r.nonzero_outputs, 0u);
+    EXPECT_EQ(r.messages, 3 * (r.messages / 3));
+    EXPECT_GE(r.messages / 3, 38u);
+    EXPECT_DOUBLE_EQ(fake_plugin::time_steps[0], 1.0 / 60.0);
+}
+
+TEST_F(HostSession, WrongVersionStopsBeforeInit)
+{
+    fake_plugin::version = 3;
+    tools::scenario_source source(60.0);
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, unpaced(3));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "the plug-in answers interface version 3, expected 2");
+    EXPECT_TRUE(fake_plugin::calls.empty());
+}
+
+TEST_F(HostSession, InitAnsweringFalseStopsTheRun)
+{
+    fake_plugin::init_answer = false;
+    tools::scenario_source source(60.0);
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, unpaced(3));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(fake_plugin::calls, (std::vector<std::string>{"Init"}));
+}
+
+TEST_F(HostSession, OutputsLeftUnsetAreCounted)
+{
+    fake_plugin::leave_outputs = true;
+    tools::scenario_source source(60.0);
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, unpaced(4));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.nonzero_outputs, 4u);
+}
+
+TEST_F(HostSession, PacedRunKeepsTheRateAndTheDurationLimit)
+{
+    tools::scenario_source source(100.0);
+    tools::session_settings settings;
+    settings.rate = 100.0;
+    settings.max_seconds = 0.5;
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, settings);
+    ASSERT_TRUE(r.ok);
+    EXPECT_GE(r.seconds, 0.5);
+    EXPECT_GE(r.frames, 35u);  // 50 on an idle machine
+    EXPECT_LE(r.frames, 51u);
+}
+
+TEST_F(HostSession, StopRequestEndsTheRunWithShutdown)
+{
+    std::atomic<bool> stop{false};
+    tools::scenario_source source(60.0);
+    tools::session_settings settings = unpaced(1000);
+    settings.stop = &stop;
+    settings.on_status = [&](std::uint64_t frames, double) {
+        if (frames >= 1) stop = true;
+    };
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, settings);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.frames, 1u);
+    EXPECT_EQ(fake_plugin::calls.back(), "Shutdown");
+}
+
+TEST_F(HostSession, RecordingReplaysTheSameFrames)
+{
+    const std::string path = ::testing::TempDir() + "host_session_recording.skvrec";
+    {
+        std::ofstream out(path, std::ios::binary);
+        ASSERT_TRUE(tools::write_recording_header(out));
+        tools::scenario_source source(50.0);
+        tools::session_settings settings = unpaced(20);
+        settings.record = &out;
+        ASSERT_TRUE(tools::run_session(fake_plugin::entry_points(), source, settings).ok);
+    }
+    const auto sent = fake_plugin::streams;
+    const auto sent_steps = fake_plugin::time_steps;
+    fake_plugin::reset();
+
+    tools::replay_source replay;
+    std::string error;
+    ASSERT_TRUE(replay.open(path, error)) << error;
+    tools::session_settings settings = unpaced(1000);
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), replay, settings);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.frames, 20u);  // ends with the file
+    EXPECT_EQ(fake_plugin::streams, sent);
+    EXPECT_EQ(fake_plugin::time_steps, sent_steps);
+    std::remove(path.c_str());
+}
+
+TEST_F(HostSession, DamagedReplayEndsWithAnErrorNamingTheFrameAndStillShutsDown)
+{
+    const std::string path = ::testing::TempDir() + "host_session_damaged.skvrec";
+    {
+        std::ofstream out(path, std::ios::binary);
+        tools::write_recording_header(out);
+        tools::scenario_source source(60.0);
+        tools::session_settings settings = unpaced(3);
+        settings.record = &out;
+        tools::run_session(fake_plugin::entry_points(), source, settings);
+    }
+    std::string bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() - 10));  // cut into frame 3
+    }
+    fake_plugin::reset();
+    tools::replay_source replay;
+    std::string error;
+    ASSERT_TRUE(replay.open(path, error)) << error;
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), replay, unpaced(1000));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.frames, 2u);
+    EXPECT_EQ(r.error.rfind("recording: frame 3 (at byte ", 0), 0u) << r.error;
+    EXPECT_NE(r.error.find("truncated"), std::string::npos);
+    EXPECT_EQ(fake_plugin::calls.back(), "Shutdown");
+    std::remove(path.c_str());
+
+    tools::replay_source missing;
+    EXPECT_FALSE(missing.open(path + ".none", error));
+    EXPECT_EQ(error, "cannot open the recording " + path + ".none");
+}
+
+TEST(HostOptions, ParsesEveryOption)
+{
+    const char* argv[] = {"--rate", "30", "--duration", "500ms", "--frames", "120", "--record", "out.skvrec",
+                          "--fast", "--quiet", "plugin.dll"};
+    tools::host_options o;
+    std::string error;
+    ASSERT_TRUE(tools::parse_host_options(11, argv, o, error)) << error;
+    EXPECT_EQ(o.rate, 30.0);
+    EXPECT_TRUE(o.rate_given);
+    EXPECT_DOUBLE_EQ(*o.duration, 0.5);
+    EXPECT_EQ(*o.frames, 120u);
+    EXPECT_EQ(o.record_path, "out.skvrec");
+    EXPECT_TRUE(o.fast && o.quiet);
+    EXPECT_EQ(o.plugin_path, "plugin.dll");
+}
+
+TEST(HostOptions, MistakesAreOneSentence)
+{
+    auto error_of = [](std::vector<const char*> args) {
+        tools::host_options o;
+        std::string error;
+        EXPECT_FALSE(tools::parse_host_options(static_cast<int>(args.size()), args.data(), o, error));
+        return error;
+    };
+    EXPECT_EQ(error_of({}), "no plug-in named");
+    EXPECT_EQ(error_of({"a.dll", "b.dll"}), "one plug-in only: \"b.dll\" is one too many");
+    EXPECT_EQ(error_of({"--rate", "0", "a.dll"}), "--rate wants frames per second above 0 and at most 10000, not \"0\"");
+    EXPECT_EQ(error_of({"a.dll", "--frames"}), "--frames needs a value");
+    EXPECT_EQ(error_of({"--frames", "-1", "a.dll"}), "--frames wants a whole number above 0, not \"-1\"");
+    EXPECT_EQ(error_of({"--bogus", "a.dll"}), "unknown option --bogus");
+    EXPECT_EQ(error_of({"--record", "x", "--replay", "x", "a.dll"}), "--record and --replay name the same file");
+}
