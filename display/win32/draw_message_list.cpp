@@ -12,8 +12,10 @@
 #include "plugin/win32/process_objects.h"
 #include "shared/input/tm_message_list.h"
 
-// GDI+ takes UTF-16 text as WCHAR, which is 16 bits wide on Windows.
-static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR holds one UTF-16 unit");
+// GDI+ takes UTF-16 text as WCHAR, the 16-bit wchar_t of Windows: the texts'
+// char16_t units pass unchanged.
+static_assert(sizeof(wchar_t) == sizeof(char16_t) && sizeof(WCHAR) == sizeof(char16_t),
+              "WCHAR holds one UTF-16 unit");
 
 namespace {
 
