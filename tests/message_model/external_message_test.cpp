@@ -157,6 +157,7 @@ TEST(message_record, string8_stops_at_a_zero_byte)
     EXPECT_STREQ(s.GetCString(), "ab");
 }
 
+#if GTEST_HAS_DEATH_TEST && !defined(NDEBUG)
 // A precondition report names the expression, the source path and the line,
 // in whatever order the C library prints them.
 class report_matcher : public testing::MatcherInterface<const std::string&> {
@@ -195,7 +196,6 @@ testing::Matcher<const std::string&> reports(const char* text, unsigned line)
     return testing::MakeMatcher(new report_matcher(text, line));
 }
 
-#if GTEST_HAS_DEATH_TEST && !defined(NDEBUG)
 TEST(message_record_death, getters_report_a_mismatched_data_type)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
