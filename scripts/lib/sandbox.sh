@@ -10,13 +10,17 @@
 # Under Wine the sockets belong to the wineserver, so the wineserver of the prefix
 # in use must run inside that namespace too; sk_wine_prefix_prepare makes sure of it.
 #
-# A typical script:
-#   sk_ensure_packages wine wine64 xvfb ...        # outside: apt-get needs the network
-#   sk_enter_private_netns "$0" "$@"                # re-runs this script inside, or returns there
-#   sk_on_exit sk_wine_stop; sk_on_exit sk_xvfb_stop
-#   sk_xvfb_start 80                                # exports DISPLAY
-#   sk_wine_prefix_prepare "$root/build/wineprefix-run"   # exports WINEPREFIX..., verifies the server
-#   wine some.exe
+# A typical script (run as `bash scripts/x.sh`; it runs twice: outside, then inside):
+#   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+#   . "$root/scripts/lib/sandbox.sh"
+#   sk_in_private_netns || sk_ensure_packages wine wine64 xvfb ...   # outside only: apt-get needs the network
+#   sk_enter_private_netns "$root/scripts/x.sh" "$@"  # outside: exec itself inside; inside: set up, return
+#   prefix=$root/build/wineprefix-x                   # a prefix of its own, used only in the namespace
+#   sk_on_exit sk_xvfb_stop
+#   sk_on_exit "sk_wine_stop '$prefix'"               # runs first at exit (last registered first)
+#   sk_xvfb_start 80                                  # exports DISPLAY
+#   sk_wine_prefix_prepare "$prefix"                  # exports WINEPREFIX...; verifies the server's namespace
+#   wine some.exe ...
 #
 # Functions (one line each):
 #   sk_log MSG...                  print "[HH:MM:SS] MSG" on stderr.
@@ -32,16 +36,20 @@
 #   sk_xvfb_start [FIRST]          start Xvfb 1920x1080x24 on the first free display from FIRST (default 90),
 #                                  wait until it accepts clients, export DISPLAY and SK_XVFB_PID.
 #   sk_xvfb_stop                   stop the Xvfb started by sk_xvfb_start (no-op if none).
+#   sk_xvfb_screenshot FILE [WxH+X+Y]  save the screen of $DISPLAY, or that part of it, as PNG FILE
+#                                  (ImageMagick's import: package imagemagick).
 #   sk_wine_env PREFIX             export WINEPREFIX=PREFIX, WINEARCH=win64, WINEDLLOVERRIDES="mscoree,mshtml="
 #                                  and WINEDEBUG (kept if already set, else -all).
-#   sk_wine_prefix_prepare PREFIX  sk_wine_env; stop any wineserver of PREFIX; create the prefix if needed
-#                                  (wineboot -i, registry settings for a window-manager-less display);
-#                                  start a persistent wineserver here and verify it runs in this namespace.
+#   sk_wine_prefix_prepare PREFIX  inside only: sk_wine_env; stop any wineserver of PREFIX; start a persistent
+#                                  one here and verify its namespace; wineboot -i if the prefix is new; set and
+#                                  check HKCU X11 Driver Managed=N, WineDbg ShowCrashDialog=0 and the font
+#                                  replacement Courier New -> Liberation Mono; verify the namespace again.
 #   sk_wineserver_pids [PREFIX]    print the pids of the wineservers serving PREFIX (default $WINEPREFIX).
 #   sk_wine_verify_netns [PREFIX]  exit unless a wineserver of PREFIX runs, all in this network namespace.
 #   sk_wine_stop [PREFIX]          kill the wineserver of PREFIX (default $WINEPREFIX) and its processes.
 #
-# Variables read: SK_NO_INSTALL=1 makes sk_ensure_packages only report what is missing.
+# Variables: SK_NO_INSTALL=1 makes sk_ensure_packages fail on a missing package instead of installing;
+# SK_OUTER_NETNS (set by sk_enter_private_netns) names the namespace the script was started in.
 
 if [[ -n "${SK_SANDBOX_LOADED:-}" ]]; then
     return 0
@@ -197,6 +205,17 @@ sk_xvfb_stop() {
     wait "$SK_XVFB_PID" 2>/dev/null
     SK_XVFB_PID=
     return 0
+}
+
+sk_xvfb_screenshot() {
+    local file=$1 crop=${2:-}
+    [[ -n "${DISPLAY:-}" ]] || sk_die "sk_xvfb_screenshot: no DISPLAY"
+    command -v import >/dev/null || sk_die "import not found (package imagemagick)"
+    if [[ -n "$crop" ]]; then
+        import -display "$DISPLAY" -window root -crop "$crop" +repage "png:$file"
+    else
+        import -display "$DISPLAY" -window root "png:$file"
+    fi
 }
 
 # ---------------------------------------------------------------------------
