@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "plugin/frame_update.h"
+#include "shared/input/tm_message_stream.h"
 
 namespace {
 
@@ -96,6 +97,39 @@ void BM_baseline_copy_40(benchmark::State& state)
     }
 }
 BENCHMARK(BM_baseline_copy_40);
+
+// Baseline for the broadcast's share: one plain sendto of 32 bytes to the
+// same destination on a socket made beforehand.
+void BM_baseline_sendto_32(benchmark::State& state)
+{
+    if (!in_private_network_namespace()) {
+        state.SkipWithError("broadcasts: run inside a private network namespace");
+        return;
+    }
+    const socket_api::socket_handle s = socket_api::open_udp();
+    socket_api::enable_broadcast(s);
+    socket_api::bind_any(s, 0);
+    socket_api::address to;
+    socket_api::resolve_ipv4("255.255.255.255", "50001", to);
+    const std::uint8_t datagram[32] = {0x47, 0x00, 0x4D, 0x04};
+    for (auto _ : state) socket_api::send_to(s, datagram, sizeof datagram, to);
+    socket_api::close(s);
+}
+BENCHMARK(BM_baseline_sendto_32);
+
+// The selection and the encoding of the datagram alone, over the 40 records.
+void BM_select_and_encode_40(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> stream = forty_message_stream();
+    tm_message_list frame;
+    std::uint32_t position = 0;
+    for (int i = 0; i < 40; ++i) frame.push_back(read_message(stream.data(), position));
+    for (auto _ : state) {
+        motion_datagram d = encode_motion_datagram(select_motion(frame));
+        benchmark::DoNotOptimize(d);
+    }
+}
+BENCHMARK(BM_select_and_encode_40);
 
 // One hand-off of a 40-message frame and the display's take of it.
 void BM_handoff_and_take_40(benchmark::State& state)
