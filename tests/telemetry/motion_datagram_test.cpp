@@ -110,13 +110,6 @@ TEST(MotionDatagram, FrameWithoutTheThreeMessages)
     EXPECT_EQ(as_bytes(encode_frame({make_int(tm_msg_id("Aircraft.Gear"), 1)})), expected);
 }
 
-TEST(MotionDatagram, TimeFieldBytes)
-{
-    EXPECT_EQ(slice(encode_frame({simulation_time(1.5)}), 4), (bytes{0x60, 0xE3, 0x16, 0x00}));
-    EXPECT_EQ(slice(encode_frame({simulation_time(4295.0)}), 4), (bytes{0xC0, 0x7F, 0x00, 0x00}));
-    EXPECT_EQ(slice(encode_frame({simulation_time(-1.0)}), 4), (bytes{0xC0, 0xBD, 0xF0, 0xFF}));
-}
-
 TEST(MotionDatagram, WholeLayout)
 {
     const motion_datagram d =
