@@ -30,16 +30,16 @@ std::atomic<bool> closing{false};
 // Display thread only: the user closed the window.
 bool quit = false;
 
-// Runs until the user closes the window, a stop is requested, or the thread's
-// quit message arrives. The loop takes every message of the thread, not only
-// those of the window: a loop filtered on the window never sees the quit that
-// WM_DESTROY posts, and would wait forever once a window closed from a sent
-// message (a close asked for by another thread) is gone.
-void run_message_loop() noexcept
+// Runs until the user closes the window, a stop is requested, or the
+// thread's quit message arrives (the system returns it whatever the filter).
+// The stop request is read before each wait too, so a stop whose WM_QUIT a
+// modal loop of the system took (moving the window, its system menu) still
+// ends the loop at the next timer message.
+void run_message_loop(HWND window) noexcept
 {
     MSG msg;
     while (!quit && !stop_requested.load()) {
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0) break;  // 0: WM_QUIT; -1: failure
+        if (GetMessageA(&msg, window, 0, 0) <= 0) break;  // 0: WM_QUIT; -1: the window is gone
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
@@ -78,7 +78,7 @@ void display_thread_proc(HINSTANCE module) noexcept
         SetWindowPos(window, HWND_TOP, GetSystemMetrics(SM_CXSCREEN) - window_width, 0, window_width, window_height,
                      SWP_SHOWWINDOW);
         SetTimer(window, repaint_timer_id, repaint_period_ms, nullptr);
-        run_message_loop();
+        run_message_loop(window);
     }
     closing.store(true);
 

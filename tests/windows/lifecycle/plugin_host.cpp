@@ -25,6 +25,7 @@ constexpr int prompt_ms = 1000;  // "returns at once", with room for a slow mach
 std::atomic<int> retrieved_paints{0};
 std::atomic<int> retrieved_timers{0};
 std::atomic<int> sent_erases{0};
+std::atomic<int> sent_move_starts{0};
 
 LRESULT CALLBACK count_retrieved(int code, WPARAM wparam, LPARAM lparam)
 {
@@ -38,7 +39,11 @@ LRESULT CALLBACK count_retrieved(int code, WPARAM wparam, LPARAM lparam)
 
 LRESULT CALLBACK count_sent(int code, WPARAM wparam, LPARAM lparam)
 {
-    if (code == HC_ACTION && reinterpret_cast<const CWPSTRUCT*>(lparam)->message == WM_ERASEBKGND) ++sent_erases;
+    if (code == HC_ACTION) {
+        const UINT message = reinterpret_cast<const CWPSTRUCT*>(lparam)->message;
+        if (message == WM_ERASEBKGND) ++sent_erases;
+        if (message == WM_ENTERSIZEMOVE) ++sent_move_starts;
+    }
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
@@ -61,6 +66,7 @@ public:
         retrieved_paints = 0;
         retrieved_timers = 0;
         sent_erases = 0;
+        sent_move_starts = 0;
     }
 
 private:
@@ -358,6 +364,23 @@ void restart()
     HOST_CHECK(unloads_fully(plugin));
 }
 
+// Shutdown while the display thread is in a modal loop of the system, the
+// user moving the window: the loop ends and Shutdown returns.
+void shutdown_while_moving()
+{
+    plugin_library plugin;
+    if (!plugin.load(plugin_path)) return;
+    const HWND window = init_and_wait(plugin);
+    if (window == nullptr) return;
+    message_counter counter(window_thread(window));
+    PostMessageA(window, WM_SYSCOMMAND, SC_MOVE, 0);
+    HOST_CHECK(wait_until([] { return sent_move_starts.load() > 0; }, 2000));
+    const double ms = timed_shutdown(plugin);
+    report_ms("shutdown while the window is being moved", ms);
+    HOST_CHECK(ms < prompt_ms);
+    HOST_CHECK(unloads_fully(plugin));
+}
+
 // Shutdown without a display thread does nothing: before any Init, and twice.
 void shutdown_without_init()
 {
@@ -542,6 +565,7 @@ const std::map<std::string, void (*)()>& scenarios()
         {"user_close_posted", user_close_posted},
         {"user_close_sent", user_close_sent},
         {"restart", restart},
+        {"shutdown_while_moving", shutdown_while_moving},
         {"shutdown_without_init", shutdown_without_init},
         {"update_without_display", update_without_display},
         {"init_shutdown_storm", init_shutdown_storm},
