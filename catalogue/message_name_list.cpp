@@ -11,13 +11,15 @@ namespace {
 
 using entry = tm_msg_name_entry;
 
+constexpr tm_fixed_string unknown_name("unknown");
+
 }  // namespace
 
 // Made from a temporary list of the 418 entries: one allocation of exactly
 // that many, then a copy in list order. Destroyed with the library's other
 // static objects when it unloads.
 const std::vector<tm_msg_name_entry> message_name_list{
-    // 1 to 32
+    // entries 1 to 32
     entry("Aircraft.Altitude"),
     entry("Aircraft.VerticalSpeed"),
     entry("Aircraft.Pitch"),
@@ -51,14 +53,14 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Aircraft.OnRunway"),
     entry("Aircraft.Crashed"),
 
-    // 33 to 37
+    // entries 33 to 37
     entry("Performance.Speed.VS0"),
     entry("Performance.Speed.VS1"),
     entry("Performance.Speed.VFE"),
     entry("Performance.Speed.VNO"),
     entry("Performance.Speed.VNE"),
 
-    // 38 to 54
+    // entries 38 to 54
     entry("Navigation.NAV1Frequency"),
     entry("Navigation.NAV1StandbyFrequency"),
     entry("Navigation.NAV1FrequencySwap"),
@@ -77,7 +79,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Navigation.SelectedCourse1"),
     entry("Navigation.SelectedCourse2"),
 
-    // 55 to 69
+    // entries 55 to 69
     entry("Autopilot.Master"),
     entry("Autopilot.Disengage"),
     entry("Autopilot.Heading"),
@@ -94,11 +96,11 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Autopilot.ArmedVerticalMode"),
     entry("Autopilot.ActiveAutoThrottleMode"),
 
-    // 70 to 71
+    // entries 70 to 71
     entry("FlightDirector.Pitch"),
     entry("FlightDirector.Bank"),
 
-    // 72 to 79
+    // entries 72 to 79
     entry("Copilot.Heading"),
     entry("Copilot.Altitude"),
     entry("Copilot.Airspeed"),
@@ -108,7 +110,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Copilot.Throttle"),
     entry("Copilot.AutoRudder"),
 
-    // 80 to 127
+    // entries 80 to 127
     entry("Controls.Speed"),
     entry("Controls.Throttle1"),
     entry("Controls.Throttle2"),
@@ -158,7 +160,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Controls.Lighting.Panel"),
     entry("Controls.Lighting.Instruments"),
 
-    // 128 to 157
+    // entries 128 to 157
     entry("View.DisplayName"),
     entry("View.Internal"),
     entry("View.Follow"),
@@ -190,7 +192,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("View.FreeUp"),
     entry("View.FreeFieldOfView"),
 
-    // 158 to 175
+    // entries 158 to 175
     entry("Simulation.Pause"),
     entry("Simulation.FlightInformation"),
     entry("Simulation.MovingMap"),
@@ -210,7 +212,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Simulation.ExternalPosition"),
     entry("Simulation.ExternalOrientation"),
 
-    // 176 to 185
+    // entries 176 to 185
     entry("Command.Execute"),
     entry("Command.Back"),
     entry("Command.Up"),
@@ -222,7 +224,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Command.Rotate"),
     entry("Command.Zoom"),
 
-    // 186 to 204
+    // entries 186 to 204
     entry("Aircraft.Aileron"),
     entry("Aircraft.AileronForceFree"),
     entry("Aircraft.AileronTrim"),
@@ -243,7 +245,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Aircraft.TrimValue"),
     entry("Aircraft.YawDamperEnabled"),
 
-    // 205 to 260
+    // entries 205 to 260
     entry("Autopilot.Aileron"),
     entry("Autopilot.Altitude"),
     entry("Autopilot.AltitudeArm"),
@@ -301,12 +303,12 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Autopilot.Vertical"),
     entry("Autopilot.VerticalNavigation"),
 
-    // 261 to 263
+    // entries 261 to 263
     entry("Command.SelectHorizontal"),
     entry("Command.SelectVertical"),
     entry("Command.VirtualRealityCenter"),
 
-    // 264 to 276
+    // entries 264 to 276
     entry("Communication.ATCGo"),
     entry("Communication.ATCNegative"),
     entry("Communication.COM1Frequency"),
@@ -321,7 +323,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Communication.TransponderDigit"),
     entry("Communication.TransponderVFR"),
 
-    // 277 to 305
+    // entries 277 to 305
     entry("Controls.AirBrake.Arm"),
     entry("Controls.AutoBrake.RejectedTakeOff"),
     entry("Controls.AutoBrake.Strength"),
@@ -352,7 +354,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Controls.TailRotor"),
     entry("Controls.TailWheelSteering"),
 
-    // 306 to 341
+    // entries 306 to 341
     entry("Copilot.AutoAirBrake"),
     entry("Copilot.AutoBrake"),
     entry("Copilot.AutoCheckList"),
@@ -390,14 +392,14 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Copilot.Up"),
     entry("Copilot.VerticalMode"),
 
-    // 342 to 346
+    // entries 342 to 346
     entry("Description.Hint.AileronGain"),
     entry("Description.Hint.ElevatorGain"),
     entry("Description.Hint.RudderGain"),
     entry("Description.Performance.MaximumSpeed"),
     entry("Description.Performance.MinimumSpeed"),
 
-    // 347 to 372
+    // entries 347 to 372
     entry("Game.Calibration"),
     entry("Game.Developer.Reposition.Heading"),
     entry("Game.Developer.Reposition.R"),
@@ -425,7 +427,7 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Game.Pause"),
     entry("Game.TiltControl"),
 
-    // 373 to 389
+    // entries 373 to 389
     entry("Navigation.ADF1FrequencySwap"),
     entry("Navigation.ADF2Frequency"),
     entry("Navigation.ADF2FrequencySwap"),
@@ -444,13 +446,13 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Navigation.ILS2StandbyFrequency"),
     entry("Navigation.NAV1Identifier"),
 
-    // 390 to 393
+    // entries 390 to 393
     entry("Performance.Speed.Maximum"),
     entry("Performance.Speed.MaximumFlapExtension"),
     entry("Performance.Speed.Minimum"),
     entry("Performance.Speed.MinimumFlapRetraction"),
 
-    // 394 to 409
+    // entries 394 to 409
     entry("Simulation.HUD"),
     entry("Simulation.Landmarks"),
     entry("Simulation.Monitoring"),
@@ -464,21 +466,21 @@ const std::vector<tm_msg_name_entry> message_name_list{
     entry("Simulation.ReloadAircraft"),
     entry("Simulation.Reposition"),
     entry("Simulation.ShowControlObjects"),
-    entry("Simulation.TakeSceenshot"),
+    entry("Simulation.TakeSceenshot"),  // spelt so: a name of its own
     entry("Simulation.TakeScreenshot"),
     entry("Simulation.TakeScreenshotNoInfo"),
 
-    // 410 to 411
-    entry("Simulator.OverlayLeft"),
+    // entries 410 to 411
+    entry("Simulator.OverlayLeft"),  // "Simulator", not "Simulation"
     entry("Simulator.OverlayRight"),
 
-    // 412 to 415
+    // entries 412 to 415
     entry("View.Altitude"),
     entry("View.GroundHeight"),
     entry("View.Option"),
     entry("View.PostOffset"),
 
-    // 416 to 418
+    // entries 416 to 418
     entry("Warnings.MasterWarningPilot"),
     entry("Warnings.WarningActive"),
     entry("Warnings.WarningMute"),
@@ -490,5 +492,5 @@ tm_fixed_string get_message_name(const tm_external_message& message) noexcept
     for (const tm_msg_name_entry& e : message_name_list) {
         if (e.identifier.GetValue() == id) return e.name;
     }
-    return tm_fixed_string("unknown");
+    return unknown_name;
 }
