@@ -84,8 +84,9 @@ constexpr std::uint32_t motion_frame_count = 3;
 
 // ---- datagrams ---------------------------------------------------------
 
-// Broadcast checks run only where the test command promises a private
-// network namespace (SKARVEL_PRIVATE_NETWORK=1); elsewhere they are skipped.
+// Broadcast checks run only inside a private network namespace, where the
+// loopback interface is the only one; elsewhere they are skipped. The test
+// command also makes sure the Wine server, which owns the sockets, is there.
 bool private_network();
 
 // A UDP receiver on 0.0.0.0:50001.

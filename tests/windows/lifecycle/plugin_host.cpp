@@ -157,15 +157,20 @@ bool thread_ends(DWORD thread_id, int timeout_ms)
     return ended;
 }
 
-// One Update with a motion frame: both outputs must come back 0 and, on a
-// private network, the datagram must arrive.
+// Datagrams go out only inside a private network namespace; elsewhere the
+// host feeds only empty frames, which send nothing.
+bool may_broadcast = false;
+
+// One Update with a motion frame: both outputs must come back 0 and, with a
+// receiver, the datagram must arrive.
 void update_and_expect_datagram(plugin_library& plugin, datagram_receiver* receiver, const motion_values& values)
 {
     const std::vector<std::uint8_t> stream = motion_frame(values);
+    const std::uint32_t count = may_broadcast ? motion_frame_count : 0;
     std::int32_t output1 = -1;
     std::int32_t output2 = -1;
     if (receiver != nullptr) receiver->drain();
-    plugin.update(0.02, stream.data(), 0, motion_frame_count, nullptr, &output1, &output2);
+    plugin.update(0.02, stream.data(), 0, count, nullptr, &output1, &output2);
     HOST_CHECK(output1 == 0 && output2 == 0);
     if (receiver == nullptr) return;
     std::vector<std::uint8_t> datagram;
@@ -177,10 +182,7 @@ void update_and_expect_datagram(plugin_library& plugin, datagram_receiver* recei
 struct broadcast_check {
     broadcast_check()
     {
-        if (!private_network()) {
-            std::printf("note: SKARVEL_PRIVATE_NETWORK is not 1, datagram checks skipped\n");
-            return;
-        }
+        if (!may_broadcast) return;
         receiver.reset(new datagram_receiver);
         HOST_CHECK(receiver->ready());
     }
@@ -590,6 +592,8 @@ int main(int argc, char** argv)
         return 2;
     }
     plugin_path = full_path(argv[2]);
+    may_broadcast = private_network();
+    if (!may_broadcast) std::printf("note: not in a private network namespace: no datagram is sent or checked\n");
 
     WSADATA wsa;  // the host starts Windows Sockets before the first Update
     WSAStartup(MAKEWORD(2, 2), &wsa);
