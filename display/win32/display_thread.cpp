@@ -1,5 +1,5 @@
 // The display thread and its window procedure. Everything here runs on the
-// display thread except the four host-side functions at the end, which touch
+// display thread except the three host-side functions at the end, which touch
 // only the atomic values shared with it.
 #include "display/win32/display_thread.h"
 
@@ -130,9 +130,4 @@ void request_display_stop() noexcept
 bool display_closing() noexcept
 {
     return closing.load();
-}
-
-HWND display_window() noexcept
-{
-    return window_handle.load();
 }

@@ -35,6 +35,3 @@ void request_display_stop() noexcept;
 // True once the display thread has left its message loop (its window is gone
 // or going), until the next clear_display_stop: its end is then only teardown.
 bool display_closing() noexcept;
-
-// The display window while it exists, else null.
-HWND display_window() noexcept;

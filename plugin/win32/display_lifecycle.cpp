@@ -67,3 +67,8 @@ void stop_display_thread() noexcept
     WaitForSingleObject(display_thread, INFINITE);
     forget_thread();
 }
+
+void release_display_thread() noexcept
+{
+    if (display_thread != nullptr) forget_thread();
+}

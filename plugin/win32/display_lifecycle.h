@@ -13,3 +13,8 @@ bool start_display_thread(HINSTANCE module) noexcept;
 // once when no thread runs: never started, already stopped, or ended by
 // itself. Must not be called under the loader lock.
 void stop_display_thread() noexcept;
+
+// At unload no display thread runs any more (each holds a reference on the
+// library until its very end); closes the handle of one that ended by
+// itself. Never waits, so it is safe under the loader lock.
+void release_display_thread() noexcept;

@@ -69,6 +69,7 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
         } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
             // FreeLibrary, not process exit. No display thread runs now: each
             // holds a reference on the library until its end.
+            release_display_thread();
             UnregisterClassA(display_class_name, module);
         }
     } catch (...) {
