@@ -48,7 +48,8 @@ bool start_display_thread(HINSTANCE module) noexcept
     }
     clear_display_stop();
 
-    // The reference handle is the module handle itself.
+    // A reference on this library, named by its own address; the handle it
+    // gives back is the module handle, which the thread receives.
     HMODULE reference = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(module), &reference))
         return false;
