@@ -164,8 +164,9 @@ run_ctest() {
     shift
     stage_begin "$preset: tests"
     log=$logs/$preset-tests.log
+    # The log keeps everything; the terminal one line per finished test.
     ctest --test-dir "build/$preset" --output-on-failure --no-tests=ignore -j "$test_jobs" "$@" 2>&1 \
-        | tee "$log"
+        | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
     status=${PIPESTATUS[0]}
 
     summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
