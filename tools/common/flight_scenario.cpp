@@ -137,7 +137,7 @@ void flight_scenario::derive(double dt) noexcept
     s.flight_path_angle = gamma;
     s.angle_of_attack = alpha;
     s.rate_of_turn = (!s.on_ground && v > 1.0) ? standard_gravity * std::tan(bank) / v : 0.0;
-    s.position = {north_, east_, -height_};
+    s.position = {north_, east_, 0.0 - height_};  // +0, not -0, on the ground
     s.height = height_;
     s.altitude = runway_elevation + height_;
     s.latitude = start_latitude + north_ / earth_radius;

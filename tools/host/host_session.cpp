@@ -115,8 +115,10 @@ session_result run_session(const plugin_entry_points& plugin, frame_source& sour
         std::this_thread::sleep_until(deadline);
     }
 
-    plugin.shutdown();
     result.seconds = elapsed();
+    const clock::time_point shutdown_start = clock::now();
+    plugin.shutdown();
+    result.shutdown_seconds = std::chrono::duration<double>(clock::now() - shutdown_start).count();
     if (settings.on_status) settings.on_status(result.frames, result.seconds);
     result.ok = result.error.empty();
     return result;

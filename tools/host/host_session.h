@@ -86,7 +86,8 @@ struct session_result {
     std::string error;  // one sentence when !ok
     std::uint64_t frames = 0;
     std::uint64_t messages = 0;
-    double seconds = 0.0;
+    double seconds = 0.0;  // from Init's return to the last Update's end
+    double shutdown_seconds = 0.0;  // how long Shutdown took
     std::uint64_t nonzero_outputs = 0;  // Updates that left an output not 0
 };
 

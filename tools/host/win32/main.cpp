@@ -98,9 +98,10 @@ int main(int argc, char** argv)
     if (record.is_open()) record.close();
 
     if (!result.ok) return fail(result.error);
-    std::printf("host: %llu frames, %llu messages in %.2f s (%.1f Hz); Init, Update, Shutdown and unload done\n",
+    std::printf("host: %llu frames, %llu messages in %.2f s (%.1f Hz); Shutdown took %.2f s; unloaded\n",
                 static_cast<unsigned long long>(result.frames), static_cast<unsigned long long>(result.messages),
-                result.seconds, result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0);
+                result.seconds, result.seconds > 0 ? static_cast<double>(result.frames) / result.seconds : 0.0,
+                result.shutdown_seconds);
     if (result.nonzero_outputs != 0) {
         std::fprintf(stderr, "host: %llu Updates left an output other than 0\n",
                      static_cast<unsigned long long>(result.nonzero_outputs));
