@@ -20,8 +20,9 @@
 #   --only LIST        only the presets named, e.g. --only windows or --only native,fuzz
 #   --no-install       never call apt-get; fail if a package is missing
 #   --fuzz-seconds N   how long the fuzzer runs (default 20)
-# Environment: SKARVEL_JOBS (build jobs, default 2), SKARVEL_TEST_JOBS (ctest jobs, default 1:
-# tests of one suite share the namespace and so UDP port 50001), WINEDEBUG (default -all).
+# Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default 1: the
+# tests share one namespace with its UDP port 50001 and, under Wine, one desktop, where the plug-in
+# tests look for the plug-in's window: two at once see each other's); WINEDEBUG (default -all).
 # Logs of every step are kept in build/logs/.
 set -uo pipefail
 
@@ -50,7 +51,8 @@ while (( $# > 0 )); do
             shift ;;
         --no-install) export SK_NO_INSTALL=1 ;;
         --fuzz-seconds)
-            [[ "${2:-}" =~ ^[0-9]+$ ]] || sk_die "--fuzz-seconds needs a number of seconds"
+            # (libFuzzer reads 0 as no limit)
+            [[ "${2:-}" =~ ^[0-9]+$ && "$2" -ge 1 ]] || sk_die "--fuzz-seconds needs a number of seconds, 1 or more"
             fuzz_seconds=$2
             shift ;;
         -h|--help) usage; exit 0 ;;
@@ -67,7 +69,7 @@ packages=(
     clang libclang-rt-14-dev llvm                               # fuzz build, symbolized reports
     g++-mingw-w64-x86-64-posix                                  # windows build
     wine wine64 xvfb xauth fonts-liberation                     # windows tests
-    iproute2 util-linux procps                                  # the private network namespace
+    iproute2 util-linux                                         # the private network namespace
 )
 
 now_ms() {
