@@ -24,7 +24,8 @@ ip route show table local 2>/dev/null | grep -q 255.255.255.255 ||
     ip route add 255.255.255.255/32 dev lo 2>/dev/null || true
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+listener=
+trap '[ -n "$listener" ] && kill $listener 2>/dev/null; rm -rf "$work"' EXIT
 cd "$(dirname "$plugin")" || exit 1
 
 wine "$listen" --count 100 --duration 60 --quiet --csv "$work/motion.csv" >"$work/listen.out" 2>"$work/listen.err" &
@@ -44,6 +45,7 @@ fi
 cat "$work/host.out"
 wait $listener
 status=$?
+listener=
 tr -d '\r' <"$work/listen.out"
 [ $status -eq 0 ] || { echo "FAIL: the listener exited with $status"; cat "$work/listen.err"; exit 1; }
 
