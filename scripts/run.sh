@@ -8,7 +8,8 @@
 #   3. builds the plug-in, the host simulator and the listener for Windows (build/windows)
 #      and the listener natively (build/native),
 #   4. on a virtual display (Xvfb) runs the host simulator under Wine with the plug-in for
-#      about ten seconds of the built-in flight, while the native listener prints the
+#      about ten seconds of the built-in flight, from 5 s in: the end of the take-off roll,
+#      rotation, lift-off at 12.5 s and the climb, while the native listener prints the
 #      decoded motion datagrams,
 #   5. saves a picture of the plug-in's window as build/run/plugin-window.png and prints
 #      where it is, with a short summary.
@@ -111,7 +112,7 @@ for (( i = 0; i < 50; i++ )); do
     sleep 0.1
 done
 
-wine "$host" --duration "$seconds" --quiet --record "$out/flight.skvrec" "$dll" >"$out/host.log" 2>&1 &
+wine "$host" --start 5 --duration "$seconds" --quiet --record "$out/flight.skvrec" "$dll" >"$out/host.log" 2>&1 &
 host_pid=$!
 
 # The picture: two seconds before the host stops, once the window is there

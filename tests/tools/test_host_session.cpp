@@ -10,6 +10,7 @@
 
 #include "shared/input/tm_message_stream.h"
 #include "tools/common/frame_recording.h"
+#include "tools/common/stream_encoding.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
 
@@ -80,6 +81,21 @@ TEST_F(HostSession, InitUpdatesThenShutdown)
     EXPECT_EQ(r.messages, 3 * (r.messages / 3));
     EXPECT_GE(r.messages / 3, 38u);
     EXPECT_DOUBLE_EQ(fake_plugin::time_steps[0], 1.0 / 60.0);
+}
+
+TEST_F(HostSession, StartPointFliesTheFlightUpToIt)
+{
+    tools::scenario_source source(50.0, 12.0);
+    ASSERT_TRUE(tools::run_session(fake_plugin::entry_points(), source, unpaced(1)).ok);
+    ASSERT_EQ(fake_plugin::streams.size(), 1u);
+    tm_message_list frame;
+    std::string error;
+    const auto& stream = fake_plugin::streams[0];
+    ASSERT_TRUE(tools::decode_stream(stream.data(), stream.size(), 41, frame, error)) << error;
+    EXPECT_NEAR(frame[0].GetDouble(), 12.0, 1e-9);  // Simulation.Time comes first
+    tools::flight_scenario flown;
+    for (int i = 0; i < 600; ++i) flown.advance(0.02);
+    EXPECT_EQ(frame[10].GetVector3d().x, flown.state().velocity.x);  // Aircraft.Velocity
 }
 
 TEST_F(HostSession, WrongVersionStopsBeforeInit)
@@ -233,4 +249,6 @@ TEST(HostOptions, MistakesAreOneSentence)
     EXPECT_EQ(error_of({"--frames", "-1", "a.dll"}), "--frames wants a whole number above 0, not \"-1\"");
     EXPECT_EQ(error_of({"--bogus", "a.dll"}), "unknown option --bogus");
     EXPECT_EQ(error_of({"--record", "x", "--replay", "x", "a.dll"}), "--record and --replay name the same file");
+    EXPECT_EQ(error_of({"--start", "6", "--replay", "x", "a.dll"}),
+              "--start applies to the built-in flight, not to a replay");
 }

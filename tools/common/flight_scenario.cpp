@@ -118,7 +118,15 @@ void flight_scenario::advance(double dt) noexcept
     east_ += airspeed_ * std::cos(gamma) * std::sin(heading_) * dt;
     height_ += airspeed_ * std::sin(gamma) * dt;
     if (height_ < 0.0) height_ = 0.0;
-    state_.time = t + dt;
+    // Steps of one size are counted, not summed: 300 x 1/60 s is 5 s, where
+    // a running sum would end a hair below it.
+    if (dt != step_) {
+        origin_ = t;
+        step_ = dt;
+        steps_ = 0;
+    }
+    ++steps_;
+    state_.time = origin_ + static_cast<double>(steps_) * step_;
     derive(dt);
 }
 

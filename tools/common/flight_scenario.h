@@ -55,6 +55,8 @@ private:
     flight_state state_;
     double north_ = 0.0, east_ = 0.0, height_ = 0.0, heading_ = 0.0, airspeed_ = 0.0;
     tm_vector3d previous_angular_velocity_;
+    double origin_ = 0.0, step_ = 0.0;  // time = origin_ + steps_ * step_
+    long long steps_ = 0;
 };
 
 // The frame a host sends for this state: about forty messages named from the

@@ -12,6 +12,7 @@ const char* const host_usage =
     "  --rate HZ         frames per second (default 60; a replay keeps its recorded pace)\n"
     "  --duration TIME   stop after this long: 10, 10s, 500ms, 2m\n"
     "  --frames N        stop after N frames\n"
+    "  --start TIME      begin the built-in flight this far in (lift-off is at 12.5 s)\n"
     "  --record FILE     write every frame sent to FILE\n"
     "  --replay FILE     send the frames recorded in FILE instead of the built-in flight\n"
     "  --fast            send frames back to back, without pacing\n"
@@ -57,6 +58,14 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
                 error = "--frames wants a whole number above 0, not \"" + std::string(v) + "\"";
                 return false;
             }
+        } else if (arg == "--start") {
+            if (!value(v)) return false;
+            const auto start = parse_duration(v);
+            if (!start || *start > 3600.0) {
+                error = "--start wants a time up to an hour such as 6 or 6s, not \"" + std::string(v) + "\"";
+                return false;
+            }
+            options.start = *start;
         } else if (arg == "--record") {
             if (!value(v)) return false;
             options.record_path = v;
@@ -80,6 +89,10 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
     if (options.help) return true;
     if (options.plugin_path.empty()) {
         error = "no plug-in named";
+        return false;
+    }
+    if (options.start > 0.0 && !options.replay_path.empty()) {
+        error = "--start applies to the built-in flight, not to a replay";
         return false;
     }
     if (!options.record_path.empty() && options.record_path == options.replay_path) {

@@ -13,6 +13,7 @@ struct host_options {
     bool rate_given = false;  // a replay otherwise keeps its recorded pace
     std::optional<double> duration;  // seconds of wall time
     std::optional<std::uint64_t> frames;
+    double start = 0.0;  // seconds into the built-in flight
     std::string record_path;
     std::string replay_path;
     bool fast = false;  // no pacing: frames back to back

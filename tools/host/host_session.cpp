@@ -8,6 +8,14 @@
 
 namespace tools {
 
+scenario_source::scenario_source(double rate, double start) noexcept : time_step_(1.0 / rate)
+{
+    // Flown, not jumped to: the state at `start` is the one the frames
+    // before it would have led to.
+    const auto frames = static_cast<long long>(start * rate + 0.5);
+    for (long long i = 0; i < frames; ++i) scenario_.advance(time_step_);
+}
+
 bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string&)
 {
     if (started_) scenario_.advance(time_step_);

@@ -41,10 +41,11 @@ public:
     virtual bool keeps_own_pace() const noexcept { return false; }
 };
 
-// The built-in flight, one frame every 1/rate seconds of simulation time.
+// The built-in flight, one frame every 1/rate seconds of simulation time,
+// from `start` seconds into the flight.
 class scenario_source final : public frame_source {
 public:
-    explicit scenario_source(double rate) noexcept : time_step_(1.0 / rate) {}
+    explicit scenario_source(double rate, double start = 0.0) noexcept;
     bool next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string& error) override;
 
 private:

@@ -53,7 +53,7 @@ int main(int argc, char** argv)
         if (!replay->open(options.replay_path, error)) return fail(error);
         source = std::move(replay);
     } else {
-        source = std::make_unique<tools::scenario_source>(options.rate);
+        source = std::make_unique<tools::scenario_source>(options.rate, options.start);
     }
 
     std::ofstream record;
