@@ -25,6 +25,7 @@ constexpr UINT repaint_period_ms = 500;
 // other and no stop is lost whichever comes first.
 std::atomic<HWND> window_handle{nullptr};
 std::atomic<bool> stop_requested{false};
+// The thread has left its loop: what remains of it is teardown.
 std::atomic<bool> closing{false};
 
 // Display thread only: the user closed the window.
