@@ -4,41 +4,14 @@
 #include <cstring>
 #include <limits>
 
+#include "shared/input/tm_byte_order.h"
+
+using namespace tm_byte_order;
+
 static_assert(std::numeric_limits<float>::is_iec559 && std::numeric_limits<double>::is_iec559,
               "the datagram carries IEEE-754 single-precision values converted from doubles");
 
 namespace {
-
-void store_u32_le(std::uint8_t* out, std::uint32_t value) noexcept
-{
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    out[2] = static_cast<std::uint8_t>(value >> 16);
-    out[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-std::uint32_t load_u32_le(const std::uint8_t* in) noexcept
-{
-    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-}
-
-// The nearest single-precision value, ties to even, as IEEE conversion gives.
-void store_f32_le(std::uint8_t* out, double value) noexcept
-{
-    const float single = static_cast<float>(value);
-    std::uint32_t bits;
-    std::memcpy(&bits, &single, sizeof bits);
-    store_u32_le(out, bits);
-}
-
-float load_f32_le(const std::uint8_t* in) noexcept
-{
-    const std::uint32_t bits = load_u32_le(in);
-    float single;
-    std::memcpy(&single, &bits, sizeof single);
-    return single;
-}
 
 constexpr std::uint8_t marker[4] = {0x47, 0x00, 0x4D, 0x04};
 
@@ -87,12 +60,12 @@ motion_datagram encode_motion_datagram(const motion_sample& sample) noexcept
     motion_datagram msg{};
     std::memcpy(msg.data(), marker, sizeof marker);
     store_u32_le(msg.data() + 4, motion_time_field(sample.simulation_time));
-    store_f32_le(msg.data() + 8, sample.aircraft_velocity.x);
-    store_f32_le(msg.data() + 12, sample.aircraft_velocity.y);
-    store_f32_le(msg.data() + 16, sample.aircraft_velocity.z);
-    store_f32_le(msg.data() + 20, sample.aircraft_angularvelocity.x);
-    store_f32_le(msg.data() + 24, sample.aircraft_angularvelocity.y);
-    store_f32_le(msg.data() + 28, sample.aircraft_angularvelocity.z);
+    store_f32_le(msg.data() + 8, static_cast<float>(sample.aircraft_velocity.x));
+    store_f32_le(msg.data() + 12, static_cast<float>(sample.aircraft_velocity.y));
+    store_f32_le(msg.data() + 16, static_cast<float>(sample.aircraft_velocity.z));
+    store_f32_le(msg.data() + 20, static_cast<float>(sample.aircraft_angularvelocity.x));
+    store_f32_le(msg.data() + 24, static_cast<float>(sample.aircraft_angularvelocity.y));
+    store_f32_le(msg.data() + 28, static_cast<float>(sample.aircraft_angularvelocity.z));
     return msg;
 }
 

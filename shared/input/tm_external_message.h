@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <type_traits>
 
+#include "tm_byte_order.h"
 #include "tm_fixed_string.h"
 #include "tm_msg_assert.h"
 #include "tm_msg_id.h"
@@ -71,25 +71,6 @@ struct tm_msg_header {
     std::uint64_t Flags = 0;
 };
 
-namespace tm_msg_detail {
-
-constexpr std::uint64_t load_u64_le(const std::uint8_t* p) noexcept
-{
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-inline double load_f64_le(const std::uint8_t* p) noexcept
-{
-    const std::uint64_t bits = load_u64_le(p);
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
-
-}  // namespace tm_msg_detail
-
 class tm_external_message {
 public:
     static constexpr std::uint32_t header_size = 64;
@@ -116,13 +97,13 @@ public:
     std::int64_t GetInt() const noexcept
     {
         TM_MSG_REQUIRE(Header.DataType == tm_msg_data_type::Int, 820);
-        return static_cast<std::int64_t>(tm_msg_detail::load_u64_le(Data));
+        return static_cast<std::int64_t>(tm_byte_order::load_u64_le(Data));
     }
 
     double GetDouble() const noexcept
     {
         TM_MSG_REQUIRE(Header.DataType == tm_msg_data_type::Double, 826);
-        return tm_msg_detail::load_f64_le(Data);
+        return tm_byte_order::load_f64_le(Data);
     }
 
     tm_vector3d GetVector2d() const noexcept
@@ -161,7 +142,7 @@ public:
     }
 
 private:
-    double component(std::size_t index) const noexcept { return tm_msg_detail::load_f64_le(Data + 8 * index); }
+    double component(std::size_t index) const noexcept { return tm_byte_order::load_f64_le(Data + 8 * index); }
 };
 
 // The record is the wire layout of one message: prove it where it is built.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "shared/input/tm_msg_id.h"
-#include "tools/common/byte_order.h"
+#include "shared/input/tm_byte_order.h"
 #include "tools/common/crc32.h"
 #include "tools/common/flight_scenario.h"
 #include "tools/common/frame_recording.h"
@@ -76,8 +76,8 @@ read_outcome read_all(const std::string& bytes)
 void reseal(std::string& bytes, std::size_t frame_start)
 {
     auto* p = reinterpret_cast<std::uint8_t*>(bytes.data());
-    const std::uint32_t length = tools::load_u32_le(p + frame_start);
-    tools::store_u32_le(p + frame_start + 4 + length, tools::crc32(p + frame_start + 4, length));
+    const std::uint32_t length = tm_byte_order::load_u32_le(p + frame_start);
+    tm_byte_order::store_u32_le(p + frame_start + 4 + length, tools::crc32(p + frame_start + 4, length));
 }
 
 }  // namespace
@@ -184,7 +184,7 @@ TEST(FrameRecording, ImplausibleLengthIsRefusedBeforeAnyAllocation)
     for (std::uint32_t length : {0u, 11u, tools::recording_max_payload + 1, 0xFFFFFFFFu}) {
         std::string bytes = record({});
         std::uint8_t prefix[4];
-        tools::store_u32_le(prefix, length);
+        tm_byte_order::store_u32_le(prefix, length);
         bytes.append(reinterpret_cast<const char*>(prefix), 4);
         const read_outcome outcome = read_all(bytes);
         EXPECT_EQ(outcome.error.rfind("frame 1 (at byte 16): corrupt: payload length " + std::to_string(length), 0),
@@ -201,7 +201,7 @@ TEST(FrameRecording, CountThatTheStreamCannotHoldIsCorruptEvenWithAGoodChecksum)
     const auto count = static_cast<std::uint32_t>(frames[0].messages.size());
 
     std::string more = bytes;
-    tools::store_u32_le(reinterpret_cast<std::uint8_t*>(more.data()) + 16 + 4 + 8, count + 1);
+    tm_byte_order::store_u32_le(reinterpret_cast<std::uint8_t*>(more.data()) + 16 + 4 + 8, count + 1);
     reseal(more, 16);
     EXPECT_EQ(read_all(more).error.rfind("frame 1 (at byte 16): corrupt: message " + std::to_string(count + 1) +
                                              " of " + std::to_string(count + 1) + " runs past the end",
@@ -210,12 +210,12 @@ TEST(FrameRecording, CountThatTheStreamCannotHoldIsCorruptEvenWithAGoodChecksum)
         << read_all(more).error;
 
     std::string fewer = bytes;
-    tools::store_u32_le(reinterpret_cast<std::uint8_t*>(fewer.data()) + 16 + 4 + 8, count - 1);
+    tm_byte_order::store_u32_le(reinterpret_cast<std::uint8_t*>(fewer.data()) + 16 + 4 + 8, count - 1);
     reseal(fewer, 16);
     EXPECT_NE(read_all(fewer).error.find("bytes follow the last of the"), std::string::npos);
 
     // A Size field that makes the first message swallow the whole stream.
-    tools::store_u16_le(p + 16 + 4 + 12 + 2, 0xFFFF);
+    tm_byte_order::store_u16_le(p + 16 + 4 + 12 + 2, 0xFFFF);
     reseal(bytes, 16);
     EXPECT_NE(read_all(bytes).error.find("corrupt: message 1 of"), std::string::npos);
 }

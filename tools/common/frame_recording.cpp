@@ -5,11 +5,13 @@
 #include <istream>
 #include <ostream>
 
-#include "tools/common/byte_order.h"
+#include "shared/input/tm_byte_order.h"
 #include "tools/common/crc32.h"
 #include "tools/common/stream_encoding.h"
 
 namespace tools {
+
+using namespace tm_byte_order;
 
 bool write_recording_header(std::ostream& out)
 {

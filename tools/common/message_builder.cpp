@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
-#include "tools/common/byte_order.h"
+#include "shared/input/tm_byte_order.h"
 
 namespace tools {
+
+using namespace tm_byte_order;
 namespace {
 
 tm_external_message make(tm_msg_id id, tm_msg_data_type type, tm_msg_flags flags, std::uint32_t value_bytes) noexcept
