@@ -1,19 +1,10 @@
 // The socket layer on Windows: Windows Sockets 2, select and WSAGetLastError.
-#include "telemetry/socket_api.h"
-
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <climits>
 #include <cstring>
 
+#include "telemetry/socket_native.h"
+
 namespace socket_api {
-
-namespace {
-
-SOCKET native(socket_handle s) noexcept { return static_cast<SOCKET>(s); }
-
-}  // namespace
 
 bool start() noexcept
 {
@@ -27,50 +18,6 @@ socket_handle open_udp() noexcept
 {
     const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
     return s == INVALID_SOCKET ? invalid_socket : static_cast<socket_handle>(s);
-}
-
-bool enable_broadcast(socket_handle s) noexcept
-{
-    const BOOL on = TRUE;
-    return ::setsockopt(native(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on) == 0;
-}
-
-bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address) noexcept
-{
-    if (reuse_address) {
-        const BOOL on = TRUE;
-        if (::setsockopt(native(s), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) != 0)
-            return false;
-    }
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    return ::bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-}
-
-std::uint16_t local_port(socket_handle s) noexcept
-{
-    sockaddr_in local{};
-    int length = sizeof local;
-    if (::getsockname(native(s), reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
-    return ntohs(local.sin_port);
-}
-
-int resolve_ipv4(const char* host, const char* service, address& out) noexcept
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result_list = nullptr;
-    const int status = ::getaddrinfo(host, service, &hints, &result_list);
-    if (status != 0) return status;
-    if (result_list->ai_addrlen <= sizeof out.bytes) {
-        std::memcpy(out.bytes, result_list->ai_addr, result_list->ai_addrlen);
-        out.length = static_cast<std::uint32_t>(result_list->ai_addrlen);
-    }
-    ::freeaddrinfo(result_list);
-    return 0;
 }
 
 bool send_to(socket_handle s, const void* bytes, std::size_t length, const address& to) noexcept
