@@ -172,26 +172,6 @@ std::vector<std::uint8_t> motion_frame(const motion_values& values)
 
 // ---- datagrams ---------------------------------------------------------
 
-bool private_network()
-{
-    // /proc/net/dev, reached through Wine's drive of the root, lists the
-    // interfaces of this process's network namespace after two header lines.
-    std::ifstream devices("/proc/net/dev");
-    if (!devices) return false;  // not under Wine on Linux
-    std::string line;
-    int interfaces = 0;
-    bool loopback = false;
-    for (int number = 0; std::getline(devices, line); ++number) {
-        if (number < 2) continue;
-        const std::size_t colon = line.find(':');
-        const std::size_t start = line.find_first_not_of(' ');
-        if (colon == std::string::npos || start >= colon) return false;
-        ++interfaces;
-        loopback = loopback || line.compare(start, colon - start, "lo") == 0;
-    }
-    return interfaces == 1 && loopback;
-}
-
 datagram_receiver::datagram_receiver()
 {
     socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

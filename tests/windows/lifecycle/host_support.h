@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/private_network.h"
+
 // ---- checks ------------------------------------------------------------
 
 // Prints a failed check with its place; the scenario goes on, and the host
@@ -83,11 +85,6 @@ std::vector<std::uint8_t> motion_frame(const motion_values& values);
 constexpr std::uint32_t motion_frame_count = 3;
 
 // ---- datagrams ---------------------------------------------------------
-
-// Broadcast checks run only inside a private network namespace, where the
-// loopback interface is the only one; elsewhere they are skipped. The test
-// command also makes sure the Wine server, which owns the sockets, is there.
-bool private_network();
 
 // A UDP receiver on 0.0.0.0:50001.
 class datagram_receiver {

@@ -592,7 +592,9 @@ int main(int argc, char** argv)
         return 2;
     }
     plugin_path = full_path(argv[2]);
-    may_broadcast = private_network();
+    // Datagrams only where loopback is the only interface; the test command
+    // also makes sure the Wine server, which owns the sockets, runs there.
+    may_broadcast = in_private_network_namespace();
     if (!may_broadcast) std::printf("note: not in a private network namespace: no datagram is sent or checked\n");
 
     WSADATA wsa;  // the host starts Windows Sockets before the first Update
