@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "display/win32/draw_message_list.h"
 #include "plugin/win32/process_objects.h"
 #include "shared/input/tm_external_message.h"
 #include "shared/input/tm_message_list.h"
+#include "tests/windows/paint/paint_window.h"
 
 handoff_state frame_handoff;
 
@@ -31,34 +31,6 @@ void fail(const char* what)
     ++failures;
 }
 
-LRESULT CALLBACK probe_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    if (message == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(window, &ps);
-        draw_message_list(dc);
-        EndPaint(window, &ps);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wparam, lparam);
-}
-
-HWND make_window()
-{
-    WNDCLASSA wc = {};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = probe_window_proc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BACKGROUND + 1);
-    wc.lpszClassName = "paint_probe";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "paint_probe", "paint probe", WS_OVERLAPPEDWINDOW, 0, 0, 640, 1080, nullptr,
-                                  nullptr, wc.hInstance, nullptr);
-    ShowWindow(window, SW_SHOW);
-    return window;
-}
-
 // Runs every message waiting for the window, system paints included.
 void pump(HWND window)
 {
@@ -67,13 +39,6 @@ void pump(HWND window)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-}
-
-// One repaint as the timer asks for it: the whole client area, not erased.
-void repaint(HWND window)
-{
-    InvalidateRect(window, nullptr, FALSE);
-    UpdateWindow(window);
 }
 
 bool is_dark(COLORREF c)
@@ -227,7 +192,7 @@ int main(int argc, char** argv)
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartupInput startup;
     Gdiplus::GdiplusStartup(&token, &startup, nullptr);
-    HWND window = make_window();
+    HWND window = make_paint_window("paint_probe");
     ValidateRect(window, nullptr);  // the scenario decides every paint
     pump(window);
 

@@ -13,27 +13,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "display/win32/draw_message_list.h"
 #include "plugin/win32/process_objects.h"
 #include "shared/input/tm_external_message.h"
+#include "tests/windows/paint/paint_window.h"
 
 handoff_state frame_handoff;
 
 namespace {
 
 using clock_type = std::chrono::steady_clock;
-
-LRESULT CALLBACK timing_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    if (message == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(window, &ps);
-        draw_message_list(dc);
-        EndPaint(window, &ps);
-        return 0;
-    }
-    return DefWindowProcA(window, message, wparam, lparam);
-}
 
 // 67 records, the most a paint draws, of the usual kinds of values.
 tm_message_list full_frame()
@@ -104,18 +92,9 @@ int main(int argc, char** argv)
     HBITMAP target = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, target);
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = timing_window_proc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "paint_timing";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, "paint_timing", "paint timing", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 640,
-                                  1080, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND window = make_paint_window("paint_timing");
     UpdateWindow(window);
-    auto window_paint = [window] {
-        InvalidateRect(window, nullptr, FALSE);
-        UpdateWindow(window);
-    };
+    auto window_paint = [window] { repaint(window); };
     auto memory_paint = [memory] { draw_message_list(memory); };
 
     // Nothing handed off yet: every paint draws the header alone.
