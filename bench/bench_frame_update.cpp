@@ -3,31 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "plugin/frame_update.h"
 #include "shared/input/tm_message_stream.h"
+#include "tests/support/private_network.h"
 
 namespace {
-
-// The broadcast reaches 255.255.255.255: measured only where the loopback
-// interface is the only one (a private network namespace).
-bool in_private_network_namespace()
-{
-    std::ifstream devices("/proc/net/dev");
-    std::string line;
-    int interfaces = 0;
-    bool loopback = false;
-    for (int number = 0; std::getline(devices, line); ++number) {
-        if (number < 2) continue;
-        ++interfaces;
-        loopback = loopback || line.find(" lo:") != std::string::npos || line.rfind("lo:", 0) == 0;
-    }
-    return interfaces == 1 && loopback;
-}
 
 void put_f64(std::uint8_t* out, double value)
 {
