@@ -9,6 +9,7 @@
 #include "plugin/frame_update.h"
 #include "plugin/win32/display_lifecycle.h"
 #include "plugin/win32/process_objects.h"
+#include "shared/interface/plugin_interface.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ extern "C" {
 // 2 whether the host reads the result as a 32-bit or a 64-bit integer.
 std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
 {
-    return 2;
+    return plugin_interface::version;
 }
 
 // The argument is the host's and is not read. Starts the display window and
@@ -78,3 +79,13 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
 }
 
 }  // extern "C"
+
+// Each export has the type the interface gives it.
+static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_GetInterfaceVersion),
+                                                    plugin_interface::get_interface_version_function>);
+static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init),
+                                                    plugin_interface::init_function>);
+static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update),
+                                                    plugin_interface::update_function>);
+static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Shutdown),
+                                                    plugin_interface::shutdown_function>);

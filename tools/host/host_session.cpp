@@ -63,15 +63,15 @@ bool replay_source::next(double& time_step, std::uint32_t& count, std::vector<st
     return false;
 }
 
-session_result run_session(const plugin_entry_points& plugin, frame_source& source, const session_settings& settings)
+session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source, const session_settings& settings)
 {
     using clock = std::chrono::steady_clock;
     session_result result;
 
-    const int version = plugin.get_interface_version();
-    if (version != expected_interface_version) {
+    const std::int64_t version = plugin.get_interface_version();
+    if (version != plugin_interface::version) {
         result.error = "the plug-in answers interface version " + std::to_string(version) + ", expected " +
-                       std::to_string(expected_interface_version);
+                       std::to_string(plugin_interface::version);
         return result;
     }
     if (!plugin.init(nullptr)) {

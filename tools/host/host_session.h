@@ -14,20 +14,12 @@
 #include <vector>
 
 #include "shared/input/tm_message_list.h"
+#include "shared/interface/plugin_interface.h"
 #include "tools/common/flight_scenario.h"
 #include "tools/common/frame_recording.h"
 
 namespace tools {
 
-inline constexpr int expected_interface_version = 2;
-
-struct plugin_entry_points {
-    int (*get_interface_version)();
-    bool (*init)(void*);
-    void (*update)(double time_step, const std::uint8_t* stream, std::int32_t unused3, std::uint32_t count,
-                   void* unused5, std::int32_t* output1, std::int32_t* output2);
-    void (*shutdown)();
-};
 
 // Where frames come from.
 class frame_source {
@@ -92,6 +84,6 @@ struct session_result {
     std::uint64_t nonzero_outputs = 0;  // Updates that left an output not 0
 };
 
-session_result run_session(const plugin_entry_points& plugin, frame_source& source, const session_settings& settings);
+session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source, const session_settings& settings);
 
 }  // namespace tools

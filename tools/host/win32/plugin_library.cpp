@@ -1,5 +1,7 @@
 #include "tools/host/win32/plugin_library.h"
 
+#include <type_traits>
+
 namespace tools {
 
 std::string system_error_text(DWORD code)
@@ -40,31 +42,22 @@ bool plugin_library::load(const std::string& path, std::string& error)
         error = "cannot load " + path + " as a DLL: " + system_error_text(GetLastError());
         return false;
     }
-    struct export_slot {
-        const char* name;
-        FARPROC* slot;
+    // The exports' types are the plug-in interface's; each cast goes through
+    // a generic function pointer, as GetProcAddress results must.
+    const auto resolve = [&](const char* name, auto*& function) {
+        using pointer = std::remove_reference_t<decltype(function)>;
+        function = reinterpret_cast<pointer>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+        if (function == nullptr && error.empty()) error = path + " does not export " + name;
     };
-    FARPROC procs[4] = {};
-    const export_slot exports[] = {{"Skarvel_External_DLL_GetInterfaceVersion", &procs[0]},
-                                   {"Skarvel_External_DLL_Init", &procs[1]},
-                                   {"Skarvel_External_DLL_Update", &procs[2]},
-                                   {"Skarvel_External_DLL_Shutdown", &procs[3]}};
-    for (const export_slot& e : exports) {
-        *e.slot = GetProcAddress(module_, e.name);
-        if (!*e.slot) {
-            error = path + " does not export " + e.name;
-            unload();
-            return false;
-        }
+    error.clear();
+    resolve(plugin_interface::get_interface_version_name, entry_points_.get_interface_version);
+    resolve(plugin_interface::init_name, entry_points_.init);
+    resolve(plugin_interface::update_name, entry_points_.update);
+    resolve(plugin_interface::shutdown_name, entry_points_.shutdown);
+    if (!error.empty()) {
+        unload();
+        return false;
     }
-    // The exports' types are the plug-in interface's; the cast goes through
-    // a generic function pointer as GetProcAddress results must.
-    entry_points_.get_interface_version = reinterpret_cast<decltype(entry_points_.get_interface_version)>(
-        reinterpret_cast<void (*)()>(procs[0]));
-    entry_points_.init = reinterpret_cast<decltype(entry_points_.init)>(reinterpret_cast<void (*)()>(procs[1]));
-    entry_points_.update = reinterpret_cast<decltype(entry_points_.update)>(reinterpret_cast<void (*)()>(procs[2]));
-    entry_points_.shutdown =
-        reinterpret_cast<decltype(entry_points_.shutdown)>(reinterpret_cast<void (*)()>(procs[3]));
     return true;
 }
 

@@ -20,12 +20,12 @@ public:
     // `error` for a missing file, a file that does not load or a missing
     // export.
     bool load(const std::string& path, std::string& error);
-    const plugin_entry_points& entry_points() const noexcept { return entry_points_; }
+    const plugin_interface::entry_points& entry_points() const noexcept { return entry_points_; }
     void unload() noexcept;
 
 private:
     HMODULE module_ = nullptr;
-    plugin_entry_points entry_points_{};
+    plugin_interface::entry_points entry_points_{};
 };
 
 // FormatMessage's text for a system error code, without the line break.

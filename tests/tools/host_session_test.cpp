@@ -18,7 +18,7 @@ namespace {
 
 // A stand-in plug-in that records what the host does to it.
 struct fake_plugin {
-    static inline int version = 2;
+    static inline std::int64_t version = 2;
     static inline bool init_answer = true;
     static inline bool leave_outputs = false;
     static inline std::vector<std::string> calls;
@@ -34,7 +34,7 @@ struct fake_plugin {
         streams.clear();
         time_steps.clear();
     }
-    static int get_version() { return version; }
+    static std::int64_t get_version() { return version; }
     static bool init(void*)
     {
         calls.push_back("Init");
@@ -52,7 +52,7 @@ struct fake_plugin {
         if (!leave_outputs) *out1 = *out2 = 0;
     }
     static void shutdown() { calls.push_back("Shutdown"); }
-    static tools::plugin_entry_points entry_points() { return {get_version, init, update, shutdown}; }
+    static plugin_interface::entry_points entry_points() { return {get_version, init, update, shutdown}; }
 };
 
 tools::session_settings unpaced(std::uint64_t frames)
@@ -105,6 +105,12 @@ TEST_F(HostSession, WrongVersionStopsBeforeInit)
     const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, unpaced(3));
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "the plug-in answers interface version 3, expected 2");
+    EXPECT_TRUE(fake_plugin::calls.empty());
+
+    // The version is read as all 64 bits: 2 in the low half alone is not 2.
+    fake_plugin::version = (std::int64_t{1} << 32) | 2;
+    const tools::session_result wide = tools::run_session(fake_plugin::entry_points(), source, unpaced(3));
+    EXPECT_EQ(wide.error, "the plug-in answers interface version 4294967298, expected 2");
     EXPECT_TRUE(fake_plugin::calls.empty());
 }
 

@@ -1,0 +1,54 @@
+// The plug-in interface: what a host finds in a plug-in DLL. Four functions
+// exported under these exact, undecorated names (x64 has one calling
+// convention), their types, and the interface version that the first one
+// answers. The plug-in's definitions are checked against these types when it
+// is built; the host simulator and the validator call the exports through
+// pointers of these types.
+//
+// A host loads the library, may ask for the version at any time, calls Init
+// once, Update once per simulation frame, Shutdown once, and only then
+// unloads the library; it calls one entry point at a time, from one thread,
+// and starts Windows Sockets before the first Update.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+namespace plugin_interface {
+
+// The version this interface has. The export returns it as a 64-bit value,
+// which a host that reads only 32 bits (the low half of the result register)
+// still reads as 2; hosts here read all 64.
+inline constexpr std::int64_t version = 2;
+
+using get_interface_version_function = std::int64_t();
+// The argument is the host's; a plug-in need not read it (it may be null).
+// False means the plug-in could not start.
+using init_function = bool(void* host_data);
+// One simulation frame: its time step, the stream of `message_count`
+// messages, and two outputs that the plug-in sets. `host_value` and
+// `host_data` are the host's; a plug-in need not read them.
+using update_function = void(double time_step, const std::uint8_t* stream, std::int32_t host_value,
+                             std::uint32_t message_count, void* host_data, std::int32_t* output1,
+                             std::int32_t* output2);
+using shutdown_function = void();
+
+inline constexpr char get_interface_version_name[] = "Skarvel_External_DLL_GetInterfaceVersion";
+inline constexpr char init_name[] = "Skarvel_External_DLL_Init";
+inline constexpr char update_name[] = "Skarvel_External_DLL_Update";
+inline constexpr char shutdown_name[] = "Skarvel_External_DLL_Shutdown";
+
+// The four entry points of one loaded plug-in.
+struct entry_points {
+    get_interface_version_function* get_interface_version = nullptr;
+    init_function* init = nullptr;
+    update_function* update = nullptr;
+    shutdown_function* shutdown = nullptr;
+};
+
+// True when a function `Defined` can stand for an entry point of type
+// `Declared`: the same result and arguments, `noexcept` or not.
+template <class Defined, class Declared>
+inline constexpr bool defines_entry_point = std::is_convertible_v<Defined*, Declared*>;
+
+}  // namespace plugin_interface
