@@ -16,14 +16,32 @@ TEST(CommandLine, UnsignedNumbersAreWholeAndInRange)
     for (const char* bad : {"", "+1", "-1", "1.0", "1e3", " 1", "0x10"}) EXPECT_FALSE(tools::parse_unsigned(bad, 0, 99)) << bad;
 }
 
-TEST(CommandLine, DurationsTakeSecondsMillisecondsAndMinutes)
+TEST(CommandLine, DecimalNumbersOnly)
+{
+    EXPECT_EQ(tools::parse_decimal("60", 0, 100), 60.0);
+    EXPECT_EQ(tools::parse_decimal("0.5", 0, 100), 0.5);
+    EXPECT_EQ(tools::parse_decimal(".25", 0, 100), 0.25);
+    EXPECT_EQ(tools::parse_decimal("2e1", 0, 100), 20.0);
+    EXPECT_EQ(tools::parse_decimal("1E-2", 0, 100), 0.01);
+    for (const char* bad : {"", ".", "e3", "1e", "1e+", "0x10", "0X1p4", "inf", "nan", "+1", "-1", " 1", "1 ",
+                            "1,5", "1.2.3", "1e400", "101", "1e-10"})
+        EXPECT_FALSE(tools::parse_decimal(bad, 0.01, 100)) << bad;
+}
+
+TEST(CommandLine, DurationsTakeSecondsMillisecondsAndMinutesUpToAYear)
 {
     EXPECT_DOUBLE_EQ(*tools::parse_duration("10"), 10.0);
     EXPECT_DOUBLE_EQ(*tools::parse_duration("2.5s"), 2.5);
     EXPECT_DOUBLE_EQ(*tools::parse_duration("500ms"), 0.5);
     EXPECT_DOUBLE_EQ(*tools::parse_duration("2m"), 120.0);
-    for (const char* bad : {"", "s", "ms", "0", "-1", "nan", "inf", "10 s", "1h"})
+    EXPECT_DOUBLE_EQ(*tools::parse_duration("525600m"), tools::longest_duration);
+    for (const char* bad : {"", "s", "ms", "0", "-1", "nan", "inf", "10 s", "1h", "0x10", "525601m", "1e300",
+                            "31536001"})
         EXPECT_FALSE(tools::parse_duration(bad)) << bad;
+    // Zero only where it is allowed; a limit of its own.
+    EXPECT_EQ(tools::parse_duration("0", 3600.0, true), 0.0);
+    EXPECT_EQ(tools::parse_duration("0s", 3600.0, true), 0.0);
+    EXPECT_FALSE(tools::parse_duration("61m", 3600.0, true));
 }
 
 TEST(CommandLine, HostAndPort)

@@ -238,6 +238,11 @@ TEST(HostOptions, ParsesEveryOption)
     EXPECT_EQ(o.record_path, "out.skvrec");
     EXPECT_TRUE(o.fast && o.quiet);
     EXPECT_EQ(o.plugin_path, "plugin.dll");
+
+    // The start of the flight may be its beginning, the default.
+    const char* from_zero[] = {"--start", "0", "plugin.dll"};
+    ASSERT_TRUE(tools::parse_host_options(3, from_zero, o, error)) << error;
+    EXPECT_EQ(o.start, 0.0);
 }
 
 TEST(HostOptions, MistakesAreOneSentence)
@@ -250,11 +255,15 @@ TEST(HostOptions, MistakesAreOneSentence)
     };
     EXPECT_EQ(error_of({}), "no plug-in named");
     EXPECT_EQ(error_of({"a.dll", "b.dll"}), "one plug-in only: \"b.dll\" is one too many");
-    EXPECT_EQ(error_of({"--rate", "0", "a.dll"}), "--rate wants frames per second above 0 and at most 10000, not \"0\"");
+    EXPECT_EQ(error_of({"--rate", "0", "a.dll"}), "--rate wants frames per second from 0.01 to 10000, not \"0\"");
+    // A period too long for the clock, or a number that is not decimal.
+    for (const char* rate : {"1e-10", "0.009", "10001", "0x10", "inf"})
+        EXPECT_EQ(error_of({"--rate", rate, "a.dll"}).rfind("--rate wants", 0), 0u) << rate;
+    EXPECT_EQ(error_of({"--duration", "1e12", "a.dll"}),
+              "--duration wants a time up to a year such as 10, 10s or 500ms, not \"1e12\"");
     EXPECT_EQ(error_of({"a.dll", "--frames"}), "--frames needs a value");
     EXPECT_EQ(error_of({"--frames", "-1", "a.dll"}), "--frames wants a whole number above 0, not \"-1\"");
     EXPECT_EQ(error_of({"--bogus", "a.dll"}), "unknown option --bogus");
-    EXPECT_EQ(error_of({"--record", "x", "--replay", "x", "a.dll"}), "--record and --replay name the same file");
     EXPECT_EQ(error_of({"--start", "6", "--replay", "x", "a.dll"}),
               "--start applies to the built-in flight, not to a replay");
 }

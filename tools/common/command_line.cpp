@@ -1,16 +1,41 @@
 #include "tools/common/command_line.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace tools {
+namespace {
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// Digits, an optional fraction, an optional exponent: the decimal forms only.
+bool is_decimal_text(std::string_view text) noexcept
+{
+    std::size_t i = 0, digits = 0;
+    while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && is_digit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        const std::size_t exponent_start = i;
+        while (i < text.size() && is_digit(text[i])) ++i;
+        if (i == exponent_start) return false;
+    }
+    return i == text.size();
+}
+
+}  // namespace
 
 std::optional<std::uint64_t> parse_unsigned(std::string_view text, std::uint64_t min, std::uint64_t max) noexcept
 {
     if (text.empty() || text.size() > 20) return std::nullopt;
     std::uint64_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (!is_digit(c)) return std::nullopt;
         const auto digit = static_cast<std::uint64_t>(c - '0');
         if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
         value = value * 10 + digit;
@@ -19,19 +44,18 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view text, std::uint64_t
     return value;
 }
 
-std::optional<double> parse_positive(std::string_view text) noexcept
+std::optional<double> parse_decimal(std::string_view text, double min, double max) noexcept
 {
-    if (text.empty() || text.size() > 40) return std::nullopt;
-    char buffer[48];
-    text.copy(buffer, text.size());
-    buffer[text.size()] = '\0';
-    char* end = nullptr;
-    const double value = std::strtod(buffer, &end);
-    if (end != buffer + text.size() || !std::isfinite(value) || value <= 0.0) return std::nullopt;
+    if (text.size() > 40 || !is_decimal_text(text)) return std::nullopt;
+    double value = 0.0;
+    const std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
+    // An exponent beyond a double's range is out of range, not infinite.
+    if (r.ec != std::errc{} || r.ptr != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    if (value < min || value > max) return std::nullopt;
     return value;
 }
 
-std::optional<double> parse_duration(std::string_view text) noexcept
+std::optional<double> parse_duration(std::string_view text, double max_seconds, bool zero_allowed) noexcept
 {
     double scale = 1.0;
     if (text.size() > 2 && text.substr(text.size() - 2) == "ms") {
@@ -43,8 +67,8 @@ std::optional<double> parse_duration(std::string_view text) noexcept
         scale = 60.0;
         text.remove_suffix(1);
     }
-    const std::optional<double> value = parse_positive(text);
-    if (!value) return std::nullopt;
+    const std::optional<double> value = parse_decimal(text, 0.0, max_seconds / scale);
+    if (!value || (*value == 0.0 && !zero_allowed)) return std::nullopt;
     return *value * scale;
 }
 

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "tools/common/command_line.h"
+#include "tools/common/file_system.h"
 
 namespace tools {
 
@@ -37,9 +38,9 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
             options.help = true;
         } else if (arg == "--rate") {
             if (!value(v)) return false;
-            const auto rate = parse_positive(v);
-            if (!rate || *rate > 10000.0) {
-                error = "--rate wants frames per second above 0 and at most 10000, not \"" + std::string(v) + "\"";
+            const auto rate = parse_decimal(v, lowest_rate, highest_rate);
+            if (!rate) {
+                error = "--rate wants frames per second from 0.01 to 10000, not \"" + std::string(v) + "\"";
                 return false;
             }
             options.rate = *rate;
@@ -48,7 +49,7 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
             if (!value(v)) return false;
             options.duration = parse_duration(v);
             if (!options.duration) {
-                error = "--duration wants a time such as 10, 10s or 500ms, not \"" + std::string(v) + "\"";
+                error = "--duration wants a time up to a year such as 10, 10s or 500ms, not \"" + std::string(v) + "\"";
                 return false;
             }
         } else if (arg == "--frames") {
@@ -60,8 +61,8 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
             }
         } else if (arg == "--start") {
             if (!value(v)) return false;
-            const auto start = parse_duration(v);
-            if (!start || *start > 3600.0) {
+            const auto start = parse_duration(v, 3600.0, true);
+            if (!start) {
                 error = "--start wants a time up to an hour such as 6 or 6s, not \"" + std::string(v) + "\"";
                 return false;
             }
@@ -95,8 +96,22 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
         error = "--start applies to the built-in flight, not to a replay";
         return false;
     }
-    if (!options.record_path.empty() && options.record_path == options.replay_path) {
-        error = "--record and --replay name the same file";
+    return true;
+}
+
+bool check_record_target(const host_options& options, std::string& error)
+{
+    if (options.record_path.empty()) return true;
+    const std::optional<file_identity> target = identify_file(options.record_path);
+    if (!target) return true;  // a new file
+    if (*target == identify_file(options.plugin_path)) {
+        error = "--record " + options.record_path + " is the plug-in " + options.plugin_path +
+                " itself: name another file";
+        return false;
+    }
+    if (!options.replay_path.empty() && *target == identify_file(options.replay_path)) {
+        error = "--record " + options.record_path + " is the recording being replayed, " + options.replay_path +
+                ": name another file";
         return false;
     }
     return true;

@@ -7,6 +7,10 @@
 
 namespace tools {
 
+// The range of --rate: a period from 100 s down to 0.1 ms.
+inline constexpr double lowest_rate = 0.01;
+inline constexpr double highest_rate = 10000.0;
+
 struct host_options {
     std::string plugin_path;
     double rate = 60.0;  // frames per second
@@ -24,6 +28,11 @@ struct host_options {
 // Fills `options` from the arguments after the program name. On a mistake
 // returns false with one sentence in `error`.
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error);
+
+// Refuses a --record file that is the plug-in or the recording being
+// replayed, however each is spelt: the files' identities are compared, not
+// their names. False with one sentence in `error`.
+bool check_record_target(const host_options& options, std::string& error);
 
 extern const char* const host_usage;
 

@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
+#include "tools/common/file_replacement.h"
 #include "tools/common/terminal.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
@@ -46,6 +46,10 @@ int main(int argc, char** argv)
         std::fputs(tools::host_usage, stdout);
         return 0;
     }
+    if (!tools::check_record_target(options, error)) {
+        std::fprintf(stderr, "host: %s\n", error.c_str());
+        return 2;
+    }
 
     std::unique_ptr<tools::frame_source> source;
     if (!options.replay_path.empty()) {
@@ -56,10 +60,12 @@ int main(int argc, char** argv)
         source = std::make_unique<tools::scenario_source>(options.rate, options.start);
     }
 
-    std::ofstream record;
+    // The recording takes the place of an earlier file only when the run
+    // succeeds; until then it is a temporary file beside it.
+    tools::file_replacement record;
     if (!options.record_path.empty()) {
-        record.open(options.record_path, std::ios::binary | std::ios::trunc);
-        if (!record || !tools::write_recording_header(record))
+        if (!record.open(options.record_path, error)) return fail(error);
+        if (!tools::write_recording_header(record.stream()))
             return fail("cannot write the recording " + options.record_path);
     }
 
@@ -80,7 +86,7 @@ int main(int argc, char** argv)
     settings.paced = !options.fast;
     settings.max_frames = options.frames;
     settings.max_seconds = options.duration;
-    settings.record = options.record_path.empty() ? nullptr : &record;
+    settings.record = options.record_path.empty() ? nullptr : &record.stream();
     settings.stop = &stop_requested;
     const bool live = !options.quiet && tools::is_terminal(stderr);
     if (live) {
@@ -95,7 +101,6 @@ int main(int argc, char** argv)
     if (live) std::fputc('\n', stderr);
     plugin.unload();
     WSACleanup();
-    if (record.is_open()) record.close();
 
     if (!result.ok) return fail(result.error);
     std::printf("host: %llu frames, %llu messages in %.2f s (%.1f Hz); Shutdown took %.2f s; unloaded\n",
@@ -107,5 +112,6 @@ int main(int argc, char** argv)
                      static_cast<unsigned long long>(result.nonzero_outputs));
         return 1;
     }
+    if (!options.record_path.empty() && !record.commit(error)) return fail(error);
     return 0;
 }

@@ -1,0 +1,63 @@
+#include "tools/common/file_replacement.h"
+
+#include "tools/common/file_system.h"
+
+namespace tools {
+
+file_replacement::~file_replacement() { discard(); }
+
+bool file_replacement::open(const std::string& target, std::string& error)
+{
+    discard();
+    // A name no other file has: a leftover of a run that crashed is skipped,
+    // never overwritten.
+    for (int n = 1; n <= 100 && temporary_.empty(); ++n) {
+        const std::string candidate = target + "." + std::to_string(n) + ".tmp";
+        if (create_new_file(candidate)) temporary_ = candidate;
+    }
+    if (temporary_.empty()) {
+        error = "cannot create a temporary file beside " + target;
+        return false;
+    }
+    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
+    if (!stream_) {
+        discard();
+        error = "cannot write a temporary file beside " + target;
+        return false;
+    }
+    target_ = target;
+    return true;
+}
+
+bool file_replacement::commit(std::string& error)
+{
+    if (temporary_.empty()) {
+        error = "nothing to put in place";
+        return false;
+    }
+    stream_.flush();
+    const bool written = static_cast<bool>(stream_);
+    stream_.close();
+    if (!written || stream_.fail()) {
+        discard();
+        error = "writing " + target_ + " failed";
+        return false;
+    }
+    std::string why;
+    if (!replace_file(temporary_, target_, why)) {
+        discard();
+        error = "cannot put " + target_ + " in place: " + why;
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void file_replacement::discard() noexcept
+{
+    if (stream_.is_open()) stream_.close();
+    if (!temporary_.empty()) remove_file(temporary_);
+    temporary_.clear();
+}
+
+}  // namespace tools

@@ -1,0 +1,38 @@
+// The few file operations that the standard library leaves to each system:
+// telling whether two names lead to one file, creating a file that must not
+// exist yet, and putting one file in the place of another in one step.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tools {
+
+// What makes a file itself, whatever path names it: the device and inode on
+// POSIX, the volume serial number and file index on Windows.
+struct file_identity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const file_identity& a, const file_identity& b) noexcept
+    {
+        return a.volume == b.volume && a.index == b.index;
+    }
+};
+
+// The identity of the file at `path`, or nothing when there is none (or it
+// cannot be asked).
+std::optional<file_identity> identify_file(const std::string& path) noexcept;
+
+// Creates an empty file at `path`; false if anything exists there already or
+// the file cannot be made.
+bool create_new_file(const std::string& path) noexcept;
+
+// Renames `from` to `to`, replacing a file at `to` in one step. False with
+// the system's reason in `error`.
+bool replace_file(const std::string& from, const std::string& to, std::string& error);
+
+// Removes the file at `path`, quietly.
+void remove_file(const std::string& path) noexcept;
+
+}  // namespace tools
