@@ -13,6 +13,20 @@ bool enable_option(socket_handle s, int option) noexcept
     return ::setsockopt(native(s), SOL_SOCKET, option, reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
+template <typename T>
+bool set_ip_option(socket_handle s, int option, const T& value) noexcept
+{
+    return ::setsockopt(native(s), IPPROTO_IP, option, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+// The IPv4 address of an address that resolve_ipv4() filled.
+in_addr ipv4_of(const address& a) noexcept
+{
+    sockaddr_in in{};
+    std::memcpy(&in, a.bytes, sizeof in);
+    return in.sin_addr;
+}
+
 }  // namespace
 
 bool enable_broadcast(socket_handle s) noexcept { return enable_option(s, SO_BROADCAST); }
@@ -25,6 +39,31 @@ bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address) noexcept
     local.sin_port = htons(port);
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     return ::bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
+
+bool bind_to(socket_handle s, const address& local) noexcept
+{
+    return ::bind(native(s), reinterpret_cast<const sockaddr*>(local.bytes), static_cast<native_length>(local.length)) == 0;
+}
+
+bool connect_to(socket_handle s, const address& to) noexcept
+{
+    return ::connect(native(s), reinterpret_cast<const sockaddr*>(to.bytes), static_cast<native_length>(to.length)) == 0;
+}
+
+bool set_multicast_ttl(socket_handle s, int ttl) noexcept { return set_ip_option(s, IP_MULTICAST_TTL, ttl); }
+
+bool set_multicast_interface(socket_handle s, const address& local_interface) noexcept
+{
+    return set_ip_option(s, IP_MULTICAST_IF, ipv4_of(local_interface));
+}
+
+bool join_multicast_group(socket_handle s, const address& group, const address* local_interface) noexcept
+{
+    ip_mreq request{};
+    request.imr_multiaddr = ipv4_of(group);
+    request.imr_interface.s_addr = local_interface ? ipv4_of(*local_interface).s_addr : htonl(INADDR_ANY);
+    return set_ip_option(s, IP_ADD_MEMBERSHIP, request);
 }
 
 std::uint16_t local_port(socket_handle s) noexcept

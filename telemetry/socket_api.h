@@ -35,6 +35,23 @@ bool enable_broadcast(socket_handle s) noexcept;
 // `reuse_address`, SO_REUSEADDR is set first, so receivers can share a port.
 bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address = false) noexcept;
 
+// Binds to one local IPv4 address and port, as `local` holds them. Fails for
+// an address that is not this machine's own.
+bool bind_to(socket_handle s, const address& local) noexcept;
+
+// Connects a datagram socket to `to`. Nothing is sent: the system only looks
+// up the route, and refuses a broadcast address unless enable_broadcast() was
+// called first (EACCES, WSAEACCES).
+bool connect_to(socket_handle s, const address& to) noexcept;
+
+// Multicast: the time to live of the datagrams this socket sends to groups
+// (1 keeps them on the local network), the local interface they leave by,
+// and joining a group to receive it, on `local_interface` or the system's choice
+// when it is null. Every address is an IPv4 one from resolve_ipv4().
+bool set_multicast_ttl(socket_handle s, int ttl) noexcept;
+bool set_multicast_interface(socket_handle s, const address& local_interface) noexcept;
+bool join_multicast_group(socket_handle s, const address& group, const address* local_interface) noexcept;
+
 // The local port of a bound socket, or 0.
 std::uint16_t local_port(socket_handle s) noexcept;
 

@@ -61,22 +61,47 @@ TEST(ListenOptions, DefaultsAndEveryOption)
     std::string error;
     ASSERT_TRUE(tools::parse_listen_options(0, nullptr, o, error));
     EXPECT_EQ(o.port, 50001);
-    EXPECT_FALSE(o.count || o.duration || o.relay);
+    EXPECT_FALSE(o.count || o.duration || o.relay.rate || o.derive);
+    EXPECT_TRUE(o.relay.destinations.empty());
+    EXPECT_EQ(o.relay.multicast_ttl, 1);
 
-    const char* argv[] = {"--port", "50010", "--csv", "m.csv", "--count", "600", "--duration", "12s",
-                          "--relay", "127.0.0.1:50020", "--every", "30", "--quiet"};
-    ASSERT_TRUE(tools::parse_listen_options(13, argv, o, error)) << error;
+    const std::vector<const char*> argv = {
+        "--port", "50010", "--csv", "m.csv", "--count", "600", "--duration", "12s", "--relay", "127.0.0.1:50020",
+        "--relay", "239.1.2.3:50030", "--ttl", "4", "--relay-rate", "30", "--group", "239.1.2.4", "--interface",
+        "192.0.2.5", "--derive", "--every", "30", "--quiet"};
+    ASSERT_TRUE(tools::parse_listen_options(static_cast<int>(argv.size()), argv.data(), o, error)) << error;
     EXPECT_EQ(o.port, 50010);
     EXPECT_EQ(o.csv_path, "m.csv");
     EXPECT_EQ(*o.count, 600u);
     EXPECT_DOUBLE_EQ(*o.duration, 12.0);
-    EXPECT_EQ(o.relay->port, 50020);
+    ASSERT_EQ(o.relay.destinations.size(), 2u);
+    EXPECT_EQ(o.relay.destinations[0].port, 50020);
+    EXPECT_EQ(o.relay.destinations[1].host, "239.1.2.3");
+    EXPECT_EQ(o.relay.multicast_ttl, 4);
+    EXPECT_EQ(o.relay.rate, 30.0);
+    EXPECT_EQ(o.group, "239.1.2.4");
+    EXPECT_EQ(o.relay.multicast_interface, "192.0.2.5");
+    EXPECT_TRUE(o.derive);
     EXPECT_EQ(o.every, 30u);
     EXPECT_TRUE(o.quiet);
+}
 
-    const char* bad[] = {"--relay", "nowhere"};
-    EXPECT_FALSE(tools::parse_listen_options(2, bad, o, error));
-    EXPECT_EQ(error, "--relay wants HOST:PORT, not \"nowhere\"");
-    const char* stray[] = {"extra"};
-    EXPECT_FALSE(tools::parse_listen_options(1, stray, o, error));
+TEST(ListenOptions, MistakesAreOneSentence)
+{
+    auto error_of = [](std::vector<const char*> args) {
+        tools::listen_options o;
+        std::string error;
+        EXPECT_FALSE(tools::parse_listen_options(static_cast<int>(args.size()), args.data(), o, error));
+        return error;
+    };
+    EXPECT_EQ(error_of({"--relay", "nowhere"}), "--relay wants HOST:PORT, not \"nowhere\"");
+    EXPECT_EQ(error_of({"extra"}), "unknown argument extra");
+    EXPECT_EQ(error_of({"--duration", "1e12"}), "--duration wants a time up to a year such as 10, 10s or 500ms, not \"1e12\"");
+    EXPECT_EQ(error_of({"--relay", "h:1", "--ttl", "0"}), "--ttl wants a time to live from 1 to 255, not \"0\"");
+    EXPECT_EQ(error_of({"--relay", "h:1", "--relay-rate", "0x10"}),
+              "--relay-rate wants datagrams per second from 0.01 to 10000, not \"0x10\"");
+    EXPECT_EQ(error_of({"--relay-rate", "30"}), "--relay-rate applies to --relay");
+    EXPECT_EQ(error_of({"--ttl", "2"}), "--ttl applies to --relay to a multicast group");
+    EXPECT_EQ(error_of({"--interface", "192.0.2.5"}),
+              "--interface applies to --group and to --relay to a multicast group");
 }

@@ -148,6 +148,8 @@ TEST(ListenTexts, RowsAndSummaryShowTheNumbers)
     EXPECT_NE(text.find("600 valid, 3 malformed (2 wrong size, 1 wrong marker)"), std::string::npos) << text;
     EXPECT_NE(text.find("rate: 60.0 Hz"), std::string::npos);
     EXPECT_EQ(text.find("relay"), std::string::npos);
-    tools::relay_counts relay{599, 0, 1};
-    EXPECT_NE(tools::summary_text(s, &relay).find("relay: 599 forwarded, 0 failed, 1 own echoes"), std::string::npos);
+    tools::relay_counts relay{599, 2, 1, 3, 4};
+    EXPECT_NE(tools::summary_text(s, &relay).find("relay: 599 forwarded, 2 sends failed, 4 held back by the rate cap, "
+                                                  "1 own echoes and 3 copies from a loop or a second path dropped"),
+              std::string::npos);
 }

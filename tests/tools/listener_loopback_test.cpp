@@ -1,74 +1,43 @@
-// The listener's loop and its relay over real sockets on the loopback
-// interface: datagrams to 127.0.0.1 only, never a broadcast.
+// The listener's loop over real sockets on the loopback interface:
+// datagrams to 127.0.0.1 only, never a broadcast.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "telemetry/motion_datagram.h"
-#include "telemetry/socket_api.h"
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+#include "tests/tools/loopback_sockets.h"
 #include "tools/listen/listener.h"
-#include "tools/listen/motion_relay.h"
+
+using loopback::bound_socket;
+using loopback::motion;
+using loopback::read_all;
 
 namespace {
 
-class socket_layer_environment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_TRUE(socket_api::start()); }
-    void TearDown() override { socket_api::stop(); }
-};
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new socket_layer_environment);
-
-// A UDP socket bound to a free port, closed at the end of the test.
-struct bound_socket {
-    socket_api::socket_handle handle = socket_api::open_udp();
-    std::uint16_t port = 0;
-    bound_socket()
-    {
-        EXPECT_NE(handle, socket_api::invalid_socket);
-        EXPECT_TRUE(socket_api::bind_any(handle, 0));
-        port = socket_api::local_port(handle);
-    }
-    ~bound_socket() { socket_api::close(handle); }
-};
-
-socket_api::address loopback(std::uint16_t port)
-{
-    socket_api::address to;
-    EXPECT_EQ(socket_api::resolve_ipv4("127.0.0.1", std::to_string(port).c_str(), to), 0);
-    return to;
-}
-
-motion_datagram motion(std::uint32_t time_us)
-{
-    motion_sample sample;
-    sample.simulation_time = time_us / 1e6;
-    sample.aircraft_velocity = {1.0, 2.0, 3.0};
-    motion_datagram d = encode_motion_datagram(sample);
-    return d;
-}
-
-std::string read_all(std::FILE* file)
-{
-    std::rewind(file);
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    return text;
-}
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new loopback::socket_layer_environment);
 
 }  // namespace
 
 TEST(ListenerLoopback, CountsValidAndMalformedAndStopsAtTheCount)
 {
+    SKIP_UNLESS_PRIVATE_NETWORK();
     bound_socket listener, sender;
-    const socket_api::address to = loopback(listener.port);
+    const socket_api::address to = loopback::to("127.0.0.1", listener.port);
     const std::uint8_t garbage[5] = {1, 2, 3, 4, 5};
     ASSERT_TRUE(socket_api::send_to(sender.handle, garbage, sizeof garbage, to));
+    // Larger than any buffer of old: reported with its own size, not cut.
+    const std::vector<std::uint8_t> oversized(40000, 0x47);
+    ASSERT_TRUE(socket_api::send_to(sender.handle, oversized.data(), oversized.size(), to));
     for (std::uint32_t i = 0; i < 5; ++i) {
         const motion_datagram d = motion(i * 16667);
         ASSERT_TRUE(socket_api::send_to(sender.handle, d.data(), d.size(), to));
@@ -90,10 +59,11 @@ TEST(ListenerLoopback, CountsValidAndMalformedAndStopsAtTheCount)
     ASSERT_TRUE(table && csv && notes);
     tools::motion_statistics statistics;
     std::string error;
-    ASSERT_TRUE(tools::run_listener(listener.handle, options, nullptr, {table, csv, notes}, nullptr, statistics, error));
+    ASSERT_TRUE(tools::run_listener(listener.handle, options, nullptr, {table, csv, "motion.csv", notes}, nullptr,
+                                    statistics, error));
     const tools::motion_summary s = statistics.summary();
     EXPECT_EQ(s.valid, 6u);
-    EXPECT_EQ(s.wrong_size, 1u);
+    EXPECT_EQ(s.wrong_size, 2u);
     EXPECT_EQ(s.wrong_marker, 1u);
     EXPECT_EQ(s.time_backwards, 0u);
 
@@ -106,6 +76,7 @@ TEST(ListenerLoopback, CountsValidAndMalformedAndStopsAtTheCount)
                               " (wrong size)"),
               std::string::npos)
         << notes_text;
+    EXPECT_NE(notes_text.find("ignored a 40000-byte datagram"), std::string::npos) << notes_text;
     EXPECT_NE(notes_text.find("(wrong marker)"), std::string::npos);
     std::fclose(table);
     std::fclose(csv);
@@ -127,67 +98,60 @@ TEST(ListenerLoopback, DurationEndsAQuietWait)
     EXPECT_EQ(statistics.summary().valid, 0u);
 }
 
-TEST(ListenerRelay, ForwardsValidDatagramsUnchangedAndNothingElse)
+TEST(ListenerLoopback, DerivedColumnsFollowTheVelocities)
 {
-    bound_socket listener, sender, target;
-    tools::motion_relay relay;
-    std::string error;
-    ASSERT_TRUE(relay.open({"127.0.0.1", target.port}, listener.port, error)) << error;
-
-    const socket_api::address to = loopback(listener.port);
-    const motion_datagram first = motion(1000), second = motion(2000);
-    const std::uint8_t garbage[40] = {0x47, 0x00, 0x4D, 0x04};  // the marker, but 40 bytes
-    ASSERT_TRUE(socket_api::send_to(sender.handle, first.data(), first.size(), to));
-    ASSERT_TRUE(socket_api::send_to(sender.handle, garbage, sizeof garbage, to));
-    ASSERT_TRUE(socket_api::send_to(sender.handle, second.data(), second.size(), to));
-
+    SKIP_UNLESS_PRIVATE_NETWORK();
+    bound_socket listener, sender;
+    const socket_api::address to = loopback::to("127.0.0.1", listener.port);
+    // 2 m/s more every 10 ms of simulation time: 200 m/s^2 forward; the first
+    // row has nothing to differ from.
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        const motion_datagram d = motion(10000 * i, 1.0 + 2.0 * i);
+        ASSERT_TRUE(socket_api::send_to(sender.handle, d.data(), d.size(), to));
+    }
     tools::listen_options options;
-    options.count = 2;
+    options.count = 3;
     options.duration = 5.0;
+    options.derive = true;
+    std::FILE* csv = std::tmpfile();
+    ASSERT_TRUE(csv);
     tools::motion_statistics statistics;
-    ASSERT_TRUE(tools::run_listener(listener.handle, options, &relay, {}, nullptr, statistics, error));
-    EXPECT_EQ(relay.counts().forwarded, 2u);
-    EXPECT_EQ(relay.counts().failed, 0u);
-
-    std::uint8_t buffer[64];
-    for (const motion_datagram* expected : {&first, &second}) {
-        socket_api::address from;
-        const std::ptrdiff_t got = socket_api::receive(target.handle, buffer, sizeof buffer, 2000, &from);
-        ASSERT_EQ(got, 32);
-        EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + 32),
-                  std::vector<std::uint8_t>(expected->begin(), expected->end()));
-        const auto sender_endpoint = tools::ipv4_endpoint_of(from);
-        ASSERT_TRUE(sender_endpoint.has_value());
-        EXPECT_EQ(sender_endpoint->port, relay.local_port());
-    }
-    EXPECT_EQ(socket_api::receive(target.handle, buffer, sizeof buffer, 200), socket_api::receive_timed_out);
-}
-
-TEST(ListenerRelay, RefusesBroadcastMulticastAndItself)
-{
     std::string error;
-    for (const char* host : {"255.255.255.255", "224.0.0.1", "0.0.0.0"}) {
-        tools::motion_relay relay;
-        EXPECT_FALSE(relay.open({host, 50002}, 50001, error)) << host;
-        EXPECT_NE(error.find("is not one"), std::string::npos) << error;
-    }
-    tools::motion_relay self;
-    EXPECT_FALSE(self.open({"127.0.0.1", 50001}, 50001, error));
-    EXPECT_NE(error.find("back to this listener"), std::string::npos) << error;
+    ASSERT_TRUE(tools::run_listener(listener.handle, options, nullptr, {nullptr, csv, "m.csv", nullptr}, nullptr,
+                                    statistics, error));
+    const std::string text = read_all(csv);
+    std::fclose(csv);
+    EXPECT_NE(text.find(",derived_acceleration_x,"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.000000,1,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.020000,5,2,3,0,0,0,200,0,0,0,0,0\n"), std::string::npos) << text;
 }
 
-TEST(ListenerRelay, OwnEchoesAreNotSentAgain)
+#if !defined(_WIN32)
+// A full disk and a closed pipe end the run with the system's reason.
+TEST(ListenerOutputs, AFullDiskOrAClosedPipeIsAnError)
 {
-    bound_socket listener, target;
-    tools::motion_relay relay;
+    bound_socket listener;
+    tools::listen_options options;
+    options.duration = 0.2;
+    tools::motion_statistics statistics;
     std::string error;
-    ASSERT_TRUE(relay.open({"127.0.0.1", target.port}, listener.port, error)) << error;
-    // A datagram that arrives from the relay's own port went round a loop.
-    socket_api::address echo = loopback(relay.local_port());
-    const motion_datagram d = motion(1);
-    relay.forward(d.data(), d.size(), &echo);
-    EXPECT_EQ(relay.counts().echoes, 1u);
-    EXPECT_EQ(relay.counts().forwarded, 0u);
-    std::uint8_t buffer[64];
-    EXPECT_EQ(socket_api::receive(target.handle, buffer, sizeof buffer, 200), socket_api::receive_timed_out);
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_TRUE(full);
+    EXPECT_FALSE(tools::run_listener(listener.handle, options, nullptr, {nullptr, full, "/dev/full", nullptr},
+                                     nullptr, statistics, error));
+    EXPECT_EQ(error, "writing /dev/full failed: " + std::string(std::strerror(ENOSPC)));
+    std::fclose(full);
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    std::FILE* pipe = ::fdopen(ends[1], "w");
+    ASSERT_TRUE(pipe);
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);  // as the listener's main() has it
+    EXPECT_FALSE(tools::run_listener(listener.handle, options, nullptr, {pipe, nullptr, "", nullptr}, nullptr,
+                                     statistics, error));
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ(error, "writing the table failed: " + std::string(std::strerror(EPIPE)));
+    std::fclose(pipe);
 }
+#endif

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/common/command_line.h"
+#include "tools/listen/motion_relay.h"
 
 namespace tools {
 
@@ -14,12 +15,17 @@ struct listen_options {
     std::string csv_path;
     std::optional<std::uint64_t> count;  // stop after this many valid datagrams
     std::optional<double> duration;  // stop after this many seconds
-    std::optional<host_port> relay;
+    relay_settings relay;  // no destinations: no relay
+    std::string group;  // a multicast group to join, or none
+    std::string interface_address;  // the local interface for the group and multicast relaying
     std::uint64_t every = 1;  // print every n-th valid datagram in the table
+    bool derive = false;  // add the derived accelerations
     bool quiet = false;  // no table, only the summary
     bool help = false;
 };
 
+// Fills `options` from the arguments after the program name. On a mistake
+// returns false with one sentence in `error`.
 bool parse_listen_options(int argc, const char* const* argv, listen_options& options, std::string& error);
 
 extern const char* const listen_usage;

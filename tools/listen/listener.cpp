@@ -1,23 +1,36 @@
 #include "tools/listen/listener.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <thread>
+#include <vector>
 
+#include "tools/listen/motion_derivative.h"
 #include "tools/listen/motion_table.h"
 
 namespace tools {
 namespace {
 
-constexpr int poll_ms = 100;  // how often a stop request or the end of the duration is seen
+constexpr double poll_seconds = 0.1;  // how often a stop request or the end of the duration is seen
 constexpr std::uint64_t notes_shown = 10;
 constexpr int failures_tolerated = 50;
+// Room for the largest UDP datagram over IPv4 (65 507 bytes), so that a
+// datagram of the wrong size is never cut and is reported with its own size.
+constexpr std::size_t largest_datagram = 65536;
 
-void put(std::FILE* file, const std::string& text)
+// Writes and flushes; false with the system's reason when the text did not
+// reach the file. No file, no failure.
+bool put(std::FILE* file, const std::string& text, std::string& why)
 {
-    if (!file) return;
-    std::fputs(text.c_str(), file);
-    std::fflush(file);
+    if (!file) return true;
+    errno = 0;
+    if (std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0) return true;
+    why = errno ? std::strerror(errno) : "write error";
+    std::clearerr(file);
+    return false;
 }
 
 }  // namespace
@@ -30,22 +43,41 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
     const clock::time_point start = clock::now();
     auto seconds = [&] { return std::chrono::duration<double>(clock::now() - start).count(); };
 
-    put(outputs.table, table_header());
-    put(outputs.csv, csv_header());
-    std::uint8_t buffer[2048];  // room to see a datagram of the wrong size as such
+    std::string why;
+    auto write_table = [&](const std::string& text) {
+        if (put(outputs.table, text, why)) return true;
+        error = "writing the table failed: " + why;
+        return false;
+    };
+    auto write_csv = [&](const std::string& text) {
+        if (put(outputs.csv, text, why)) return true;
+        error = "writing " + outputs.csv_name + " failed: " + why;
+        return false;
+    };
+    if (!write_table(table_header(options.derive)) || !write_csv(csv_header(options.derive))) return false;
+
+    std::vector<std::uint8_t> buffer(largest_datagram);
+    motion_differentiator differentiator;
     std::uint64_t malformed = 0;
     int failures = 0;
     for (;;) {
         if (stop && stop->load()) break;
         if (options.count && statistics.valid() >= *options.count) break;
-        int timeout = poll_ms;
+        const double now = seconds();
+        if (relay) relay->flush(now);
+        // The wait ends in time for the end of the duration and for a
+        // datagram that the relay holds back.
+        double wait = poll_seconds;
         if (options.duration) {
-            const double left = *options.duration - seconds();
+            const double left = *options.duration - now;
             if (left <= 0.0) break;
-            timeout = std::min(poll_ms, static_cast<int>(left * 1000.0) + 1);
+            wait = std::min(wait, left);
         }
+        if (relay && relay->due()) wait = std::min(wait, std::max(0.0, *relay->due() - now));
+        const int timeout_ms = static_cast<int>(std::ceil(wait * 1000.0));
+
         socket_api::address from;
-        const std::ptrdiff_t got = socket_api::receive(socket, buffer, sizeof buffer, timeout, &from);
+        const std::ptrdiff_t got = socket_api::receive(socket, buffer.data(), buffer.size(), timeout_ms, &from);
         if (got == socket_api::receive_timed_out) continue;
         if (got == socket_api::receive_failed) {
             if (++failures >= failures_tolerated) {
@@ -60,8 +92,9 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
         const double arrival = seconds();
         const auto length = static_cast<std::size_t>(got);
         decoded_motion motion;
-        const datagram_kind kind = statistics.add(buffer, length, arrival, motion);
+        const datagram_kind kind = classify_datagram(buffer.data(), length, motion);
         if (kind != datagram_kind::valid) {
+            statistics.add_malformed(kind);
             if (++malformed <= notes_shown && outputs.notes) {
                 const std::optional<ipv4_endpoint> sender = ipv4_endpoint_of(from);
                 std::fprintf(outputs.notes, "listen: ignored a %zu-byte datagram from %s (%s)%s\n", length,
@@ -72,9 +105,18 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
             }
             continue;
         }
-        if (relay) relay->forward(buffer, length, &from);
-        put(outputs.csv, csv_row(motion, arrival));
-        if ((statistics.valid() - 1) % options.every == 0) put(outputs.table, table_row(motion));
+        if (relay) {
+            motion_datagram datagram;
+            std::copy_n(buffer.begin(), datagram.size(), datagram.begin());
+            if (relay->take(datagram, from, arrival) != relay_verdict::taken) continue;
+        }
+        statistics.add_valid(motion, arrival);
+        std::optional<derived_motion> derived;
+        if (options.derive) derived = differentiator.add(motion);
+        const derived_motion* d = derived ? &*derived : nullptr;
+        if (!write_csv(csv_row(motion, arrival, options.derive, d))) return false;
+        if ((statistics.valid() - 1) % options.every == 0 && !write_table(table_row(motion, options.derive, d)))
+            return false;
     }
     return true;
 }

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "telemetry/socket_api.h"
+#include "tools/listen/ipv4_endpoint.h"
 #include "tools/listen/listen_options.h"
 #include "tools/listen/listener.h"
 #include "tools/listen/motion_relay.h"
@@ -21,6 +23,34 @@ int fail(const std::string& message)
 {
     std::fprintf(stderr, "listen: %s\n", message.c_str());
     return 1;
+}
+
+std::string system_error() { return "system error " + std::to_string(socket_api::last_error()); }
+
+// Joins the multicast group of --group on the listening socket.
+bool join_group(socket_api::socket_handle socket, const tools::listen_options& options, std::string& error)
+{
+    socket_api::address group;
+    const bool resolved = socket_api::resolve_ipv4(options.group.c_str(), nullptr, group) == 0;
+    const std::optional<tools::ipv4_endpoint> endpoint = tools::ipv4_endpoint_of(group);
+    if (!resolved || !endpoint || !endpoint->is_multicast()) {
+        error = "--group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not \"" + options.group +
+                "\"";
+        return false;
+    }
+    socket_api::address local;
+    const bool by_interface = !options.interface_address.empty();
+    if (by_interface && socket_api::resolve_ipv4(options.interface_address.c_str(), nullptr, local) != 0) {
+        error = "cannot resolve the interface address " + options.interface_address;
+        return false;
+    }
+    if (!socket_api::join_multicast_group(socket, group, by_interface ? &local : nullptr)) {
+        error = "cannot join the multicast group " + endpoint->address_text() +
+                (by_interface ? " on the interface " + options.interface_address : std::string()) + " (" +
+                system_error() + ")";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -39,12 +69,23 @@ int main(int argc, char** argv)
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
+#if defined(SIGPIPE)
+    // A closed pipe is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     std::FILE* csv = nullptr;
     if (!options.csv_path.empty()) {
         csv = std::fopen(options.csv_path.c_str(), "w");
         if (!csv) return fail("cannot write " + options.csv_path);
     }
+    struct csv_file {
+        std::FILE*& file;
+        ~csv_file()
+        {
+            if (file) std::fclose(file);
+        }
+    } csv_closer{csv};
     if (!socket_api::start()) return fail("the socket layer did not start");
     struct socket_layer {
         ~socket_layer() { socket_api::stop(); }
@@ -52,32 +93,42 @@ int main(int argc, char** argv)
 
     const socket_api::socket_handle socket = socket_api::open_udp();
     if (socket == socket_api::invalid_socket) return fail("cannot open a UDP socket");
-    if (!socket_api::bind_any(socket, options.port, true)) {
-        socket_api::close(socket);
-        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (system error " +
-                    std::to_string(socket_api::last_error()) + ")");
-    }
+    struct socket_closer {
+        socket_api::socket_handle socket;
+        ~socket_closer() { socket_api::close(socket); }
+    } closer{socket};
+    if (!socket_api::bind_any(socket, options.port, true))
+        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (" + system_error() + ")");
+    if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
 
-    tools::motion_relay relay;
-    if (options.relay && !relay.open(*options.relay, options.port, error)) {
-        socket_api::close(socket);
-        return fail(error);
+    std::unique_ptr<tools::motion_relay> relay;
+    if (!options.relay.destinations.empty()) {
+        relay = std::make_unique<tools::motion_relay>();
+        if (!relay->open(options.relay, options.port, error)) return fail(error);
     }
-    std::fprintf(stderr, "listen: waiting for motion datagrams on UDP port %u%s%s\n",
-                 static_cast<unsigned>(options.port), options.relay ? ", relaying to " : "",
-                 options.relay ? relay.destination().text().c_str() : "");
+    std::fprintf(stderr, "listen: waiting for motion datagrams on UDP port %u%s%s%s%s\n",
+                 static_cast<unsigned>(options.port), options.group.empty() ? "" : " and group ",
+                 options.group.c_str(), relay ? ", relaying to " : "",
+                 relay ? relay->destinations_text().c_str() : "");
 
     tools::motion_statistics statistics;
     tools::listener_outputs outputs;
     outputs.table = options.quiet ? nullptr : stdout;
     outputs.csv = csv;
+    outputs.csv_name = options.csv_path;
     outputs.notes = stderr;
-    const bool ok = tools::run_listener(socket, options, options.relay ? &relay : nullptr, outputs, &stop_requested,
-                                        statistics, error);
-    socket_api::close(socket);
-    if (csv && std::fclose(csv) != 0) return fail("writing " + options.csv_path + " failed");
+    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &stop_requested, statistics, error);
+    if (csv) {
+        const bool closed = std::fclose(csv) == 0;
+        csv = nullptr;
+        if (ok && !closed) {
+            ok = false;
+            error = "writing " + options.csv_path + " failed";
+        }
+    }
 
-    std::fputs(tools::summary_text(statistics.summary(), options.relay ? &relay.counts() : nullptr).c_str(), stdout);
+    std::fputs(tools::summary_text(statistics.summary(), relay ? &relay->counts() : nullptr).c_str(), stdout);
+    std::fflush(stdout);
     if (!ok) return fail(error);
     return 0;
 }

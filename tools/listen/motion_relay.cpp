@@ -1,74 +1,169 @@
 #include "tools/listen/motion_relay.h"
 
+#include <algorithm>
+
 namespace tools {
+namespace {
 
-std::string ipv4_endpoint::text() const
+constexpr std::size_t addresses_remembered = 64;
+
+// A socket for one question to the system, closed when it is answered.
+struct probe_socket {
+    socket_api::socket_handle handle = socket_api::open_udp();
+    ~probe_socket() { socket_api::close(handle); }
+};
+
+// A broadcast address that the system knows (the limited one, the directed
+// ones of its networks): connecting to it fails without SO_BROADCAST and
+// succeeds with it. Nothing is sent.
+bool is_broadcast_address(const socket_api::address& to) noexcept
 {
-    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
-           std::to_string(octets[3]) + ":" + std::to_string(port);
+    probe_socket plain, broadcasting;
+    if (socket_api::connect_to(plain.handle, to)) return false;
+    return socket_api::enable_broadcast(broadcasting.handle) && socket_api::connect_to(broadcasting.handle, to);
 }
 
-std::optional<ipv4_endpoint> ipv4_endpoint_of(const socket_api::address& address) noexcept
-{
-    // sockaddr_in on every platform here: a 16-bit family in the machine's
-    // order, the port in network order, then the four address bytes.
-    if (address.length < 8) return std::nullopt;
-    const unsigned family = address.bytes[0] | (address.bytes[1] << 8);
-    if (family != 2) return std::nullopt;  // AF_INET
-    ipv4_endpoint e;
-    e.port = static_cast<std::uint16_t>((address.bytes[2] << 8) | address.bytes[3]);
-    for (int i = 0; i < 4; ++i) e.octets[i] = address.bytes[4 + i];
-    return e;
-}
+std::string system_error() { return "system error " + std::to_string(socket_api::last_error()); }
+
+}  // namespace
 
 motion_relay::~motion_relay() { socket_api::close(socket_); }
 
-bool motion_relay::open(const host_port& destination, std::uint16_t listen_port, std::string& error)
+bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_port, std::string& error)
 {
-    const std::string service = std::to_string(destination.port);
-    socket_api::address to;
-    if (socket_api::resolve_ipv4(destination.host.c_str(), service.c_str(), to) != 0) {
-        error = "cannot resolve the relay host " + destination.host;
-        return false;
-    }
-    const std::optional<ipv4_endpoint> endpoint = ipv4_endpoint_of(to);
-    if (!endpoint) {
-        error = "the relay host " + destination.host + " has no IPv4 address";
-        return false;
-    }
-    if (endpoint->is_limited_broadcast() || endpoint->is_multicast() || endpoint->is_unspecified()) {
-        error = "the relay sends to one unicast address, and " + endpoint->text() + " is not one";
-        return false;
-    }
-    if (endpoint->is_loopback() && endpoint->port == listen_port) {
-        error = "relaying to " + endpoint->text() + " would send every datagram back to this listener";
-        return false;
+    known_addresses_.reserve(addresses_remembered);
+    bool multicast = false;
+    for (const host_port& destination : settings.destinations) {
+        const std::string service = std::to_string(destination.port);
+        socket_api::address to;
+        if (socket_api::resolve_ipv4(destination.host.c_str(), service.c_str(), to) != 0) {
+            error = "cannot resolve the relay host " + destination.host;
+            return false;
+        }
+        const std::optional<ipv4_endpoint> endpoint = ipv4_endpoint_of(to);
+        if (!endpoint) {
+            error = "the relay host " + destination.host + " has no IPv4 address";
+            return false;
+        }
+        if (endpoint->is_unspecified()) {
+            error = "the relay cannot send to 0.0.0.0";
+            return false;
+        }
+        if (endpoint->is_limited_broadcast() || (!endpoint->is_multicast() && is_broadcast_address(to))) {
+            error = "the relay sends to unicast addresses and multicast groups, and " + endpoint->address_text() +
+                    " is a broadcast address";
+            return false;
+        }
+        if (endpoint->is_local_control_multicast()) {
+            error = "the multicast group " + endpoint->address_text() +
+                    " belongs to the local network's own protocols; choose one from 239.0.0.0 to 239.255.255.255";
+            return false;
+        }
+        if (!endpoint->is_multicast() && endpoint->port == listen_port && is_local_address(*endpoint)) {
+            error = "relaying to " + endpoint->text() + " would send every datagram back to this listener";
+            return false;
+        }
+        if (std::find(endpoints_.begin(), endpoints_.end(), *endpoint) != endpoints_.end()) {
+            error = "the relay destination " + endpoint->text() + " is named twice";
+            return false;
+        }
+        multicast = multicast || endpoint->is_multicast();
+        to_.push_back(to);
+        endpoints_.push_back(*endpoint);
     }
     socket_ = socket_api::open_udp();
     if (socket_ == socket_api::invalid_socket || !socket_api::bind_any(socket_, 0)) {
-        error = "cannot open the relay's socket (system error " + std::to_string(socket_api::last_error()) + ")";
+        error = "cannot open the relay's socket (" + system_error() + ")";
         return false;
     }
+    if (multicast && !socket_api::set_multicast_ttl(socket_, settings.multicast_ttl)) {
+        error = "cannot set the multicast time to live (" + system_error() + ")";
+        return false;
+    }
+    if (multicast && !settings.multicast_interface.empty()) {
+        socket_api::address local;
+        if (socket_api::resolve_ipv4(settings.multicast_interface.c_str(), nullptr, local) != 0 ||
+            !socket_api::set_multicast_interface(socket_, local)) {
+            error = "cannot send multicast by the interface " + settings.multicast_interface + " (" +
+                    system_error() + ")";
+            return false;
+        }
+    }
     local_port_ = socket_api::local_port(socket_);
-    to_ = to;
-    endpoint_ = *endpoint;
+    if (settings.rate) period_ = 1.0 / *settings.rate;
     return true;
 }
 
-void motion_relay::forward(const std::uint8_t* bytes, std::size_t length, const socket_api::address* from) noexcept
+relay_verdict motion_relay::take(const motion_datagram& datagram, const socket_api::address& from, double now) noexcept
 {
-    if (socket_ == socket_api::invalid_socket) return;
-    if (from) {
-        const std::optional<ipv4_endpoint> sender = ipv4_endpoint_of(*from);
-        if (sender && sender->port == local_port_) {
-            ++counts_.echoes;
-            return;
-        }
+    const std::optional<ipv4_endpoint> sender = ipv4_endpoint_of(from);
+    if (sender && is_own_echo(*sender)) {
+        ++counts_.echoes;
+        return relay_verdict::own_echo;
     }
-    if (socket_api::send_to(socket_, bytes, length, to_))
-        ++counts_.forwarded;
-    else
-        ++counts_.failed;
+    if (sender && loop_guard_.is_copy(datagram, *sender, now)) {
+        ++counts_.copies;
+        return relay_verdict::copy;
+    }
+    if (period_ > 0.0 && last_sent_ && now < *last_sent_ + period_) {
+        if (held_) ++counts_.superseded;
+        held_ = datagram;  // the newest of the period, never a queue
+    } else {
+        if (held_) ++counts_.superseded;  // its turn passed unseen: the newer one goes instead
+        held_.reset();
+        send(datagram, now);
+    }
+    return relay_verdict::taken;
+}
+
+void motion_relay::flush(double now) noexcept
+{
+    const std::optional<double> when = due();
+    if (!when || now < *when) return;
+    const motion_datagram datagram = *held_;
+    held_.reset();
+    send(datagram, now);
+}
+
+std::optional<double> motion_relay::due() const noexcept
+{
+    if (!held_ || !last_sent_) return std::nullopt;
+    return *last_sent_ + period_;
+}
+
+std::string motion_relay::destinations_text() const
+{
+    std::string text;
+    for (const ipv4_endpoint& e : endpoints_) text += (text.empty() ? "" : ", ") + e.text();
+    return text;
+}
+
+void motion_relay::send(const motion_datagram& datagram, double now) noexcept
+{
+    for (const socket_api::address& to : to_) {
+        if (!socket_api::send_to(socket_, datagram.data(), datagram.size(), to)) ++counts_.failed;
+    }
+    ++counts_.forwarded;
+    last_sent_ = now;
+}
+
+bool motion_relay::is_own_echo(const ipv4_endpoint& sender) noexcept
+{
+    return sender.port == local_port_ && is_local_address(sender);
+}
+
+bool motion_relay::is_local_address(const ipv4_endpoint& address) noexcept
+{
+    for (const auto& known : known_addresses_)
+        if (known.first.same_address(address)) return known.second;
+    // The system binds a socket only to an address of its own.
+    ipv4_endpoint any_port = address;
+    any_port.port = 0;
+    probe_socket probe;
+    const bool own = socket_api::bind_to(probe.handle, any_port.socket_address());
+    if (known_addresses_.size() >= addresses_remembered) known_addresses_.clear();
+    known_addresses_.emplace_back(any_port, own);  // within the room reserved
+    return own;
 }
 
 }  // namespace tools

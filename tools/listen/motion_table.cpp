@@ -13,50 +13,71 @@ std::string format(const char* pattern, Args... args)
     return std::string(buffer, n < 0 ? 0 : static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
 }
 
+unsigned long long ull(std::uint64_t n) { return static_cast<unsigned long long>(n); }
+
 }  // namespace
 
-std::string table_header()
+std::string table_header(bool derived)
 {
-    return format("%12s %10s %10s %10s %10s %10s %10s\n", "time s", "vel x", "vel y", "vel z", "ang x", "ang y",
-                  "ang z");
+    std::string text = format("%12s %10s %10s %10s %10s %10s %10s", "time s", "vel x", "vel y", "vel z", "ang x",
+                              "ang y", "ang z");
+    if (derived)
+        text += format(" %9s %9s %9s %10s %10s %10s", "d.acc x", "d.acc y", "d.acc z", "d.angacc x", "d.angacc y",
+                       "d.angacc z");
+    return text + "\n";
 }
 
-std::string table_row(const decoded_motion& m)
+std::string table_row(const decoded_motion& m, bool derived, const derived_motion* d)
 {
-    return format("%12.6f %10.3f %10.3f %10.3f %10.5f %10.5f %10.5f\n", m.time_us / 1e6, m.velocity[0],
-                  m.velocity[1], m.velocity[2], m.angular_velocity[0], m.angular_velocity[1], m.angular_velocity[2]);
+    std::string text = format("%12.6f %10.3f %10.3f %10.3f %10.5f %10.5f %10.5f", m.time_us / 1e6, m.velocity[0],
+                              m.velocity[1], m.velocity[2], m.angular_velocity[0], m.angular_velocity[1],
+                              m.angular_velocity[2]);
+    if (derived && d)
+        text += format(" %9.3f %9.3f %9.3f %10.5f %10.5f %10.5f", d->acceleration[0], d->acceleration[1],
+                       d->acceleration[2], d->angular_acceleration[0], d->angular_acceleration[1],
+                       d->angular_acceleration[2]);
+    else if (derived)
+        text += format(" %9s %9s %9s %10s %10s %10s", "-", "-", "-", "-", "-", "-");
+    return text + "\n";
 }
 
-std::string csv_header()
+std::string csv_header(bool derived)
 {
-    return "arrival_s,time_us,time_s,velocity_x,velocity_y,velocity_z,"
-           "angular_velocity_x,angular_velocity_y,angular_velocity_z\n";
+    std::string text = "arrival_s,time_us,time_s,velocity_x,velocity_y,velocity_z,"
+                       "angular_velocity_x,angular_velocity_y,angular_velocity_z";
+    if (derived)
+        text += ",derived_acceleration_x,derived_acceleration_y,derived_acceleration_z,"
+                "derived_angular_acceleration_x,derived_angular_acceleration_y,derived_angular_acceleration_z";
+    return text + "\n";
 }
 
-std::string csv_row(const decoded_motion& m, double arrival)
+std::string csv_row(const decoded_motion& m, double arrival, bool derived, const derived_motion* d)
 {
-    return format("%.6f,%u,%.6f,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g\n", arrival, static_cast<unsigned>(m.time_us),
-                  m.time_us / 1e6, m.velocity[0], m.velocity[1], m.velocity[2], m.angular_velocity[0],
-                  m.angular_velocity[1], m.angular_velocity[2]);
+    std::string text = format("%.6f,%u,%.6f,%.9g,%.9g,%.9g,%.9g,%.9g,%.9g", arrival, static_cast<unsigned>(m.time_us),
+                              m.time_us / 1e6, m.velocity[0], m.velocity[1], m.velocity[2], m.angular_velocity[0],
+                              m.angular_velocity[1], m.angular_velocity[2]);
+    if (derived && d)
+        text += format(",%.6g,%.6g,%.6g,%.6g,%.6g,%.6g", d->acceleration[0], d->acceleration[1], d->acceleration[2],
+                       d->angular_acceleration[0], d->angular_acceleration[1], d->angular_acceleration[2]);
+    else if (derived)
+        text += ",,,,,,";
+    return text + "\n";
 }
 
 std::string summary_text(const motion_summary& s, const relay_counts* relay)
 {
     std::string text = format("datagrams: %llu valid, %llu malformed (%llu wrong size, %llu wrong marker)\n",
-                              static_cast<unsigned long long>(s.valid),
-                              static_cast<unsigned long long>(s.wrong_size + s.wrong_marker),
-                              static_cast<unsigned long long>(s.wrong_size),
-                              static_cast<unsigned long long>(s.wrong_marker));
+                              ull(s.valid), ull(s.wrong_size + s.wrong_marker), ull(s.wrong_size),
+                              ull(s.wrong_marker));
     text += format("rate: %.1f Hz, interval %.2f ms (min %.2f, max %.2f), jitter %.2f ms\n", s.rate_hz,
                    s.mean_interval_ms, s.min_interval_ms, s.max_interval_ms, s.jitter_ms);
     text += format("simulation time: %llu steps backwards, %llu standing still in %llu pauses, %llu wraps\n",
-                   static_cast<unsigned long long>(s.time_backwards), static_cast<unsigned long long>(s.time_still),
-                   static_cast<unsigned long long>(s.pauses), static_cast<unsigned long long>(s.time_wraps));
+                   ull(s.time_backwards), ull(s.time_still), ull(s.pauses), ull(s.time_wraps));
     if (relay)
-        text += format("relay: %llu forwarded, %llu failed, %llu own echoes not forwarded\n",
-                       static_cast<unsigned long long>(relay->forwarded),
-                       static_cast<unsigned long long>(relay->failed),
-                       static_cast<unsigned long long>(relay->echoes));
+        text += format("relay: %llu forwarded, %llu sends failed, %llu held back by the rate cap, %llu own echoes "
+                       "and %llu copies from a loop or a second path dropped\n",
+                       ull(relay->forwarded), ull(relay->failed), ull(relay->superseded), ull(relay->echoes),
+                       ull(relay->copies));
     return text;
 }
 

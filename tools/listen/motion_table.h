@@ -4,21 +4,22 @@
 #include <string>
 
 #include "telemetry/motion_datagram.h"
+#include "tools/listen/motion_derivative.h"
+#include "tools/listen/motion_relay.h"
 #include "tools/listen/motion_statistics.h"
 
 namespace tools {
 
-std::string table_header();
-std::string table_row(const decoded_motion& motion);
+// With `derived`, the table and the CSV gain the derived accelerations; a
+// row without them (`derived_values` null) shows "-" in the table and leaves
+// the CSV fields empty.
+std::string table_header(bool derived = false);
+std::string table_row(const decoded_motion& motion, bool derived = false,
+                      const derived_motion* derived_values = nullptr);
 
-std::string csv_header();
-std::string csv_row(const decoded_motion& motion, double arrival);
-
-struct relay_counts {
-    std::uint64_t forwarded = 0;
-    std::uint64_t failed = 0;
-    std::uint64_t echoes = 0;  // our own relayed datagrams come back: not sent again
-};
+std::string csv_header(bool derived = false);
+std::string csv_row(const decoded_motion& motion, double arrival, bool derived = false,
+                    const derived_motion* derived_values = nullptr);
 
 std::string summary_text(const motion_summary& summary, const relay_counts* relay);
 

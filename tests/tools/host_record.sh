@@ -1,0 +1,70 @@
+#!/bin/sh
+# The host's --record under Wine: the plug-in and the recording being
+# replayed are refused however spelt, and a run that fails or never starts
+# leaves an earlier file byte for byte as it was, with no temporary file.
+# Usage: host_record.sh HOST.exe PLUGIN.dll
+# Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
+set -u
+host=$1 plugin=$2
+
+# The successful run loads the plug-in, which broadcasts.
+others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
+if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
+    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
+    exit 77
+fi
+if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
+    echo "skipped: needs DISPLAY and WINEPREFIX"
+    exit 77
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$plugin" "$work/plugin.dll"
+cd "$work" || exit 1
+fail=0
+
+# expect STATUS TEXT COMMAND...: the host exits with STATUS and says TEXT.
+expect() {
+    want=$1 text=$2
+    shift 2
+    wine "$host" "$@" >out.txt 2>&1
+    got=$?
+    tr -d '\r' <out.txt >said.txt
+    if [ $got -ne "$want" ] || ! grep -qF -- "$text" said.txt; then
+        echo "FAIL: host $* exited $got (wanted $want) saying:"; cat said.txt; echo "(wanted: $text)"
+        fail=1
+    fi
+}
+unchanged() {  # unchanged FILE SUM: the file still has its checksum, and no temporary lies beside it
+    if [ "$(cksum <"$1")" != "$2" ]; then echo "FAIL: $1 changed"; fail=1; fi
+    for t in "$1".*.tmp; do
+        if [ -e "$t" ]; then echo "FAIL: $t left behind"; fail=1; fi
+    done
+}
+
+dll_sum=$(cksum <plugin.dll)
+expect 2 "is the plug-in" --frames 3 --record ./plugin.dll plugin.dll
+unchanged plugin.dll "$dll_sum"
+
+# A run that succeeds puts its recording in place of an earlier file.
+printf 'an earlier file\n' >flight.skvrec
+expect 0 "host: 30 frames" --frames 30 --fast --quiet --record flight.skvrec plugin.dll
+if ! head -c 6 flight.skvrec | grep -q SKVREC; then echo "FAIL: flight.skvrec is no recording"; fail=1; fi
+unchanged flight.skvrec "$(cksum <flight.skvrec)"
+flight_sum=$(cksum <flight.skvrec)
+
+expect 2 "is the recording being replayed" --replay flight.skvrec --record ./flight.skvrec plugin.dll
+unchanged flight.skvrec "$flight_sum"
+
+# Runs that fail: a plug-in that is not there, a damaged recording half sent.
+cp flight.skvrec earlier.skvrec
+earlier_sum=$(cksum <earlier.skvrec)
+expect 1 "no plug-in file" --frames 3 --record earlier.skvrec missing.dll
+unchanged earlier.skvrec "$earlier_sum"
+head -c 3000 flight.skvrec >damaged.skvrec
+expect 1 "recording: frame" --replay damaged.skvrec --fast --record earlier.skvrec plugin.dll
+unchanged earlier.skvrec "$earlier_sum"
+
+[ $fail -eq 0 ] && echo "host --record: refusals and failed runs leave every file as it was"
+exit $fail

@@ -1,0 +1,43 @@
+#!/bin/sh
+# The listener as a user runs it: a wrong command line exits 2, a CSV that
+# cannot be written and a refused relay destination exit 1, each with one
+# line on stderr. Usage: listen_command.sh LISTEN
+# Runs inside a private network namespace only (exit 77 = skipped).
+set -u
+listen=$1
+others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
+if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
+    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
+    exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail=0
+
+# expect STATUS LINE ARGS...: exit STATUS, and LINE as the one error line on stderr.
+expect() {
+    want=$1 line=$2
+    shift 2
+    "$listen" "$@" >"$work/out" 2>"$work/err"
+    got=$?
+    errors=$(grep '^listen: ' "$work/err" | grep -v '^listen: waiting for motion datagrams')
+    if [ $got -ne "$want" ] || [ "$errors" != "$line" ]; then
+        echo "FAIL: listen $* exited $got (wanted $want), said:"; cat "$work/err"; echo "(wanted: $line)"
+        fail=1
+    fi
+}
+
+expect 2 'listen: --duration wants a time up to a year such as 10, 10s or 500ms, not "1e12"' --duration 1e12
+expect 2 'listen: --port wants a port from 1 to 65535, not "0x10"' --port 0x10
+expect 1 'listen: writing /dev/full failed: No space left on device' --port 50071 --duration 1 --csv /dev/full
+expect 1 'listen: the relay sends to unicast addresses and multicast groups, and 127.255.255.255 is a broadcast address' \
+    --port 50071 --duration 1 --relay 127.255.255.255:50072
+expect 1 'listen: --group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not "127.0.0.1"' \
+    --port 50071 --duration 1 --group 127.0.0.1
+# A closed pipe: the reader is gone before the table's header is written.
+( sleep 0.5; "$listen" --port 50071 --duration 1 2>"$work/pipe-err"; echo $? >"$work/pipe-status" ) | true
+if [ "$(cat "$work/pipe-status")" != 1 ] || ! grep -q '^listen: writing the table failed: Broken pipe$' "$work/pipe-err"; then
+    echo "FAIL: a closed pipe: exit $(cat "$work/pipe-status")"; cat "$work/pipe-err"; fail=1
+fi
+[ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported"
+exit $fail

@@ -1,0 +1,46 @@
+#include "tools/listen/motion_derivative.h"
+
+namespace tools {
+namespace {
+
+bool same_values(const decoded_motion& a, const decoded_motion& b) noexcept
+{
+    for (int i = 0; i < 3; ++i)
+        if (a.velocity[i] != b.velocity[i] || a.angular_velocity[i] != b.angular_velocity[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<derived_motion> motion_differentiator::add(const decoded_motion& motion) noexcept
+{
+    if (!reference_) {
+        reference_ = motion;
+        return std::nullopt;
+    }
+    const decoded_motion& before = *reference_;
+    const std::uint32_t step = motion.time_us - before.time_us;  // modulo 2^32
+    const bool backwards = step >= 0x80000000u;
+    if (backwards || step > longest_step_us || (step == 0 && !same_values(before, motion))) {
+        reference_ = motion;
+        return std::nullopt;
+    }
+    if (step < shortest_step_us) return std::nullopt;
+
+    const double dt = step * 1e-6;
+    double v[3], w[3];
+    derived_motion d;
+    for (int i = 0; i < 3; ++i) {
+        v[i] = (double{before.velocity[i]} + motion.velocity[i]) / 2.0;
+        w[i] = (double{before.angular_velocity[i]} + motion.angular_velocity[i]) / 2.0;
+        d.acceleration[i] = (double{motion.velocity[i]} - before.velocity[i]) / dt;
+        d.angular_acceleration[i] = (double{motion.angular_velocity[i]} - before.angular_velocity[i]) / dt;
+    }
+    d.acceleration[0] += w[1] * v[2] - w[2] * v[1];
+    d.acceleration[1] += w[2] * v[0] - w[0] * v[2];
+    d.acceleration[2] += w[0] * v[1] - w[1] * v[0];
+    reference_ = motion;
+    return d;
+}
+
+}  // namespace tools
