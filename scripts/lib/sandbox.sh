@@ -31,7 +31,8 @@
 #   sk_in_private_netns            succeed if this shell runs in a namespace made by sk_enter_private_netns.
 #   sk_enter_private_netns SCRIPT [ARGS...]  outside: exec `bash SCRIPT ARGS` in a new network namespace
 #                                  (unshare -n, plus -r when not root); inside: set lo up, route the
-#                                  broadcast onto it, check the namespace is private, and return.
+#                                  broadcast and multicast (224.0.0.0/4) onto it, check the namespace
+#                                  is private, and return.
 #   sk_assert_private_netns        exit unless this is a private namespace holding only the loopback device.
 #   sk_xvfb_start [FIRST]          start Xvfb 1920x1080x24 on the first free display from FIRST (default 90),
 #                                  wait until it accepts clients, export DISPLAY and SK_XVFB_PID.
@@ -158,6 +159,11 @@ sk_enter_private_netns() {
     ip link set lo up || sk_die "cannot bring the loopback device up"
     if ! ip route show 255.255.255.255/32 | grep -q 'dev lo'; then
         ip route add 255.255.255.255/32 dev lo || sk_die "cannot route the broadcast address onto lo"
+    fi
+    # Multicast too (the listener's groups and multicast relaying), onto lo.
+    ip link set lo multicast on || sk_die "cannot turn multicast on for the loopback device"
+    if ! ip route show 224.0.0.0/4 | grep -q 'dev lo'; then
+        ip route add 224.0.0.0/4 dev lo || sk_die "cannot route multicast onto lo"
     fi
     sk_assert_private_netns
 }
