@@ -11,9 +11,11 @@
 #      about ten seconds of the built-in flight, from 5 s in: the end of the take-off roll,
 #      rotation, lift-off at 12.5 s and the climb, while the native listener prints the
 #      decoded motion datagrams,
-#   5. saves a picture of the plug-in's window as build/run/plugin-window.png and prints
-#      where it is, with a short summary.
-# Files of the run, in build/run/: plugin-window.png, motion.csv (every datagram received),
+#   5. saves a picture of the plug-in's window as build/run/plugin-window.png and a plot of
+#      the motion received as build/run/motion.png, and prints where they are, with a short
+#      summary.
+# Files of the run, in build/run/: plugin-window.png, motion.png, motion.csv (every datagram
+# received, with the derived accelerations),
 # flight.skvrec (the frames sent; replay with host.exe --replay), host.log, listen.log.
 # Options:
 #   --seconds N    how long the host runs (default 10)
@@ -45,6 +47,7 @@ packages=(
     g++-mingw-w64-x86-64-posix                            # windows build (plug-in, host, listener)
     wine wine64 xvfb xauth fonts-liberation               # running the host and the plug-in
     imagemagick x11-utils                                 # the window's picture (import, xwininfo)
+    python3-matplotlib                                    # the plot of the motion
     iproute2 util-linux procps                            # the private network namespace
 )
 
@@ -61,7 +64,7 @@ sk_enter_private_netns "$root/scripts/run.sh" "${args[@]}"
 builds=${SKARVEL_BUILD_DIR:-build}
 out=$root/$builds/run
 mkdir -p "$out"
-rm -f "$out"/plugin-window.png "$out"/motion.csv "$out"/flight.skvrec "$out"/*.log
+rm -f "$out"/plugin-window.png "$out"/motion.png "$out"/motion.csv "$out"/flight.skvrec "$out"/*.log
 jobs=${SKARVEL_JOBS:-2}
 
 build() {  # build PRESET TARGET...
@@ -104,7 +107,7 @@ wine "$host" --frames 60 --quiet "$dll" >"$out/warm-up.log" 2>&1 ||
 
 # The listener first, so it sees the first datagram; two table rows a second.
 printf '\n==> motion datagrams received (every 30th shown)\n'
-"$listen" --every 30 --csv "$out/motion.csv" > >(tee "$out/listen.log") 2> >(tee "$out/listen.err" >&2) &
+"$listen" --every 30 --derive --csv "$out/motion.csv" > >(tee "$out/listen.log") 2> >(tee "$out/listen.err" >&2) &
 listener=$!
 sk_on_exit "kill -TERM $listener 2>/dev/null"
 for (( i = 0; i < 50; i++ )); do
@@ -142,6 +145,9 @@ host_status=$?
 sleep 0.3  # the last datagrams
 kill -TERM "$listener" 2>/dev/null
 wait "$listener" 2>/dev/null
+# Debian's python3, which has python3-matplotlib.
+/usr/bin/python3 tools/listen/plot_motion.py "$out/motion.csv" "$out/motion.png" >"$out/plot.log" 2>&1 ||
+    { cat "$out/plot.log"; sk_log "the motion could not be plotted"; }
 
 printf '\n==> summary\n'
 sed 's/^/  /' "$out/host.log"
@@ -149,9 +155,11 @@ grep -E '^(datagrams|rate|simulation time):' "$out/listen.log" | sed 's/^/  list
 if [[ -f "$out/plugin-window.png" ]]; then
     printf '  picture of the plug-in window (%s on the 1920x1080 screen): %s\n' "$geometry" "$out/plugin-window.png"
 fi
+[[ -f "$out/motion.png" ]] && printf '  plot of the motion received: %s\n' "$out/motion.png"
 printf '  decoded datagrams: %s\n  frames sent (replay with host.exe --replay): %s\n' \
     "$out/motion.csv" "$out/flight.skvrec"
 (( host_status == 0 )) || sk_die "the host simulator failed (exit $host_status): see $out/host.log"
 valid=$(sed -nE 's/^datagrams: ([0-9]+) valid.*/\1/p' "$out/listen.log")
 (( ${valid:-0} > 0 )) || sk_die "no motion datagram was received"
 [[ -f "$out/plugin-window.png" ]] || sk_die "no picture of the window was saved"
+[[ -f "$out/motion.png" ]] || sk_die "no plot of the motion was saved"
