@@ -41,11 +41,6 @@ bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address) noexcept
     return ::bind(native(s), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
 }
 
-bool bind_to(socket_handle s, const address& local) noexcept
-{
-    return ::bind(native(s), reinterpret_cast<const sockaddr*>(local.bytes), static_cast<native_length>(local.length)) == 0;
-}
-
 bool connect_to(socket_handle s, const address& to) noexcept
 {
     return ::connect(native(s), reinterpret_cast<const sockaddr*>(to.bytes), static_cast<native_length>(to.length)) == 0;

@@ -35,9 +35,10 @@ bool enable_broadcast(socket_handle s) noexcept;
 // `reuse_address`, SO_REUSEADDR is set first, so receivers can share a port.
 bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address = false) noexcept;
 
-// Binds to one local IPv4 address and port, as `local` holds them. Fails for
-// an address that is not this machine's own.
-bool bind_to(socket_handle s, const address& local) noexcept;
+// Whether the IPv4 address in `a` is one of this machine's own: any of
+// 127.0.0.0/8, or an address of one of its interfaces (getifaddrs,
+// SIO_ADDRESS_LIST_QUERY).
+bool is_local_address(const address& a) noexcept;
 
 // Connects a datagram socket to `to`. Nothing is sent: the system only looks
 // up the route, and refuses a broadcast address unless enable_broadcast() was

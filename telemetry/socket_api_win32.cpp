@@ -56,6 +56,29 @@ std::ptrdiff_t receive(socket_handle s, void* buffer, std::size_t capacity, int 
     return got;
 }
 
+bool is_local_address(const address& a) noexcept
+{
+    sockaddr_in wanted{};
+    std::memcpy(&wanted, a.bytes, sizeof wanted);
+    if ((ntohl(wanted.sin_addr.s_addr) >> 24) == 127) return true;
+    const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return false;
+    alignas(SOCKET_ADDRESS_LIST) char buffer[8192];
+    DWORD length = 0;
+    const bool listed =
+        ::WSAIoctl(s, SIO_ADDRESS_LIST_QUERY, nullptr, 0, buffer, sizeof buffer, &length, nullptr, nullptr) == 0;
+    ::closesocket(s);
+    if (!listed) return false;
+    const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(buffer);
+    for (INT i = 0; i < list->iAddressCount; ++i) {
+        const SOCKET_ADDRESS& entry = list->Address[i];
+        if (entry.lpSockaddr->sa_family != AF_INET) continue;
+        if (reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr)->sin_addr.s_addr == wanted.sin_addr.s_addr)
+            return true;
+    }
+    return false;
+}
+
 void close(socket_handle s) noexcept
 {
     if (s != invalid_socket) ::closesocket(native(s));

@@ -105,7 +105,13 @@ TEST(MotionRelay, RefusesBroadcastsControlGroupsAndItself)
 
     tools::motion_relay twice;
     EXPECT_FALSE(twice.open(to_destinations({{"127.0.0.1", 50002}, {"127.0.0.1", 50002}}), 50001, error));
-    EXPECT_EQ(error, "the relay destination 127.0.0.1:50002 is named twice");}
+    EXPECT_EQ(error, "the relay destination 127.0.0.1:50002 is named twice");
+    tools::relay_settings unicast_ttl = to_destinations({{"127.0.0.1", 50002}});
+    unicast_ttl.multicast_ttl = 4;
+    tools::motion_relay ttl_for_nothing;
+    EXPECT_FALSE(ttl_for_nothing.open(unicast_ttl, 50001, error));
+    EXPECT_EQ(error, "--ttl applies to multicast groups, and no relay destination is one");
+}
 
 TEST(MotionRelay, OwnEchoesByAnyLocalAddressAreNeitherForwardedNorCounted)
 {

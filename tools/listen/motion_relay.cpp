@@ -71,6 +71,10 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
         to_.push_back(to);
         endpoints_.push_back(*endpoint);
     }
+    if (!multicast && settings.multicast_ttl != 1) {
+        error = "--ttl applies to multicast groups, and no relay destination is one";
+        return false;
+    }
     socket_ = socket_api::open_udp();
     if (socket_ == socket_api::invalid_socket || !socket_api::bind_any(socket_, 0)) {
         error = "cannot open the relay's socket (" + system_error() + ")";
@@ -156,11 +160,9 @@ bool motion_relay::is_local_address(const ipv4_endpoint& address) noexcept
 {
     for (const auto& known : known_addresses_)
         if (known.first.same_address(address)) return known.second;
-    // The system binds a socket only to an address of its own.
     ipv4_endpoint any_port = address;
     any_port.port = 0;
-    probe_socket probe;
-    const bool own = socket_api::bind_to(probe.handle, any_port.socket_address());
+    const bool own = socket_api::is_local_address(any_port.socket_address());
     if (known_addresses_.size() >= addresses_remembered) known_addresses_.clear();
     known_addresses_.emplace_back(any_port, own);  // within the room reserved
     return own;
