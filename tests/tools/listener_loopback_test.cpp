@@ -4,16 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
-
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
 
 #include "tests/tools/loopback_sockets.h"
 #include "tools/listen/listener.h"
@@ -125,33 +118,3 @@ TEST(ListenerLoopback, DerivedColumnsFollowTheVelocities)
     EXPECT_NE(text.find(",0.000000,1,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
     EXPECT_NE(text.find(",0.020000,5,2,3,0,0,0,200,0,0,0,0,0\n"), std::string::npos) << text;
 }
-
-#if !defined(_WIN32)
-// A full disk and a closed pipe end the run with the system's reason.
-TEST(ListenerOutputs, AFullDiskOrAClosedPipeIsAnError)
-{
-    bound_socket listener;
-    tools::listen_options options;
-    options.duration = 0.2;
-    tools::motion_statistics statistics;
-    std::string error;
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_TRUE(full);
-    EXPECT_FALSE(tools::run_listener(listener.handle, options, nullptr, {nullptr, full, "/dev/full", nullptr},
-                                     nullptr, statistics, error));
-    EXPECT_EQ(error, "writing /dev/full failed: " + std::string(std::strerror(ENOSPC)));
-    std::fclose(full);
-
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
-    ::close(ends[0]);
-    std::FILE* pipe = ::fdopen(ends[1], "w");
-    ASSERT_TRUE(pipe);
-    const auto previous = std::signal(SIGPIPE, SIG_IGN);  // as the listener's main() has it
-    EXPECT_FALSE(tools::run_listener(listener.handle, options, nullptr, {pipe, nullptr, "", nullptr}, nullptr,
-                                     statistics, error));
-    std::signal(SIGPIPE, previous);
-    EXPECT_EQ(error, "writing the table failed: " + std::string(std::strerror(EPIPE)));
-    std::fclose(pipe);
-}
-#endif
