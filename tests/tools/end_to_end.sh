@@ -8,18 +8,10 @@
 set -u
 host=$1 plugin=$2 listen=$3
 
-# The plug-in broadcasts to 255.255.255.255: only inside a private network
-# namespace, where lo is the only interface, may it run.
-# (sysfs may show the parent namespace, so ask netlink through ip.)
-others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
-if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
-    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
-    exit 77
-fi
-if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
-    echo "skipped: needs DISPLAY and WINEPREFIX"
-    exit 77
-fi
+# The plug-in broadcasts to 255.255.255.255.
+. "$(dirname "$0")/test_guards.sh"
+require_private_network
+require_wine_display
 ip route show table local 2>/dev/null | grep -q 255.255.255.255 ||
     ip route add 255.255.255.255/32 dev lo 2>/dev/null || true
 

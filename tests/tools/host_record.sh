@@ -8,15 +8,9 @@ set -u
 host=$1 plugin=$2
 
 # The successful run loads the plug-in, which broadcasts.
-others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
-if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
-    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
-    exit 77
-fi
-if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
-    echo "skipped: needs DISPLAY and WINEPREFIX"
-    exit 77
-fi
+. "$(dirname "$0")/test_guards.sh"
+require_private_network
+require_wine_display
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

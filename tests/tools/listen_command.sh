@@ -5,11 +5,8 @@
 # Runs inside a private network namespace only (exit 77 = skipped).
 set -u
 listen=$1
-others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
-if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
-    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
-    exit 77
-fi
+. "$(dirname "$0")/test_guards.sh"
+require_private_network
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
