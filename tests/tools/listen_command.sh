@@ -1,7 +1,7 @@
 #!/bin/sh
 # The listener as a user runs it: a wrong command line exits 2, a CSV that
 # cannot be written and a refused relay destination exit 1, each with one
-# line on stderr. Usage: listen_command.sh LISTEN
+# line on stderr; --group receives its group. Usage: listen_command.sh LISTEN
 # Runs inside a private network namespace only (exit 77 = skipped).
 set -u
 listen=$1
@@ -36,5 +36,18 @@ expect 1 'listen: --group wants an IPv4 multicast address (224.0.0.0 to 239.255.
 if [ "$(cat "$work/pipe-status")" != 1 ] || ! grep -q '^listen: writing the table failed: Broken pipe$' "$work/pipe-err"; then
     echo "FAIL: a closed pipe: exit $(cat "$work/pipe-status")"; cat "$work/pipe-err"; fail=1
 fi
-[ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported"
+# --group joins: a datagram sent to the group arrives (without the join the
+# system would not deliver it here).
+"$listen" --port 50073 --group 239.255.50.2 --count 1 --duration 10 --quiet >"$work/group-out" 2>"$work/group-err" &
+pid=$!
+for i in 1 2 3 4 5 6 7 8 9 10; do
+    grep -q "waiting for motion datagrams on UDP port 50073 and group 239.255.50.2" "$work/group-err" && break
+    sleep 0.2
+done
+python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.sendto(b"G\0M\4" + bytes(28), ("239.255.50.2", 50073))'
+wait $pid
+if [ $? -ne 0 ] || ! grep -q "^datagrams: 1 valid" "$work/group-out"; then
+    echo "FAIL: nothing received from the group"; cat "$work/group-err" "$work/group-out"; fail=1
+fi
+[ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported; a group joined"
 exit $fail
