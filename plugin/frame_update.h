@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugin/handoff_state.h"
+#include "display/handoff_state.h"
 #include "shared/input/tm_message_list.h"
 #include "telemetry/udp_broadcaster.h"
 

@@ -2,7 +2,7 @@
 // destroyed in reverse order when it unloads.
 #pragma once
 
-#include "plugin/handoff_state.h"
+#include "display/handoff_state.h"
 #include "shared/input/tm_message_list.h"
 #include "telemetry/udp_broadcaster.h"
 
