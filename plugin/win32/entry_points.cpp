@@ -7,17 +7,8 @@
 
 #include "display/win32/display_thread.h"
 #include "plugin/frame_update.h"
-#include "plugin/win32/display_lifecycle.h"
 #include "plugin/win32/process_objects.h"
 #include "shared/interface/plugin_interface.h"
-
-namespace {
-
-// This library's own handle, stored by the load hook before any entry point
-// can be called.
-HINSTANCE module_handle = nullptr;
-
-}  // namespace
 
 extern "C" {
 
@@ -33,7 +24,7 @@ std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
 bool Skarvel_External_DLL_Init(void* /*host_data*/) noexcept
 {
     try {
-        return start_display_thread(module_handle);
+        return plugin.display.start(plugin.module_handle, plugin.frame_handoff, plugin.picture);
     } catch (...) {
         return false;
     }
@@ -45,7 +36,8 @@ void Skarvel_External_DLL_Update(double time_step, const std::uint8_t* stream, s
                                  std::int32_t* output2) noexcept
 {
     try {
-        update_frame({frame_list, frame_handoff, motion_sender}, time_step, stream, message_count, output1, output2);
+        update_frame({plugin.frame_list, plugin.frame_handoff, plugin.motion_sender}, time_step, stream,
+                     message_count, output1, output2);
     } catch (...) {
         // The frame is lost; the next one starts afresh.
     }
@@ -56,8 +48,8 @@ void Skarvel_External_DLL_Update(double time_step, const std::uint8_t* stream, s
 void Skarvel_External_DLL_Shutdown() noexcept
 {
     try {
-        stop_display_thread();
-        motion_sender.close();
+        plugin.display.stop();
+        plugin.motion_sender.close();
     } catch (...) {
     }
 }
@@ -66,11 +58,11 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
 {
     try {
         if (reason == DLL_PROCESS_ATTACH) {
-            module_handle = module;
+            plugin.module_handle = module;
         } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
             // FreeLibrary, not process exit. No display thread runs now: each
             // holds a reference on the library until its end.
-            release_display_thread();
+            plugin.display.release();
             UnregisterClassA(display_class_name, module);
         }
     } catch (...) {
