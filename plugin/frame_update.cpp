@@ -1,5 +1,7 @@
 #include "plugin/frame_update.h"
 
+#include <new>
+
 #include "shared/input/tm_message_stream.h"
 
 namespace {
@@ -16,7 +18,7 @@ void read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_
         std::uint32_t message_list_received_byte_stream_pos = 0;
         for (std::uint32_t i = 0; i < count; ++i)
             frame.push_back(read_message(stream, message_list_received_byte_stream_pos));
-    } catch (...) {  // only the list's allocation can fail here
+    } catch (const std::bad_alloc&) {  // the list's storage is all that can fail here
         frame.clear();
     }
 }
@@ -31,7 +33,7 @@ void update_frame(frame_context context, double time_step, const std::uint8_t* s
     if (!context.frame.empty()) {
         try {
             context.handoff.hand_off(context.frame, time_step);
-        } catch (...) {  // out of memory: the display keeps the frame it had
+        } catch (const std::bad_alloc&) {  // no memory for the copy: the display keeps the frame it had
         }
     }
 

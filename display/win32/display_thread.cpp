@@ -85,36 +85,33 @@ void display_thread_proc(display_state& state) noexcept
     if (gdiplus_started) Gdiplus::GdiplusShutdown(gdiplus_token);
 }
 
+// Nothing here throws, so nothing can unwind into the system's dispatch.
 LRESULT CALLBACK display_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept
 {
-    try {
-        display_state* const state = state_of(window);
-        switch (message) {
-        case WM_DESTROY:
-            PostQuitMessage(0);
+    display_state* const state = state_of(window);
+    switch (message) {
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT:
+        if (state != nullptr) {
+            PAINTSTRUCT ps;
+            const HDC dc = BeginPaint(window, &ps);
+            draw_message_list(dc, *state);
+            EndPaint(window, &ps);
             return 0;
-        case WM_PAINT:
-            if (state != nullptr) {
-                PAINTSTRUCT ps;
-                const HDC dc = BeginPaint(window, &ps);
-                draw_message_list(dc, *state);
-                EndPaint(window, &ps);
-                return 0;
-            }
-            break;  // a window without its state yet: the system validates it
-        case WM_CLOSE:
-            if (state != nullptr) state->quit = true;
-            break;  // the system destroys the window
-        case WM_TIMER:
-            InvalidateRect(window, nullptr, FALSE);  // whole client area, no erase: the paint covers it
-            return 0;
-        default:
-            break;
         }
-        return DefWindowProcA(window, message, wparam, lparam);
-    } catch (...) {
-        return 0;  // nothing may unwind into the system's dispatch
+        break;  // a window without its state yet: the system validates it
+    case WM_CLOSE:
+        if (state != nullptr) state->quit = true;
+        break;  // the system destroys the window
+    case WM_TIMER:
+        InvalidateRect(window, nullptr, FALSE);  // whole client area, no erase: the paint covers it
+        return 0;
+    default:
+        break;
     }
+    return DefWindowProcA(window, message, wparam, lparam);
 }
 
 void request_display_stop(display_state& state) noexcept

@@ -15,11 +15,7 @@ DWORD WINAPI display_thread_start(void* parameter) noexcept
 {
     display_state& state = *static_cast<display_state*>(parameter);
     const HMODULE reference = state.module_handle;
-    try {
-        display_thread_proc(state);
-    } catch (...) {
-        // The thread ends below all the same.
-    }
+    display_thread_proc(state);
     FreeLibraryAndExitThread(reference, 0);
 }
 
