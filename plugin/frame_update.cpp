@@ -28,17 +28,22 @@ void read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_
 void update_frame(frame_context context, double time_step, const std::uint8_t* stream, std::uint32_t count,
                   std::int32_t* output1, std::int32_t* output2) noexcept
 {
-    read_frame(context.frame, stream, count);
+    receive_frame(context.frame, context.handoff, time_step, stream, count, output1, output2);
+    broadcast_motion(context.frame, context.broadcaster);
+}
 
-    if (!context.frame.empty()) {
+void receive_frame(tm_message_list& frame, handoff_state& handoff, double time_step, const std::uint8_t* stream,
+                   std::uint32_t count, std::int32_t* output1, std::int32_t* output2) noexcept
+{
+    read_frame(frame, stream, count);
+
+    if (!frame.empty()) {
         try {
-            context.handoff.hand_off(context.frame, time_step);
+            handoff.hand_off(frame, time_step);
         } catch (const std::bad_alloc&) {  // no memory for the copy: the display keeps the frame it had
         }
     }
 
     if (output1 != nullptr) *output1 = 0;
     if (output2 != nullptr) *output2 = 0;
-
-    broadcast_motion(context.frame, context.broadcaster);
 }
