@@ -137,7 +137,7 @@ TEST(Catalogue, LookupNamesKnownIdentifiers)
 
 TEST(Catalogue, LookupNamesTheMessagesTheMotionBroadcastReads)
 {
-    const tm_external_message time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, tm_msg_flags(0x06000040));
+    const tm_external_message time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, simulation_time_flags);
     expect_name(get_message_name(time), "Simulation.Time");
     expect_name(get_message_name(message_with_id(0x977C869390C770A0ull)), "Aircraft.Velocity");
     expect_name(get_message_name(message_with_id(0xC333841907D74F04ull)), "Aircraft.AngularVelocity");

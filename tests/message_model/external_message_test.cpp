@@ -35,8 +35,11 @@ bytes128 default_bytes()
     return b;
 }
 
+static_assert(simulation_time_flags.GetValue() == 0x06000040u);
+static_assert(motion_vector_flags.GetValue() == 0x02000040u);
+
 constexpr tm_external_message simulation_time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double,
-                                              tm_msg_flags(0x06000040));
+                                              simulation_time_flags);
 static_assert(simulation_time.GetID() == 0x9CA7FB58F287A1F3ull);
 static_assert(simulation_time.GetDataType() == tm_msg_data_type::Double);
 static_assert(simulation_time.GetFlags().GetValue() == 0x06000040u);
