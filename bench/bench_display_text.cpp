@@ -40,7 +40,7 @@ tm_message_list make_page()
     tm_message_list page;
     for (int line = 0; line < page_lines; ++line) {
         const sample& s = samples[line % sample_count];
-        tm_external_message message(s.id, s.type, tm_msg_flags(0x06000040));
+        tm_external_message message(s.id, s.type, simulation_time_flags);
         const double values[] = {1234.5678 * line, -0.25 * line, 9.80665, 1.0 / (line + 1)};
         std::memcpy(message.Data, values, sizeof values);
         if (s.type == tm_msg_data_type::Int) std::memcpy(message.Data, &line, sizeof line);

@@ -1,14 +1,17 @@
 // The texts of the message list, made without the C library's printf: its
 // conversions differ between the C runtimes this code meets (how "%hs" and
 // "%lld" are read, how NaN, infinity and exact ties in rounding print), and
-// the picture must read the same on every one of them. Numbers are turned
-// into digits here, exactly and in place; nothing allocates.
+// the picture must read the same on every one of them. Numbers are written
+// by std::to_chars, exact and locale-free; nothing allocates.
 #include "display/display_text.h"
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <initializer_list>
+#include <iterator>
+#include <limits>
+#include <system_error>
 
 #include "catalogue/message_name_list.h"
 
@@ -52,198 +55,38 @@ private:
     display_text& text_;
 };
 
-// Decimal digits of an unsigned number, written backwards from `end`.
-// Returns where they start.
-char* write_digits_backwards(std::uint64_t value, char* end) noexcept
+// The characters std::to_chars wrote into `buffer`. The buffers here are
+// sized for the longest text of their number, so it never runs out of room.
+template <std::size_t N>
+void put_chars(text_writer& out, const char (&buffer)[N], std::to_chars_result written) noexcept
 {
-    char* first = end;
-    do {
-        *--first = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    return first;
+    if (written.ec == std::errc()) out.put_bytes(buffer, static_cast<std::size_t>(written.ptr - buffer));
 }
 
-void put_unsigned(text_writer& out, std::uint64_t value, std::size_t width = 0) noexcept
+// An integer in decimal, right-aligned in `width` places ("%3u"); a minus
+// sign when negative.
+template <class Integer>
+void put_integer(text_writer& out, Integer value, std::size_t width = 0) noexcept
 {
-    char buffer[20];  // 2^64 - 1 has 20 digits
-    char* const end = buffer + sizeof buffer;
-    const char* first = write_digits_backwards(value, end);
-    for (std::size_t digits = static_cast<std::size_t>(end - first); digits < width; ++digits) out.put(u' ');
-    out.put_bytes(first, static_cast<std::size_t>(end - first));
+    char buffer[std::numeric_limits<Integer>::digits10 + 2];  // all digits and a sign
+    const std::to_chars_result written = std::to_chars(std::begin(buffer), std::end(buffer), value);
+    for (std::size_t length = static_cast<std::size_t>(written.ptr - buffer); length < width; ++length) out.put(u' ');
+    put_chars(out, buffer, written);
 }
 
-void put_signed(text_writer& out, std::int64_t value) noexcept
-{
-    // The magnitude in unsigned arithmetic, so that INT64_MIN keeps all digits.
-    std::uint64_t magnitude = static_cast<std::uint64_t>(value);
-    if (value < 0) {
-        out.put(u'-');
-        magnitude = 0 - magnitude;
-    }
-    put_unsigned(out, magnitude);
-}
-
-// An unsigned integer of up to 36 32-bit limbs, least significant first:
-// room for any finite double times 10^6 (below 2^1045).
-class wide_unsigned {
-public:
-    explicit wide_unsigned(std::uint64_t value) noexcept
-    {
-        limbs_[0] = static_cast<std::uint32_t>(value);
-        limbs_[1] = static_cast<std::uint32_t>(value >> 32);
-        size_ = limbs_[1] != 0 ? 2 : limbs_[0] != 0 ? 1 : 0;
-    }
-
-    bool is_zero() const noexcept { return size_ == 0; }
-
-    void multiply(std::uint32_t factor) noexcept
-    {
-        std::uint64_t carry = 0;
-        for (int i = 0; i < size_; ++i) {
-            const std::uint64_t product = std::uint64_t{limbs_[i]} * factor + carry;
-            limbs_[i] = static_cast<std::uint32_t>(product);
-            carry = product >> 32;
-        }
-        if (carry != 0) limbs_[size_++] = static_cast<std::uint32_t>(carry);
-    }
-
-    void shift_left(int bits) noexcept
-    {
-        if (is_zero() || bits == 0) return;
-        const int limb_shift = bits / 32;
-        const int bit_shift = bits % 32;
-        limbs_[size_] = 0;
-        for (int i = size_; i >= 0; --i) {
-            std::uint32_t limb = limbs_[i] << bit_shift;
-            if (bit_shift != 0 && i > 0) limb |= limbs_[i - 1] >> (32 - bit_shift);
-            limbs_[i + limb_shift] = limb;
-        }
-        for (int i = 0; i < limb_shift; ++i) limbs_[i] = 0;
-        size_ += limb_shift + 1;
-        trim();
-    }
-
-    // Divides by 2^bits and rounds to the nearest integer, an exact half to
-    // the even one (the rounding of printf's conversions on IEEE machines).
-    void shift_right_rounding(int bits) noexcept
-    {
-        if (bits == 0) return;
-        if (bits > 32 * size_) {  // the value lies below half of 2^bits
-            size_ = 0;
-            return;
-        }
-        const bool half = bit(bits - 1);
-        bool below_half = false;
-        for (int i = 0; i < bits - 1 && !below_half; ++i) below_half = bit(i);
-
-        const int limb_shift = bits / 32;
-        const int bit_shift = bits % 32;
-        for (int i = 0; i + limb_shift < size_; ++i) {
-            std::uint32_t limb = limbs_[i + limb_shift] >> bit_shift;
-            if (bit_shift != 0 && i + limb_shift + 1 < size_) limb |= limbs_[i + limb_shift + 1] << (32 - bit_shift);
-            limbs_[i] = limb;
-        }
-        size_ -= limb_shift;
-        trim();
-
-        if (half && (below_half || bit(0))) add_one();
-    }
-
-    // Divides by 10^9 and returns the remainder.
-    std::uint32_t divide_by_billion() noexcept
-    {
-        constexpr std::uint64_t billion = 1000000000;
-        std::uint64_t remainder = 0;
-        for (int i = size_ - 1; i >= 0; --i) {
-            const std::uint64_t part = (remainder << 32) | limbs_[i];
-            limbs_[i] = static_cast<std::uint32_t>(part / billion);
-            remainder = part % billion;
-        }
-        trim();
-        return static_cast<std::uint32_t>(remainder);
-    }
-
-private:
-    static constexpr int max_limbs = 36;
-
-    bool bit(int index) const noexcept
-    {
-        return index / 32 < size_ && ((limbs_[index / 32] >> (index % 32)) & 1u) != 0;
-    }
-
-    void add_one() noexcept
-    {
-        for (int i = 0; i < size_; ++i)
-            if (++limbs_[i] != 0) return;
-        limbs_[size_++] = 1;
-    }
-
-    void trim() noexcept
-    {
-        while (size_ > 0 && limbs_[size_ - 1] == 0) --size_;
-    }
-
-    std::uint32_t limbs_[max_limbs + 1] = {};
-    int size_ = 0;
-};
-
-// printf's "%.Nf", digit for digit as a correct C library
-// prints it: the exact binary value rounded to N decimals, an exact half to
-// even, a minus sign whenever the sign bit is set ("-0.000"). Not-a-number
-// and infinity print as "nan", "-nan", "inf" and "-inf".
+// printf's "%.Nf", digit for digit as a correct C library prints it:
+// std::to_chars gives the exact binary value rounded to N decimals, an exact
+// half to even, locale-free and alike on every runtime; a minus sign whenever
+// the sign bit is set ("-0.000", "-nan"). Not-a-number and infinity print as
+// "nan", "-nan", "inf" and "-inf".
 template <int decimals>
 void put_fixed(text_writer& out, double value) noexcept
 {
-    static_assert(decimals >= 0 && decimals <= 6, "wide_unsigned holds a double times 10^6 at most");
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    const bool negative = (bits >> 63) != 0;
-    const int biased_exponent = static_cast<int>((bits >> 52) & 0x7FF);
-    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-
-    if (negative) out.put(u'-');
-    if (biased_exponent == 0x7FF) {
-        if (fraction != 0)
-            out.put_literal("nan");
-        else
-            out.put_literal("inf");
-        return;
-    }
-
-    // |value| = significand * 2^exponent; the text shows
-    // round(|value| * 10^decimals) = round(significand * 5^decimals * 2^(exponent + decimals)).
-    const std::uint64_t significand = biased_exponent == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
-    const int exponent = (biased_exponent == 0 ? 1 : biased_exponent) - 1075;
-    wide_unsigned scaled(significand);
-    for (int i = 0; i < decimals; ++i) scaled.multiply(5);
-    const int shift = exponent + decimals;
-    if (shift >= 0)
-        scaled.shift_left(shift);
-    else
-        scaled.shift_right_rounding(-shift);
-
-    // At most 309 integer digits and 6 decimals: 315 digits, written
-    // backwards in groups of nine, then zeros up to "0." and the decimals.
-    char digits[324];
-    char* const end = digits + sizeof digits;
-    char* first = end;
-    while (!scaled.is_zero()) {
-        std::uint32_t group = scaled.divide_by_billion();
-        if (scaled.is_zero()) {
-            first = write_digits_backwards(group, first);
-        } else {
-            for (int i = 0; i < 9; ++i, group /= 10) *--first = static_cast<char>('0' + group % 10);
-        }
-    }
-    while (end - first < decimals + 1) *--first = '0';
-
-    const char* const point = end - decimals;
-    out.put_bytes(first, static_cast<std::size_t>(point - first));
-    if (decimals > 0) {
-        out.put(u'.');
-        out.put_bytes(point, static_cast<std::size_t>(decimals));
-    }
+    // A sign, the 309 integer digits of the largest double, a point and the
+    // decimals.
+    char buffer[1 + std::numeric_limits<double>::max_exponent10 + 1 + 1 + decimals];
+    put_chars(out, buffer,
+              std::to_chars(std::begin(buffer), std::end(buffer), value, std::chars_format::fixed, decimals));
 }
 
 // "v=%.3f"
@@ -274,11 +117,11 @@ display_text format_header(std::uint64_t message_count, double time_step, std::u
     display_text text;
     text_writer out(text);
     out.put_literal("messages = ");
-    put_unsigned(out, message_count);
+    put_integer(out, message_count);
     out.put_literal("  dt=");
     put_fixed<6>(out, time_step);
     out.put_literal("  counter=");
-    put_unsigned(out, counter);
+    put_integer(out, counter);
     return text;
 }
 
@@ -286,7 +129,7 @@ display_text format_line_number(std::uint32_t line) noexcept
 {
     display_text text;
     text_writer out(text);
-    put_unsigned(out, line, 3);
+    put_integer(out, line, 3);
     out.put(u':');
     return text;
 }
@@ -301,7 +144,7 @@ display_text format_value(const tm_external_message& message) noexcept
         break;
     case tm_msg_data_type::Int:
         out.put_literal("v=");
-        put_signed(out, message.GetInt());
+        put_integer(out, message.GetInt());
         break;
     case tm_msg_data_type::Double:
         put_scalar(out, message.GetDouble());
@@ -340,6 +183,6 @@ display_text format_name_and_flags(const tm_external_message& message) noexcept
     out.put(u'\'');
     out.put_string(get_message_name(message));
     out.put_literal("'  flags=");
-    put_unsigned(out, message.GetFlags().GetValue());
+    put_integer(out, message.GetFlags().GetValue());
     return text;
 }

@@ -3,6 +3,7 @@
 // with its position. The Windows side only hands these to GDI+.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "shared/input/tm_external_message.h"
@@ -32,7 +33,10 @@ constexpr float line_height = 16.0f;
 constexpr float number_x = 0.0f;
 constexpr float value_x = 40.0f;
 constexpr float name_x = 300.0f;
-constexpr int max_lines = 67;  // line 67 lies at y 1076
+// The lines that start within the picture; line 67 lies at y 1076, and its
+// glyphs run past the bottom, which cuts them.
+constexpr std::uint32_t max_lines = 67;
+static_assert(first_y + line_height * max_lines <= height && first_y + line_height * (max_lines + 1) > height);
 }  // namespace display_layout
 
 // "messages = %llu  dt=%f  counter=%llu"
@@ -47,21 +51,19 @@ display_text format_name_and_flags(const tm_external_message& message) noexcept;
 
 // Calls draw(x, y, text) for every text of one paint, in drawing order: the
 // header, then per shown record its number, value and name-and-flags, up to
-// line 67.
+// line max_lines.
 template <class Draw>
 void compose_message_list(const tm_message_list& shown, double time_step, std::uint64_t counter, Draw&& draw)
 {
     using namespace display_layout;
     float y = first_y;
     draw(header_x, y, format_header(shown.size(), time_step, counter));
-    y += line_height;
-    std::uint32_t line = 0;
-    for (const tm_external_message& message : shown) {
-        ++line;
+    const std::size_t lines = shown.size() < max_lines ? shown.size() : max_lines;
+    for (std::uint32_t line = 1; line <= lines; ++line) {
+        const tm_external_message& message = shown[line - 1];
+        y += line_height;
         draw(number_x, y, format_line_number(line));
         draw(value_x, y, format_value(message));
         draw(name_x, y, format_name_and_flags(message));
-        y += line_height;
-        if (y > static_cast<float>(height)) break;
     }
 }

@@ -1,5 +1,7 @@
 #include "plugin/frame_update.h"
 
+#include <new>
+
 #include "shared/input/tm_message_stream.h"
 
 namespace {
@@ -16,7 +18,7 @@ void read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_
         std::uint32_t message_list_received_byte_stream_pos = 0;
         for (std::uint32_t i = 0; i < count; ++i)
             frame.push_back(read_message(stream, message_list_received_byte_stream_pos));
-    } catch (...) {  // only the list's allocation can fail here
+    } catch (const std::bad_alloc&) {  // the list's storage is all that can fail here
         frame.clear();
     }
 }
@@ -26,17 +28,22 @@ void read_frame(tm_message_list& frame, const std::uint8_t* stream, std::uint32_
 void update_frame(frame_context context, double time_step, const std::uint8_t* stream, std::uint32_t count,
                   std::int32_t* output1, std::int32_t* output2) noexcept
 {
-    read_frame(context.frame, stream, count);
+    receive_frame(context.frame, context.handoff, time_step, stream, count, output1, output2);
+    broadcast_motion(context.frame, context.broadcaster);
+}
 
-    if (!context.frame.empty()) {
+void receive_frame(tm_message_list& frame, handoff_state& handoff, double time_step, const std::uint8_t* stream,
+                   std::uint32_t count, std::int32_t* output1, std::int32_t* output2) noexcept
+{
+    read_frame(frame, stream, count);
+
+    if (!frame.empty()) {
         try {
-            context.handoff.hand_off(context.frame, time_step);
-        } catch (...) {  // out of memory: the display keeps the frame it had
+            handoff.hand_off(frame, time_step);
+        } catch (const std::bad_alloc&) {  // no memory for the copy: the display keeps the frame it had
         }
     }
 
     if (output1 != nullptr) *output1 = 0;
     if (output2 != nullptr) *output2 = 0;
-
-    broadcast_motion(context.frame, context.broadcaster);
 }

@@ -11,11 +11,11 @@
 
 // The three messages the broadcast reads, as constant records.
 inline constexpr tm_external_message simulation_time_message{tm_msg_id("Simulation.Time"), tm_msg_data_type::Double,
-                                                             tm_msg_flags(0x06000040)};
+                                                             simulation_time_flags};
 inline constexpr tm_external_message aircraft_velocity_message{tm_msg_id("Aircraft.Velocity"),
-                                                               tm_msg_data_type::Vector3d, tm_msg_flags(0x02000040)};
+                                                               tm_msg_data_type::Vector3d, motion_vector_flags};
 inline constexpr tm_external_message aircraft_angular_velocity_message{
-    tm_msg_id("Aircraft.AngularVelocity"), tm_msg_data_type::Vector3d, tm_msg_flags(0x02000040)};
+    tm_msg_id("Aircraft.AngularVelocity"), tm_msg_data_type::Vector3d, motion_vector_flags};
 
 struct motion_sample {
     double simulation_time = 0.0;

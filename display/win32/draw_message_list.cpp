@@ -4,13 +4,9 @@
 // that uses it fails without effect, so the paint still runs to its end.
 #include "display/win32/draw_message_list.h"
 
-#include <cstdint>
-
 #include <gdiplus.h>
 
 #include "display/display_text.h"
-#include "plugin/win32/process_objects.h"
-#include "shared/input/tm_message_list.h"
 
 // GDI+ takes UTF-16 text as WCHAR, the 16-bit wchar_t of Windows: the texts'
 // char16_t units pass unchanged.
@@ -25,13 +21,6 @@ constexpr Gdiplus::ARGB black_colour = 0xFF000000;  // ARGB(255, 0, 0, 0)
 constexpr Gdiplus::ARGB clear_colour = 0xFFDCE8F4;  // ARGB(255, 220, 232, 244)
 constexpr float font_size = 11.0f;                  // pixels
 
-// The frame on show, with its time step, and the number of paints so far.
-// They belong to the display thread and live as long as the library; a new
-// Init does not reset them.
-tm_message_list display_list;
-double display_time_step = 0.0;
-std::uint64_t paint_counter = 0;
-
 const WCHAR* as_wide(const display_text& text) noexcept
 {
     return reinterpret_cast<const WCHAR*>(text.units);
@@ -39,7 +28,7 @@ const WCHAR* as_wide(const display_text& text) noexcept
 
 }  // namespace
 
-void draw_message_list(HDC dc) noexcept
+void draw_message_list(HDC dc, display_state& state) noexcept
 {
     using namespace display_layout;
 
@@ -57,10 +46,11 @@ void draw_message_list(HDC dc) noexcept
     gdip::GdipGraphicsClear(graphics, clear_colour);
 
     // The only moment the hand-off lock is held: one exchange of two lists.
-    frame_handoff.take_latest(display_list, display_time_step);
-    ++paint_counter;
+    display_picture& picture = state.picture;
+    state.handoff.take_latest(picture.messages, picture.time_step);
+    ++picture.paint_counter;
 
-    compose_message_list(display_list, display_time_step, paint_counter,
+    compose_message_list(picture.messages, picture.time_step, picture.paint_counter,
                          [graphics, font, black](float x, float y, const display_text& text) noexcept {
                              // A layout box of no size: the text starts at (x, y)
                              // and is neither wrapped nor clipped.

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include "display/win32/display_state.h"
+
 // Called on WM_PAINT, between BeginPaint and EndPaint, on the display thread.
-// Takes the latest frame from frame_handoff (plugin/win32/process_objects.h).
-void draw_message_list(HDC dc) noexcept;
+// Takes the latest frame from the state's hand-off into its picture, counts
+// the paint and draws the picture.
+void draw_message_list(HDC dc, display_state& state) noexcept;

@@ -9,19 +9,14 @@
 
 namespace {
 
-// The running or ended display thread, null when none was started since the
-// last stop. Host thread only.
-HANDLE display_thread = nullptr;
-
+// The thread receives its state, whose module handle is the reference on
+// the library that the thread holds.
 DWORD WINAPI display_thread_start(void* parameter) noexcept
 {
-    const auto module = static_cast<HMODULE>(parameter);
-    try {
-        display_thread_proc(module);
-    } catch (...) {
-        // The thread ends below all the same.
-    }
-    FreeLibraryAndExitThread(module, 0);
+    display_state& state = *static_cast<display_state*>(parameter);
+    const HMODULE reference = state.module_handle;
+    display_thread_proc(state);
+    FreeLibraryAndExitThread(reference, 0);
 }
 
 bool has_ended(HANDLE thread) noexcept
@@ -29,47 +24,49 @@ bool has_ended(HANDLE thread) noexcept
     return WaitForSingleObject(thread, 0) != WAIT_TIMEOUT;
 }
 
-void forget_thread() noexcept
-{
-    CloseHandle(display_thread);
-    display_thread = nullptr;
-}
-
 }  // namespace
 
-bool start_display_thread(HINSTANCE module) noexcept
+bool display_lifecycle::start(HINSTANCE module, handoff_state& handoff, display_picture& picture) noexcept
 {
-    if (display_thread != nullptr) {
+    if (thread_ != nullptr) {
         // A window that is up, or still being made, is the one window.
-        if (!has_ended(display_thread) && !display_closing()) return true;
+        if (!has_ended(thread_) && !display_closing(*state_)) return true;
         // The user closed it: the thread has ended or is tearing down.
-        WaitForSingleObject(display_thread, INFINITE);
-        forget_thread();
+        WaitForSingleObject(thread_, INFINITE);
+        forget();
     }
-    clear_display_stop();
 
     // A reference on this library, named by its own address; the handle it
-    // gives back is the module handle, which the thread receives.
+    // gives back is the module handle, which the thread's state carries.
     HMODULE reference = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(module), &reference))
         return false;
-    display_thread = CreateThread(nullptr, 0, display_thread_start, reference, 0, nullptr);
-    if (display_thread == nullptr) {
+    state_.emplace(reference, handoff, picture);
+    thread_ = CreateThread(nullptr, 0, display_thread_start, &*state_, 0, nullptr);
+    if (thread_ == nullptr) {
+        state_.reset();
         FreeLibrary(reference);
         return false;
     }
     return true;
 }
 
-void stop_display_thread() noexcept
+void display_lifecycle::stop() noexcept
 {
-    if (display_thread == nullptr) return;
-    request_display_stop();
-    WaitForSingleObject(display_thread, INFINITE);
-    forget_thread();
+    if (thread_ == nullptr) return;
+    request_display_stop(*state_);
+    WaitForSingleObject(thread_, INFINITE);
+    forget();
 }
 
-void release_display_thread() noexcept
+void display_lifecycle::release() noexcept
 {
-    if (display_thread != nullptr) forget_thread();
+    if (thread_ != nullptr) forget();
+}
+
+void display_lifecycle::forget() noexcept
+{
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    state_.reset();
 }

@@ -7,18 +7,12 @@
 
 #include "display/win32/display_thread.h"
 #include "plugin/frame_update.h"
-#include "plugin/win32/display_lifecycle.h"
 #include "plugin/win32/process_objects.h"
 #include "shared/interface/plugin_interface.h"
 
-namespace {
-
-// This library's own handle, stored by the load hook before any entry point
-// can be called.
-HINSTANCE module_handle = nullptr;
-
-}  // namespace
-
+// Everything the exports and the load hook call is noexcept, so there is
+// nothing to catch here. Memory running out in the frame update is handled
+// where it happens, as that decides what becomes of the frame.
 extern "C" {
 
 // 2 whether the host reads the result as a 32-bit or a 64-bit integer.
@@ -32,11 +26,7 @@ std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
 // started.
 bool Skarvel_External_DLL_Init(void* /*host_data*/) noexcept
 {
-    try {
-        return start_display_thread(module_handle);
-    } catch (...) {
-        return false;
-    }
+    return plugin.display.start(plugin.module_handle, plugin.frame_handoff, plugin.picture);
 }
 
 // The third and fifth arguments are the host's and are not read.
@@ -44,36 +34,27 @@ void Skarvel_External_DLL_Update(double time_step, const std::uint8_t* stream, s
                                  std::uint32_t message_count, void* /*host_data*/, std::int32_t* output1,
                                  std::int32_t* output2) noexcept
 {
-    try {
-        update_frame({frame_list, frame_handoff, motion_sender}, time_step, stream, message_count, output1, output2);
-    } catch (...) {
-        // The frame is lost; the next one starts afresh.
-    }
+    update_frame({plugin.frame_list, plugin.frame_handoff, plugin.motion_sender}, time_step, stream, message_count,
+                 output1, output2);
 }
 
 // Ends the display window, if one runs, and closes the broadcast socket; the
 // next Update opens a new one.
 void Skarvel_External_DLL_Shutdown() noexcept
 {
-    try {
-        stop_display_thread();
-        motion_sender.close();
-    } catch (...) {
-    }
+    plugin.display.stop();
+    plugin.motion_sender.close();
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
 {
-    try {
-        if (reason == DLL_PROCESS_ATTACH) {
-            module_handle = module;
-        } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-            // FreeLibrary, not process exit. No display thread runs now: each
-            // holds a reference on the library until its end.
-            release_display_thread();
-            UnregisterClassA(display_class_name, module);
-        }
-    } catch (...) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        plugin.module_handle = module;
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // FreeLibrary, not process exit. No display thread runs now: each
+        // holds a reference on the library until its end.
+        plugin.display.release();
+        UnregisterClassA(display_class_name, module);
     }
     return TRUE;
 }

@@ -41,6 +41,12 @@ private:
     std::uint64_t value_ = 0;
 };
 
+// The flag sets the host puts on the simulation time and on the motion
+// vectors, which the predefined records of the motion broadcast carry too.
+// Their bits are the host's; nothing here reads them.
+inline constexpr tm_msg_flags simulation_time_flags{0x06000040};
+inline constexpr tm_msg_flags motion_vector_flags{0x02000040};
+
 struct tm_vector3d {
     double x = 0.0;
     double y = 0.0;

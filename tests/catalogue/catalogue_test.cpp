@@ -36,7 +36,7 @@ void expect_name(const tm_fixed_string& s, const std::string& expected)
     for (std::size_t i = expected.size(); i < tm_fixed_string::capacity; ++i) ASSERT_EQ(s.data()[i], 0) << i;
 }
 
-TEST(catalogue, holds_418_entries_of_398_names_in_one_block)
+TEST(Catalogue, Holds418EntriesOf398NamesInOneBlock)
 {
     ASSERT_EQ(message_name_list.size(), 418u);
     EXPECT_EQ(message_name_list.capacity(), 418u);
@@ -60,7 +60,7 @@ TEST(catalogue, holds_418_entries_of_398_names_in_one_block)
     expect_name(message_name_list.back().name, "Warnings.WarningMute");
 }
 
-TEST(catalogue, every_identifier_is_the_hash_of_its_name)
+TEST(Catalogue, EveryIdentifierIsTheHashOfItsName)
 {
     for (const tm_msg_name_entry& e : message_name_list) {
         EXPECT_EQ(e.identifier.GetValue(), tm_msg_hash(e.name.GetCString(), e.name.GetLength() + 1u))
@@ -69,7 +69,7 @@ TEST(catalogue, every_identifier_is_the_hash_of_its_name)
     }
 }
 
-TEST(catalogue, holds_every_name_letter_for_letter_in_order)
+TEST(Catalogue, HoldsEveryNameLetterForLetterInOrder)
 {
     // Every name in catalogue order, each with its terminating zero, hashed
     // as one run of bytes: one changed, missing or moved letter changes it.
@@ -90,7 +90,7 @@ TEST(catalogue, holds_every_name_letter_for_letter_in_order)
     EXPECT_EQ(name_at(411), "Simulator.OverlayRight");
 }
 
-TEST(catalogue, names_that_stand_more_than_once)
+TEST(Catalogue, NamesThatStandMoreThanOnce)
 {
     const std::map<std::string, std::vector<std::size_t>> expected = {
         {"Controls.Throttle1", {81, 85}},
@@ -122,7 +122,7 @@ TEST(catalogue, names_that_stand_more_than_once)
     EXPECT_EQ(repeated, expected);
 }
 
-TEST(catalogue, lookup_names_known_identifiers)
+TEST(Catalogue, LookupNamesKnownIdentifiers)
 {
     expect_name(name_of(tm_msg_id("Aircraft.Altitude")), "Aircraft.Altitude");
     expect_name(name_of(tm_msg_id("Warnings.WarningMute")), "Warnings.WarningMute");
@@ -135,15 +135,15 @@ TEST(catalogue, lookup_names_known_identifiers)
     expect_name(name_of(tm_msg_id("View.Up")), "View.Up");
 }
 
-TEST(catalogue, lookup_names_the_messages_the_motion_broadcast_reads)
+TEST(Catalogue, LookupNamesTheMessagesTheMotionBroadcastReads)
 {
-    const tm_external_message time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, tm_msg_flags(0x06000040));
+    const tm_external_message time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, simulation_time_flags);
     expect_name(get_message_name(time), "Simulation.Time");
     expect_name(get_message_name(message_with_id(0x977C869390C770A0ull)), "Aircraft.Velocity");
     expect_name(get_message_name(message_with_id(0xC333841907D74F04ull)), "Aircraft.AngularVelocity");
 }
 
-TEST(catalogue, lookup_of_an_unlisted_identifier_gives_unknown)
+TEST(Catalogue, LookupOfAnUnlistedIdentifierGivesUnknown)
 {
     expect_name(get_message_name(message_with_id(0)), "unknown");
     expect_name(get_message_name(tm_external_message()), "unknown");
@@ -153,7 +153,7 @@ TEST(catalogue, lookup_of_an_unlisted_identifier_gives_unknown)
     expect_name(get_message_name(message_with_id(~0ull)), "unknown");
 }
 
-TEST(catalogue, lookup_reads_the_identifier_only)
+TEST(Catalogue, LookupReadsTheIdentifierOnly)
 {
     tm_external_message a = message_with_id(tm_msg_id("Controls.Gear").GetValue());
     tm_external_message b = a;

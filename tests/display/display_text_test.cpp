@@ -140,7 +140,7 @@ TEST(DisplayValue, TypesWithoutValueTextAreEmpty)
 TEST(DisplayNameAndFlags, CatalogueNameAndUnsignedFlags)
 {
     const tm_external_message velocity(tm_msg_id("Aircraft.Velocity"), tm_msg_data_type::Vector3d,
-                                       tm_msg_flags(0x06000040));
+                                       simulation_time_flags);
     EXPECT_EQ(shown(format_name_and_flags(velocity)), "'Aircraft.Velocity'  flags=100663360");
 
     tm_external_message all_flags = record_of_type(1, UINT64_MAX);

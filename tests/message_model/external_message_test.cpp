@@ -35,14 +35,17 @@ bytes128 default_bytes()
     return b;
 }
 
+static_assert(simulation_time_flags.GetValue() == 0x06000040u);
+static_assert(motion_vector_flags.GetValue() == 0x02000040u);
+
 constexpr tm_external_message simulation_time(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double,
-                                              tm_msg_flags(0x06000040));
+                                              simulation_time_flags);
 static_assert(simulation_time.GetID() == 0x9CA7FB58F287A1F3ull);
 static_assert(simulation_time.GetDataType() == tm_msg_data_type::Double);
 static_assert(simulation_time.GetFlags().GetValue() == 0x06000040u);
 static_assert(tm_external_message::GetMaxDataSize() == 64);
 
-TEST(message_record, default_bytes)
+TEST(MessageRecord, DefaultBytes)
 {
     const tm_external_message m;
     EXPECT_EQ(bytes_of(m), default_bytes());
@@ -51,7 +54,7 @@ TEST(message_record, default_bytes)
     EXPECT_EQ(m.GetFlags().GetValue(), 0u);
 }
 
-TEST(message_record, predefined_record_bytes)
+TEST(MessageRecord, PredefinedRecordBytes)
 {
     bytes128 expected = default_bytes();
     const std::uint8_t id[] = {0xF3, 0xA1, 0x87, 0xF2, 0x58, 0xFB, 0xA7, 0x9C};
@@ -62,7 +65,7 @@ TEST(message_record, predefined_record_bytes)
     EXPECT_EQ(bytes_of(simulation_time), expected);
 }
 
-TEST(message_record, flags_are_zero_extended_and_carried_whole)
+TEST(MessageRecord, FlagsAreZeroExtendedAndCarriedWhole)
 {
     EXPECT_EQ(tm_msg_flags(0xFFFFFFFFu).GetValue(), 0x00000000FFFFFFFFull);
     tm_external_message m;
@@ -70,13 +73,13 @@ TEST(message_record, flags_are_zero_extended_and_carried_whole)
     EXPECT_EQ(m.GetFlags().GetValue(), 0x8000000000000001ull);
 }
 
-TEST(message_record, data_types_beyond_string8_are_carried)
+TEST(MessageRecord, DataTypesBeyondString8AreCarried)
 {
     const tm_external_message m = record_of(static_cast<tm_msg_data_type>(200), {});
     EXPECT_EQ(static_cast<int>(m.GetDataType()), 200);
 }
 
-TEST(message_record, int_and_double_take_the_bytes_as_they_are)
+TEST(MessageRecord, IntAndDoubleTakeTheBytesAsTheyAre)
 {
     EXPECT_EQ(record_of(tm_msg_data_type::Int, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}).GetInt(), -1);
     EXPECT_EQ(record_of(tm_msg_data_type::Int, {1, 2, 3, 4, 5, 6, 7, 8}).GetInt(), 0x0807060504030201);
@@ -91,7 +94,7 @@ TEST(message_record, int_and_double_take_the_bytes_as_they_are)
     EXPECT_EQ(record_of(tm_msg_data_type::Double, {}).GetDouble(), 0.0);
 }
 
-TEST(message_record, vectors_read_their_components_only)
+TEST(MessageRecord, VectorsReadTheirComponentsOnly)
 {
     tm_external_message v2 = record_of(tm_msg_data_type::Vector2d, {});
     put_double(v2, 0, 1.5);
@@ -118,7 +121,7 @@ TEST(message_record, vectors_read_their_components_only)
     EXPECT_EQ(c.w, 13.0);
 }
 
-TEST(message_record, string_of_16_bit_units)
+TEST(MessageRecord, StringOf16BitUnits)
 {
     EXPECT_STREQ(record_of(tm_msg_data_type::String, {0x48, 0x00, 0x69, 0x00, 0x00, 0x00, 0x41, 0x00}).GetString().GetCString(),
                  "Hi");
@@ -127,7 +130,7 @@ TEST(message_record, string_of_16_bit_units)
     EXPECT_STREQ(record_of(tm_msg_data_type::String, {0xAC, 0x20, 0xE9, 0x00}).GetString().GetCString(), "?\xE9");
 }
 
-TEST(message_record, strings_end_with_the_value_area)
+TEST(MessageRecord, StringsEndWithTheValueArea)
 {
     // The record's last byte is the last readable one: the getters must not
     // look past the value area, and a full area gives a full string.
@@ -150,7 +153,7 @@ TEST(message_record, strings_end_with_the_value_area)
     EXPECT_EQ(std::string(wide.GetCString()), std::string(32, 'u'));
 }
 
-TEST(message_record, string8_stops_at_a_zero_byte)
+TEST(MessageRecord, String8StopsAtAZeroByte)
 {
     const tm_fixed_string s = record_of(tm_msg_data_type::String8, {'a', 'b', 0, 'c'}).GetString();
     EXPECT_EQ(s.GetLength(), 2u);
@@ -196,7 +199,7 @@ testing::Matcher<const std::string&> reports(const char* text, unsigned line)
     return testing::MakeMatcher(new report_matcher(text, line));
 }
 
-TEST(message_record_death, getters_report_a_mismatched_data_type)
+TEST(MessageRecordDeathTest, GettersReportAMismatchedDataType)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const tm_external_message none = record_of(tm_msg_data_type::None, {});

@@ -24,19 +24,19 @@ constexpr tm_fixed_string built_name("View.Up");
 static_assert(built_name.GetLength() == 7);
 static_assert(sizeof(tm_fixed_string) == 4 + 256);
 
-TEST(fixed_string, from_a_literal_holds_its_characters_and_zeros)
+TEST(FixedString, FromALiteralHoldsItsCharactersAndZeros)
 {
     expect_holds(built_name, "View.Up");
     expect_holds(tm_fixed_string("Performance.Speed.MinimumFlapRetraction"), "Performance.Speed.MinimumFlapRetraction");
     expect_holds(tm_fixed_string(""), "");
 }
 
-TEST(fixed_string, empty_is_all_zero)
+TEST(FixedString, EmptyIsAllZero)
 {
     expect_holds(tm_fixed_string(), "");
 }
 
-TEST(fixed_string, from_chars_stops_at_the_maximum_count_without_reading_past_it)
+TEST(FixedString, FromCharsStopsAtTheMaximumCountWithoutReadingPastIt)
 {
     // Byte 64 of the source lies on an inaccessible page.
     guarded_bytes source(64);
@@ -48,14 +48,14 @@ TEST(fixed_string, from_chars_stops_at_the_maximum_count_without_reading_past_it
     expect_holds(tm_fixed_string::from_chars("abcdef", 0), "");
 }
 
-TEST(fixed_string, from_chars_stops_at_a_zero_byte)
+TEST(FixedString, FromCharsStopsAtAZeroByte)
 {
     // What follows the zero never shows, in the string or in its buffer.
     const char source[] = {'a', 'b', 'c', 0, 'X', 'Y', 'Z', 0};
     expect_holds(tm_fixed_string::from_chars(source, sizeof source), "abc");
 }
 
-TEST(fixed_string, from_chars_stops_at_255_characters)
+TEST(FixedString, FromCharsStopsAt255Characters)
 {
     guarded_bytes source(300);
     std::memset(source.data(), 'n', 300);
@@ -64,13 +64,13 @@ TEST(fixed_string, from_chars_stops_at_255_characters)
     EXPECT_EQ(s.data()[255], 0);
 }
 
-TEST(fixed_string, from_chars_keeps_bytes_above_0x7f)
+TEST(FixedString, FromCharsKeepsBytesAbove0x7f)
 {
     const char source[] = "\xE9\x80\xFF";
     expect_holds(tm_fixed_string::from_chars(source, 64), "\xE9\x80\xFF");
 }
 
-TEST(fixed_string, from_units_maps_latin1_and_replaces_the_rest)
+TEST(FixedString, FromUnitsMapsLatin1AndReplacesTheRest)
 {
     const char16_t units[] = {0x0041, 0x00E9, 0x20AC, 0x0000, 0x0042};
     expect_holds(tm_fixed_string::from_units(units, 5), "A\xE9?");
@@ -80,7 +80,7 @@ TEST(fixed_string, from_units_maps_latin1_and_replaces_the_rest)
     expect_holds(tm_fixed_string::from_units(edges, 5), "??\xFF?\x01");
 }
 
-TEST(fixed_string, from_units_stops_at_the_maximum_count_without_reading_past_it)
+TEST(FixedString, FromUnitsStopsAtTheMaximumCountWithoutReadingPastIt)
 {
     guarded_bytes source(32 * sizeof(char16_t));
     std::vector<char16_t> units(32, u'w');
@@ -92,7 +92,7 @@ TEST(fixed_string, from_units_stops_at_the_maximum_count_without_reading_past_it
     expect_holds(tm_fixed_string::from_units(many.data(), many.size()), std::string(255, 'm'));
 }
 
-TEST(fixed_string, a_copy_carries_the_whole_buffer)
+TEST(FixedString, ACopyCarriesTheWholeBuffer)
 {
     const char source[] = {'a', 'b', 'c', 0, 'X', 'Y', 'Z', 0};
     const tm_fixed_string original = tm_fixed_string::from_chars(source, sizeof source);
@@ -102,7 +102,7 @@ TEST(fixed_string, a_copy_carries_the_whole_buffer)
     expect_holds(copy, "abc");
 }
 
-TEST(fixed_string, name_entry_pairs_a_name_with_its_identifier)
+TEST(FixedString, NameEntryPairsANameWithItsIdentifier)
 {
     const tm_msg_name_entry entry("Simulation.Time");
     expect_holds(entry.name, "Simulation.Time");

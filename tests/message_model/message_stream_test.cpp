@@ -68,7 +68,7 @@ bool value_area_zero_from(const tm_external_message& m, std::size_t first)
 constexpr std::uint64_t time_id = tm_msg_id("Simulation.Time").GetValue();
 constexpr std::uint64_t velocity_id = tm_msg_id("Aircraft.Velocity").GetValue();
 
-TEST(message_stream, copies_every_header_and_value_byte_unchanged)
+TEST(MessageStream, CopiesEveryHeaderAndValueByteUnchanged)
 {
     // A full-size message whose uninterpreted header bytes are all set.
     std::vector<std::uint8_t> stream(128);
@@ -81,7 +81,7 @@ TEST(message_stream, copies_every_header_and_value_byte_unchanged)
     EXPECT_EQ(std::memcmp(&m, stream.data(), 128), 0);
 }
 
-TEST(message_stream, size_64_is_a_header_alone)
+TEST(MessageStream, Size64IsAHeaderAlone)
 {
     const stream_writer w = stream_writer().message(64, tm_msg_data_type::Double, time_id).filler(64, 0xEE);
     std::uint32_t position = 0;
@@ -91,7 +91,7 @@ TEST(message_stream, size_64_is_a_header_alone)
     EXPECT_EQ(m.GetDouble(), 0.0);
 }
 
-TEST(message_stream, a_double_takes_its_8_value_bytes)
+TEST(MessageStream, ADoubleTakesIts8ValueBytes)
 {
     const stream_writer w = stream_writer()
                                 .message(72, tm_msg_data_type::Double, time_id, le_double(12.25))
@@ -104,7 +104,7 @@ TEST(message_stream, a_double_takes_its_8_value_bytes)
     EXPECT_TRUE(value_area_zero_from(m, 8));
 }
 
-TEST(message_stream, messages_follow_each_other_at_any_offset)
+TEST(MessageStream, MessagesFollowEachOtherAtAnyOffset)
 {
     std::vector<std::uint8_t> vector3(24);
     for (int i = 0; i < 3; ++i) {
@@ -135,7 +135,7 @@ TEST(message_stream, messages_follow_each_other_at_any_offset)
     EXPECT_EQ(position, w.bytes.size());
 }
 
-TEST(message_stream, size_128_fills_the_value_area)
+TEST(MessageStream, Size128FillsTheValueArea)
 {
     std::vector<std::uint8_t> value(64);
     for (std::size_t i = 0; i < 64; ++i) value[i] = static_cast<std::uint8_t>(i + 1);
@@ -146,7 +146,7 @@ TEST(message_stream, size_128_fills_the_value_area)
     EXPECT_EQ(std::memcmp(m.Data, value.data(), 64), 0);
 }
 
-TEST(message_stream, size_below_64_carries_no_value_bytes)
+TEST(MessageStream, SizeBelow64CarriesNoValueBytes)
 {
     for (std::uint16_t size : std::initializer_list<std::uint16_t>{0, 1, 63}) {
         const stream_writer w = stream_writer()
@@ -163,7 +163,7 @@ TEST(message_stream, size_below_64_carries_no_value_bytes)
     }
 }
 
-TEST(message_stream, size_above_128_is_skipped_whole)
+TEST(MessageStream, SizeAbove128IsSkippedWhole)
 {
     for (std::uint16_t size : std::initializer_list<std::uint16_t>{129, 200, 1000}) {
         std::vector<std::uint8_t> value(size - 64u);
@@ -182,7 +182,7 @@ TEST(message_stream, size_above_128_is_skipped_whole)
     }
 }
 
-TEST(message_stream, reads_no_byte_beyond_the_message)
+TEST(MessageStream, ReadsNoByteBeyondTheMessage)
 {
     // Each stream ends on an inaccessible page right after its last message.
     for (std::uint16_t size : std::initializer_list<std::uint16_t>{0, 64, 69, 128}) {
@@ -199,7 +199,7 @@ TEST(message_stream, reads_no_byte_beyond_the_message)
 
 // The bounded reader takes the same messages as the reader where the stream
 // holds them, and stops the frame where it does not.
-class bounded_stream : public testing::Test {
+class BoundedStream : public testing::Test {
 protected:
     static tm_external_message marker()
     {
@@ -222,7 +222,7 @@ protected:
     }
 };
 
-TEST_F(bounded_stream, reads_a_whole_frame_like_the_reader)
+TEST_F(BoundedStream, ReadsAWholeFrameLikeTheReader)
 {
     const stream_writer w = stream_writer()
                                 .message(72, tm_msg_data_type::Double, time_id, le_double(1.0))
@@ -247,7 +247,7 @@ TEST_F(bounded_stream, reads_a_whole_frame_like_the_reader)
     EXPECT_EQ(bounded_position, w.bytes.size());
 }
 
-TEST_F(bounded_stream, stops_where_a_message_would_run_past_the_end)
+TEST_F(BoundedStream, StopsWhereAMessageWouldRunPastTheEnd)
 {
     const stream_writer w = stream_writer()
                                 .message(72, tm_msg_data_type::Double, time_id, le_double(1.0))
@@ -265,7 +265,7 @@ TEST_F(bounded_stream, stops_where_a_message_would_run_past_the_end)
     }
 }
 
-TEST_F(bounded_stream, stops_on_a_size_that_points_past_the_end)
+TEST_F(BoundedStream, StopsOnASizeThatPointsPastTheEnd)
 {
     const stream_writer w = stream_writer().message(0xFFFF, tm_msg_data_type::Int, 1).filler(100, 1);
     guarded_bytes stream(w.bytes.size());
@@ -273,7 +273,7 @@ TEST_F(bounded_stream, stops_on_a_size_that_points_past_the_end)
     expect_stop(stream.data(), stream.size(), 0);
 }
 
-TEST_F(bounded_stream, stops_at_or_past_the_end)
+TEST_F(BoundedStream, StopsAtOrPastTheEnd)
 {
     const stream_writer w = stream_writer().message(64, tm_msg_data_type::Int, 1);
     expect_stop(w.bytes.data(), w.bytes.size(), 64);

@@ -20,7 +20,7 @@ std::uint64_t run_time_identifier(const std::string& name)
     return tm_msg_hash(name.c_str(), name.size() + 1);
 }
 
-TEST(message_identifier, is_the_same_at_build_time_and_at_run_time)
+TEST(MessageIdentifier, IsTheSameAtBuildTimeAndAtRunTime)
 {
     const std::string names[] = {"Aircraft.Velocity", "Aircraft.AngularVelocity", "Simulation.Time", ""};
     const std::uint64_t identifiers[] = {tm_msg_id("Aircraft.Velocity").GetValue(),
@@ -29,14 +29,14 @@ TEST(message_identifier, is_the_same_at_build_time_and_at_run_time)
     for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(run_time_identifier(names[i]), identifiers[i]) << names[i];
 }
 
-TEST(message_identifier, covers_the_terminating_zero)
+TEST(MessageIdentifier, CoversTheTerminatingZero)
 {
     // The characters alone give a value that no header carries.
     EXPECT_EQ(tm_msg_hash("Simulation.Time", 15), 0x9C5A488534EF3EC1ull);
     EXPECT_NE(tm_msg_id("Simulation.Time").GetValue(), 0x9C5A488534EF3EC1ull);
 }
 
-TEST(message_identifier, is_the_published_fnv1a)
+TEST(MessageIdentifier, IsThePublishedFnv1a)
 {
     // Published FNV-1a 64 test vectors (no terminating zero).
     EXPECT_EQ(tm_msg_hash("", 0), 0xCBF29CE484222325ull);
@@ -44,7 +44,7 @@ TEST(message_identifier, is_the_published_fnv1a)
     EXPECT_EQ(tm_msg_hash("foobar", 6), 0x85944171F73967E8ull);
 }
 
-TEST(message_identifier, takes_a_byte_above_0x7f_by_its_unsigned_value)
+TEST(MessageIdentifier, TakesAByteAbove0x7fByItsUnsignedValue)
 {
     constexpr std::uint64_t basis = 0xCBF29CE484222325ull;
     constexpr std::uint64_t prime = 0x100000001B3ull;
@@ -63,7 +63,7 @@ TEST(message_identifier, takes_a_byte_above_0x7f_by_its_unsigned_value)
     EXPECT_EQ(at_build_time, published);
 }
 
-TEST(message_identifier, compares_by_value_only)
+TEST(MessageIdentifier, ComparesByValueOnly)
 {
     EXPECT_TRUE(tm_msg_id("Simulation.Time") == tm_msg_id("Simulation.Time"));
     EXPECT_FALSE(tm_msg_id("Simulation.Time") != tm_msg_id("Simulation.Time"));

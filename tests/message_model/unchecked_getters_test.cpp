@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(message_record_unchecked, mismatched_getters_read_the_value_area_as_their_own_type)
+TEST(MessageRecordUnchecked, MismatchedGettersReadTheValueAreaAsTheirOwnType)
 {
     tm_external_message m = record_of(tm_msg_data_type::String8, {});
     put_double(m, 0, 1.5);

@@ -16,9 +16,41 @@ namespace {
 using namespace test_messages;
 using bytes = std::vector<std::uint8_t>;
 
-// The plug-in's per-frame objects, a receiver of its broadcast, and the
-// display's side of the hand-off.
-class FrameUpdate : public ::testing::Test {
+// The plug-in's per-frame objects and the display's side of the hand-off.
+// Receiving sends nothing: these cases run anywhere.
+class FrameReceive : public ::testing::Test {
+protected:
+    // Everything of one Update but the broadcast, with outputs that start
+    // non-zero.
+    void receive(double time_step, const tm_message_list& messages)
+    {
+        output1 = 7;
+        output2 = -7;
+        const bytes stream = stream_of(messages);
+        receive_frame(frame, handoff, time_step, stream.data(), static_cast<std::uint32_t>(messages.size()),
+                      &output1, &output2);
+    }
+
+    // What a paint would find: true when a new frame was there.
+    bool paint()
+    {
+        const double before = shown_time_step;
+        const tm_message_list previous = shown;
+        handoff.take_latest(shown, shown_time_step);
+        return before != shown_time_step || !same_records(previous, shown);
+    }
+
+    tm_message_list frame;
+    handoff_state handoff;
+    std::int32_t output1 = 0;
+    std::int32_t output2 = 0;
+    tm_message_list shown;
+    double shown_time_step = 0.0;
+};
+
+// Whole Updates, with a receiver of their broadcast: these cases send, and
+// run only inside a private network namespace.
+class FrameUpdate : public FrameReceive {
 protected:
     void SetUp() override
     {
@@ -44,23 +76,8 @@ protected:
         return receiver.receive(broadcaster.local_port(), timeout_ms);
     }
 
-    // What a paint would find: true when a new frame was there.
-    bool paint()
-    {
-        const double before = shown_time_step;
-        const tm_message_list previous = shown;
-        handoff.take_latest(shown, shown_time_step);
-        return before != shown_time_step || !same_records(previous, shown);
-    }
-
-    tm_message_list frame;
-    handoff_state handoff;
     udp_broadcaster broadcaster;
     motion_receiver receiver{50001};
-    std::int32_t output1 = 0;
-    std::int32_t output2 = 0;
-    tm_message_list shown;
-    double shown_time_step = 0.0;
 };
 
 TEST_F(FrameUpdate, ReadsTheCountedMessagesInOrderAndHandsThemOff)
@@ -81,10 +98,11 @@ TEST_F(FrameUpdate, ReadsTheCountedMessagesInOrderAndHandsThemOff)
     EXPECT_TRUE(datagram());
 }
 
-TEST_F(FrameUpdate, ReadsNoMoreThanTheCount)
+TEST_F(FrameReceive, ReadsNoMoreThanTheCount)
 {
     const tm_message_list messages{simulation_time(1.0), simulation_time(2.0), simulation_time(3.0)};
-    update(0.01, stream_of(messages), 2);
+    const bytes stream = stream_of(messages);
+    receive_frame(frame, handoff, 0.01, stream.data(), 2, &output1, &output2);
     EXPECT_TRUE(same_records(frame, {messages[0], messages[1]}));
 }
 
@@ -132,13 +150,16 @@ TEST_F(FrameUpdate, PositionRestartsOnEveryCall)
     }
 }
 
-TEST_F(FrameUpdate, SeveralUpdatesBetweenTwoPaintsShowTheLastFrame)
+TEST_F(FrameReceive, SeveralUpdatesBetweenTwoPaintsShowTheLastFrame)
 {
-    update(0.1, {simulation_time(1.0)});
-    update(0.2, {simulation_time(2.0), velocity(1, 1, 1)});
+    receive(0.1, {simulation_time(1.0)});
+    receive(0.2, {simulation_time(2.0), velocity(1, 1, 1)});
     const tm_message_list last{velocity(3, 3, 3)};
-    update(0.3, last);
-    update(0.4, bytes{}, 0);
+    receive(0.3, last);
+    receive(0.4, {});
+    EXPECT_TRUE(frame.empty());
+    EXPECT_EQ(output1, 0);
+    EXPECT_EQ(output2, 0);
     paint();
     EXPECT_TRUE(same_records(shown, last));
     EXPECT_EQ(shown_time_step, 0.3);

@@ -10,15 +10,29 @@ namespace {
 std::atomic<bool> armed{false};
 std::atomic<std::size_t> allowed{0};
 std::atomic<std::size_t> failures{0};
+thread_local bool heap_forbidden = false;
+std::atomic<std::size_t> forbidden_calls{0};
+
+void note_heap_call() noexcept
+{
+    if (heap_forbidden) forbidden_calls.fetch_add(1);
+}
 
 bool may_allocate() noexcept
 {
+    note_heap_call();
     if (!armed.load()) return true;
     std::size_t left = allowed.load();
     while (left > 0)
         if (allowed.compare_exchange_weak(left, left - 1)) return true;
     failures.fetch_add(1);
     return false;
+}
+
+void release(void* block) noexcept
+{
+    if (block != nullptr) note_heap_call();
+    std::free(block);
 }
 
 }  // namespace
@@ -32,6 +46,10 @@ void fail_allocations_after(std::size_t successes) noexcept
 void allow_allocations() noexcept { armed.store(false); }
 
 std::size_t failed_allocations() noexcept { return failures.load(); }
+
+void forbid_heap_on_this_thread(bool forbidden) noexcept { heap_forbidden = forbidden; }
+
+std::size_t forbidden_heap_calls() noexcept { return forbidden_calls.load(); }
 
 void* operator new(std::size_t size)
 {
@@ -50,7 +68,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
 
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }

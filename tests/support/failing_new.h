@@ -1,5 +1,7 @@
 // Memory exhaustion on demand: while armed, the program's global operator new
 // lets a given number of allocations through and then throws std::bad_alloc.
+// And a watch on the heap: a thread can mark itself as one that must not use
+// it for a while (holding a lock), and every use it makes then is counted.
 #pragma once
 
 #include <cstddef>
@@ -19,3 +21,9 @@ public:
     allocation_failure_scope(const allocation_failure_scope&) = delete;
     allocation_failure_scope& operator=(const allocation_failure_scope&) = delete;
 };
+
+// Marks this thread as one that must not allocate or free, or clears the
+// mark. What it allocates or frees while marked is still served, and counted.
+void forbid_heap_on_this_thread(bool forbidden) noexcept;
+// Allocations and frees made on marked threads since the program started.
+std::size_t forbidden_heap_calls() noexcept;

@@ -13,15 +13,15 @@
 
 namespace test_messages {
 
-inline tm_external_message make_double(tm_msg_id id, double value, std::uint32_t flags = 0x06000040)
+inline tm_external_message make_double(tm_msg_id id, double value, tm_msg_flags flags = simulation_time_flags)
 {
-    return tools::make_double(id, value, tm_msg_flags(flags));
+    return tools::make_double(id, value, flags);
 }
 
 inline tm_external_message make_vector3d(tm_msg_id id, double x, double y, double z,
-                                         std::uint32_t flags = 0x02000040)
+                                         tm_msg_flags flags = motion_vector_flags)
 {
-    return tools::make_vector3d(id, {x, y, z}, tm_msg_flags(flags));
+    return tools::make_vector3d(id, {x, y, z}, flags);
 }
 
 inline tm_external_message make_int(tm_msg_id id, std::int64_t value)

@@ -56,7 +56,7 @@ TEST(MotionSelection, OtherMessagesAndMissingOnesLeaveZeros)
 
 TEST(MotionSelection, ComparesIdentifiersOnlyNotFlags)
 {
-    const motion_sample s = select_motion({make_double(tm_msg_id("Simulation.Time"), 3.25, 0xFFFFFFFF)});
+    const motion_sample s = select_motion({make_double(tm_msg_id("Simulation.Time"), 3.25, tm_msg_flags(0xFFFFFFFF))});
     EXPECT_EQ(s.simulation_time, 3.25);
 }
 

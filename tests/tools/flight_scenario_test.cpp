@@ -57,7 +57,7 @@ TEST(FlightScenario, FrameNamesFortyMessagesFromTheCatalogueAndEveryDataType)
     EXPECT_STREQ(find(frame, "Aircraft.Name")->GetString().GetCString(), tools::scenario_aircraft_name);
     EXPECT_EQ(find(frame, "Aircraft.Orientation")->GetDataType(), tm_msg_data_type::Vector4d);
     EXPECT_EQ(find(frame, "Aircraft.OnGround")->GetInt(), 1);
-    EXPECT_EQ(find(frame, "Simulation.Time")->GetFlags().GetValue(), 0x06000040u);
+    EXPECT_EQ(find(frame, "Simulation.Time")->GetFlags().GetValue(), simulation_time_flags.GetValue());
 }
 
 TEST(FlightScenario, TimeAdvancesByTheStepAndMotionValuesReachTheFrame)

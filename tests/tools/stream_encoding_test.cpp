@@ -47,9 +47,9 @@ TEST(MessageBuilder, ValuesReadBackThroughTheTypedGetters)
     EXPECT_EQ(q.w, 0.8);
     EXPECT_STREQ(tools::make_string(id, "Trainer \xE9").GetString().GetCString(), "Trainer \xE9");
     EXPECT_STREQ(tools::make_string8(id, "XSKV").GetString().GetCString(), "XSKV");
-    const tm_external_message m = tools::make_double(id, 0.0, tools::time_flags);
+    const tm_external_message m = tools::make_double(id, 0.0, simulation_time_flags);
     EXPECT_EQ(m.GetID(), 0x977C869390C770A0u);
-    EXPECT_EQ(m.GetFlags().GetValue(), 0x06000040u);
+    EXPECT_EQ(m.GetFlags().GetValue(), simulation_time_flags.GetValue());
     EXPECT_EQ(m.Header.Magic, 0xAAAA);
     EXPECT_EQ(m.Header.Reserved26, 1);
 }

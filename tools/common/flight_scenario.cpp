@@ -206,7 +206,7 @@ void make_scenario_frame(const flight_state& s, tm_message_list& frame)
     const double vertical_speed = s.airspeed * std::sin(s.flight_path_angle);
     const double magnetic = wrap_angle(s.heading - magnetic_variation);
     frame.clear();
-    frame.push_back(make_double(tm_msg_id("Simulation.Time"), s.time, time_flags));
+    frame.push_back(make_double(tm_msg_id("Simulation.Time"), s.time, simulation_time_flags));
     frame.push_back(make_string(tm_msg_id("Aircraft.Name"), scenario_aircraft_name));
     frame.push_back(make_string8(tm_msg_id("Aircraft.NearestAirport"), scenario_airport));
     frame.push_back(make_int(tm_msg_id("Aircraft.Category.Jet"), 0));
@@ -216,8 +216,8 @@ void make_scenario_frame(const flight_state& s, tm_message_list& frame)
     frame.push_back(make_int(tm_msg_id("Aircraft.Crashed"), 0));
     frame.push_back(make_vector3d(tm_msg_id("Aircraft.Position"), s.position));
     frame.push_back(make_vector4d(tm_msg_id("Aircraft.Orientation"), s.orientation));
-    frame.push_back(make_vector3d(tm_msg_id("Aircraft.Velocity"), s.velocity, vector_flags));
-    frame.push_back(make_vector3d(tm_msg_id("Aircraft.AngularVelocity"), s.angular_velocity, vector_flags));
+    frame.push_back(make_vector3d(tm_msg_id("Aircraft.Velocity"), s.velocity, motion_vector_flags));
+    frame.push_back(make_vector3d(tm_msg_id("Aircraft.AngularVelocity"), s.angular_velocity, motion_vector_flags));
     frame.push_back(make_vector3d(tm_msg_id("Aircraft.Acceleration"), s.body_acceleration));
     frame.push_back(make_vector3d(tm_msg_id("Aircraft.AngularAcceleration"), s.angular_acceleration));
     frame.push_back(make_vector3d(tm_msg_id("Aircraft.Gravity"), s.gravity));

@@ -42,7 +42,6 @@ void motion_statistics::add_valid(const decoded_motion& motion, double arrival) 
         case time_step_kind::wrapped:
             ++wraps_;
             break;
-        case time_step_kind::first:
         case time_step_kind::forward:
             break;
         }

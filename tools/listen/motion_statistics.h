@@ -18,7 +18,7 @@ datagram_kind classify_datagram(const std::uint8_t* bytes, std::size_t length, d
 // How the simulation time of a datagram relates to the one before it. The
 // field counts microseconds modulo 2^32, so the step is taken modulo 2^32
 // too: a step of less than half the range is forward (a wrap included).
-enum class time_step_kind { first, forward, wrapped, still, backwards };
+enum class time_step_kind { forward, wrapped, still, backwards };
 time_step_kind classify_time_step(std::uint32_t previous, std::uint32_t current) noexcept;
 
 struct motion_summary {

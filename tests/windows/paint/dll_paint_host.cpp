@@ -14,19 +14,15 @@
 #include <vector>
 
 #include "shared/input/tm_external_message.h"
+#include "shared/interface/plugin_interface.h"
 
 namespace {
 
-using init_fn = bool (*)(void*);
-using update_fn = void (*)(double, const std::uint8_t*, std::int32_t, std::uint32_t, void*, std::int32_t*,
-                           std::int32_t*);
-using shutdown_fn = void (*)();
-
-// An export of the library as the function type it has.
+// An export of the library as the function type the interface gives it.
 template <class Function>
-Function entry(HMODULE library, const char* name)
+Function* entry(HMODULE library, const char* name)
 {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
 void mark(const char* phase)
@@ -49,9 +45,9 @@ void append(std::vector<std::uint8_t>& stream, const char (&name)[N], tm_msg_dat
 }
 
 struct plugin {
-    init_fn init;
-    update_fn update;
-    shutdown_fn shutdown;
+    plugin_interface::init_function* init;
+    plugin_interface::update_function* update;
+    plugin_interface::shutdown_function* shutdown;
 
     void frame(double time_step, const std::vector<std::uint8_t>& stream, std::uint32_t count) const
     {
@@ -76,9 +72,9 @@ int main(int argc, char** argv)
         std::printf("cannot load %s\n", argv[2]);
         return 1;
     }
-    const plugin p{entry<init_fn>(library, "Skarvel_External_DLL_Init"),
-                   entry<update_fn>(library, "Skarvel_External_DLL_Update"),
-                   entry<shutdown_fn>(library, "Skarvel_External_DLL_Shutdown")};
+    const plugin p{entry<plugin_interface::init_function>(library, plugin_interface::init_name),
+                   entry<plugin_interface::update_function>(library, plugin_interface::update_name),
+                   entry<plugin_interface::shutdown_function>(library, plugin_interface::shutdown_name)};
     if (!p.init || !p.update || !p.shutdown) {
         std::printf("entry points missing\n");
         return 1;

@@ -1,6 +1,6 @@
 // A window that paints through draw_message_list on WM_PAINT, driven through
-// fixed scenarios: paint_probe.exe <scenario>. It stands in for the plug-in's
-// process objects with a hand-off of its own. What was drawn is read back
+// fixed scenarios: paint_probe.exe <scenario>. It makes a display state of
+// its own and hands frames off to it as the plug-in's Update does. What was drawn is read back
 // from Wine's GDI+ trace by check_paint_trace.py; the probe itself checks
 // that every paint reached the window, and exits non-zero when one did not.
 #include <windows.h>
@@ -12,12 +12,11 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/win32/process_objects.h"
+#include "display/handoff_state.h"
+#include "display/win32/display_state.h"
 #include "shared/input/tm_external_message.h"
 #include "shared/input/tm_message_list.h"
 #include "tests/windows/paint/paint_window.h"
-
-handoff_state frame_handoff;
 
 namespace {
 
@@ -145,33 +144,33 @@ tm_message_list numbered_frame(int tag, int count)
     return frame;
 }
 
-bool run(const std::string& scenario, HWND window)
+bool run(const std::string& scenario, HWND window, display_state& state)
 {
     if (scenario == "first") {
         repaint(window);
     } else if (scenario == "data_types") {
-        frame_handoff.hand_off(every_data_type(), 0.02);
+        state.handoff.hand_off(every_data_type(), 0.02);
         repaint(window);
     } else if (scenario == "hundred") {
-        frame_handoff.hand_off(numbered_frame(1, 100), 1.0 / 60.0);
+        state.handoff.hand_off(numbered_frame(1, 100), 1.0 / 60.0);
         repaint(window);
     } else if (scenario == "sequence") {
         repaint(window);                                   // counter 1: nothing yet
-        frame_handoff.hand_off(numbered_frame(1, 1), 0.5);
+        state.handoff.hand_off(numbered_frame(1, 1), 0.5);
         repaint(window);                                   // counter 2: frame 1
-        frame_handoff.hand_off(numbered_frame(2, 2), 0.25);
-        frame_handoff.hand_off(numbered_frame(3, 3), 0.125);
+        state.handoff.hand_off(numbered_frame(2, 2), 0.25);
+        state.handoff.hand_off(numbered_frame(3, 3), 0.125);
         repaint(window);                                   // counter 3: frame 3 only
         repaint(window);                                   // counter 4: still frame 3
         repaint(window);                                   // counter 5: still frame 3
-        frame_handoff.hand_off(numbered_frame(4, 2), 0.0625);
+        state.handoff.hand_off(numbered_frame(4, 2), 0.0625);
         repaint(window);                                   // counter 6: frame 4
         SetWindowPos(window, nullptr, 0, 0, 600, 1000, SWP_NOMOVE | SWP_NOZORDER);
         pump(window);                                      // counter 7: a paint the system asks for
     } else if (scenario == "no_device") {
         // Drawing onto no device context fails inside GDI+ and harms nothing;
         // the paint still counts.
-        draw_message_list(nullptr);
+        draw_message_list(nullptr, state);
         repaint(window);
     } else {
         std::printf("unknown scenario %s\n", scenario.c_str());
@@ -192,11 +191,14 @@ int main(int argc, char** argv)
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartupInput startup;
     Gdiplus::GdiplusStartup(&token, &startup, nullptr);
-    HWND window = make_paint_window("paint_probe");
+    handoff_state handoff;
+    display_picture picture;
+    display_state state(GetModuleHandleA(nullptr), handoff, picture);
+    HWND window = make_paint_window("paint_probe", state);
     ValidateRect(window, nullptr);  // the scenario decides every paint
     pump(window);
 
-    const bool known = run(argv[1], window);
+    const bool known = run(argv[1], window, state);
 
     DestroyWindow(window);
     Gdiplus::GdiplusShutdown(token);

@@ -13,11 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/win32/process_objects.h"
+#include "display/handoff_state.h"
+#include "display/win32/display_state.h"
 #include "shared/input/tm_external_message.h"
 #include "tests/windows/paint/paint_window.h"
-
-handoff_state frame_handoff;
 
 namespace {
 
@@ -92,16 +91,19 @@ int main(int argc, char** argv)
     HBITMAP target = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(memory, target);
 
-    HWND window = make_paint_window("paint_timing");
+    handoff_state handoff;
+    display_picture picture;
+    display_state state(GetModuleHandleA(nullptr), handoff, picture);
+    HWND window = make_paint_window("paint_timing", state);
     UpdateWindow(window);
     auto window_paint = [window] { repaint(window); };
-    auto memory_paint = [memory] { draw_message_list(memory); };
+    auto memory_paint = [memory, &state] { draw_message_list(memory, state); };
 
     // Nothing handed off yet: every paint draws the header alone.
     const figure header_memory = measure(paints, memory_paint);
     const figure header_window = measure(paints, window_paint);
     // One hand-off; every later paint keeps showing its 67 lines.
-    frame_handoff.hand_off(full_frame(), 0.02);
+    handoff.hand_off(full_frame(), 0.02);
     const figure full_memory = measure(paints, memory_paint);
     const figure full_window = measure(paints, window_paint);
 

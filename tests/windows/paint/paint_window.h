@@ -1,5 +1,6 @@
 // A 640 x 1080 window that paints through draw_message_list on WM_PAINT,
-// as the plug-in's window does, for the paint test programs.
+// as the plug-in's window does, for the paint test programs. Each program
+// makes a display state of its own, with its own hand-off and picture.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +9,11 @@
 
 inline LRESULT CALLBACK paint_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (message == WM_PAINT) {
+    auto* const state = reinterpret_cast<display_state*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_PAINT && state != nullptr) {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window, &ps);
-        draw_message_list(dc);
+        draw_message_list(dc, *state);
         EndPaint(window, &ps);
         return 0;
     }
@@ -19,8 +21,8 @@ inline LRESULT CALLBACK paint_window_proc(HWND window, UINT message, WPARAM wpar
 }
 
 // Registers the class `name` (background: the desktop colour) and shows a
-// window of it at the top left.
-inline HWND make_paint_window(const char* name)
+// window of it at the top left that paints with `state`.
+inline HWND make_paint_window(const char* name, display_state& state)
 {
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -32,6 +34,7 @@ inline HWND make_paint_window(const char* name)
     RegisterClassA(&wc);
     HWND window = CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, 0, 0, 640, 1080, nullptr, nullptr,
                                   wc.hInstance, nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     ShowWindow(window, SW_SHOW);
     return window;
 }

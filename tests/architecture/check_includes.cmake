@@ -1,0 +1,20 @@
+# Fails when a source file under FOLDER includes a header of any folder named
+# in FORBIDDEN (a ;-list):
+#   cmake -DROOT=<source dir> -DFOLDER=display "-DFORBIDDEN=plugin;tools" -P check_includes.cmake
+file(GLOB_RECURSE sources "${ROOT}/${FOLDER}/*.h" "${ROOT}/${FOLDER}/*.cpp")
+if(NOT sources)
+  message(FATAL_ERROR "no sources under ${ROOT}/${FOLDER}")
+endif()
+set(found "")
+foreach(source IN LISTS sources)
+  foreach(forbidden IN LISTS FORBIDDEN)
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"${forbidden}/")
+    foreach(line IN LISTS lines)
+      file(RELATIVE_PATH name "${ROOT}" "${source}")
+      string(APPEND found "\n  ${name}: ${line}")
+    endforeach()
+  endforeach()
+endforeach()
+if(found)
+  message(FATAL_ERROR "${FOLDER}/ includes what it must not:${found}")
+endif()
