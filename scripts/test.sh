@@ -6,7 +6,7 @@
 #   2. re-runs itself in a private network namespace (only lo, with 255.255.255.255 routed
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
 #   3. builds and tests the presets of CMakePresets.json, each in build/<preset>:
-#        native    GCC: the unit tests
+#        native    GCC: the unit tests and the scripts' own tests
 #        windows   MinGW-w64: the unit tests and the plug-in tests under Wine, on Xvfb,
 #                  with a Wine prefix of its own (build/wineprefix-test)
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
@@ -14,6 +14,7 @@
 #                  (new inputs go to a scratch directory, the committed corpus is only read)
 #   4. ends with "N passed, N failed" (every ctest case, plus the fuzz run as one test; a
 #      configure or build that fails counts as one failed test) and exits non-zero on any failure.
+# Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
 #
 # Options:
 #   --quick            native and windows only (skips sanitize and fuzz)
@@ -135,7 +136,7 @@ configure_and_build() {
     local preset=$1 log warnings
     stage_begin "$preset: configure"
     log=$logs/$preset-configure.log
-    if ! cmake --preset "$preset" >"$log" 2>&1; then
+    if ! sk_run cmake --preset "$preset" >"$log" 2>&1; then
         cat "$log"
         stage_end FAILED
         fail_step "$preset: configure"
@@ -145,7 +146,7 @@ configure_and_build() {
 
     stage_begin "$preset: build"
     log=$logs/$preset-build.log
-    if ! cmake --build --preset "$preset" -j "$jobs" -- -k 0 >"$log" 2>&1; then
+    if ! sk_run cmake --build --preset "$preset" -j "$jobs" -- -k 0 >"$log" 2>&1; then
         # Compiler output in full, without ninja's progress lines.
         grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
         stage_end FAILED
@@ -160,16 +161,22 @@ configure_and_build() {
     stage_end ok
 }
 
+# ctest_with_progress LOG CTEST-ARGS...: the log keeps everything, the terminal one line
+# per finished test.
+ctest_with_progress() {
+    local log=$1
+    shift
+    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
+    return "${PIPESTATUS[0]}"
+}
+
 # run_ctest PRESET [CTEST ARGS...]: the preset's ctest suite; adds its counts to the totals.
 run_ctest() {
-    local preset=$1 log status summary total failed skipped passed
+    local preset=$1 log status=0 summary total failed skipped passed
     shift
     stage_begin "$preset: tests"
     log=$logs/$preset-tests.log
-    # The log keeps everything; the terminal one line per finished test.
-    ctest --test-dir "build/$preset" --output-on-failure --no-tests=ignore -j "$test_jobs" "$@" 2>&1 \
-        | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
-    status=${PIPESTATUS[0]}
+    sk_run ctest_with_progress "$log" --preset "$preset" -j "$test_jobs" "$@" || status=$?
 
     summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
     if [[ -n "$summary" ]]; then
@@ -219,20 +226,23 @@ run_sanitize() {
 
 wine_prefix=$root/build/wineprefix-test
 
+prepare_wine_prefix() {
+    sk_wine_prefix_prepare "$wine_prefix" >"$logs/wine-prefix.log" 2>&1
+}
+
 run_windows() {
     local prep_pid prep_status=0
     # The display and the Wine prefix are made while the build runs.
-    sk_xvfb_start 90
-    sk_on_exit sk_xvfb_stop
-    sk_on_exit "sk_wine_stop '$wine_prefix'"
-    ( sk_wine_prefix_prepare "$wine_prefix" ) >"$logs/wine-prefix.log" 2>&1 &
+    sk_xvfb_start
+    sk_on_exit sk_wine_stop "$wine_prefix"
+    sk_spawn prepare_wine_prefix
     prep_pid=$!
 
     configure_and_build windows
     local built=$?
 
     stage_begin "windows: Wine prefix"
-    wait "$prep_pid" || prep_status=$?
+    sk_wait "$prep_pid" || prep_status=$?
     if (( prep_status != 0 )); then
         cat "$logs/wine-prefix.log"
         stage_end FAILED
@@ -294,7 +304,7 @@ run_fuzz() {
     mkdir -p "$artifacts"
     before=$(corpus_digest)
     # libFuzzer adds new inputs to its first corpus directory: the scratch one.
-    timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
+    sk_run timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
         -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$scratch" "$fuzz_corpus" >"$log" 2>&1 || status=$?
     after=$(corpus_digest)

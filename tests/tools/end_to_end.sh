@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Host simulator, plug-in and motion listener together under Wine: the host
 # runs the built-in flight for 120 frames, the plug-in broadcasts a motion
 # datagram per frame, the listener must receive and decode them.
@@ -10,10 +10,9 @@ host=$1 plugin=$2 listen=$3
 
 # The plug-in broadcasts to 255.255.255.255: only inside a private network
 # namespace, where lo is the only interface, may it run.
-# (sysfs may show the parent namespace, so ask netlink through ip.)
-others=$(ip -o link show 2>/dev/null | awk -F': ' '$2 != "lo" { print $2 }')
-if [ -n "$others" ] || ! ip -o link show lo >/dev/null 2>&1; then
-    echo "skipped: not in a private network namespace (interfaces: $(echo $others))"
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/sandbox.sh"
+if ! sk_only_loopback; then
+    echo "skipped: not in a private network namespace that holds only the loopback device"
     exit 77
 fi
 if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
