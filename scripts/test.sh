@@ -12,8 +12,9 @@
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
 #                  (new inputs go to a scratch directory, the committed corpus is only read)
-#   4. ends with "N passed, N failed" (every ctest case, plus the fuzz run as one test; a
-#      configure or build that fails counts as one failed test) and exits non-zero on any failure.
+#   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them, plus
+#      the fuzz run as one test; a configure or build that fails counts as one failed test) and
+#      exits non-zero on any failure.
 # Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
 #
 # Options:
@@ -24,7 +25,7 @@
 # Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default 1: the
 # tests share one namespace with its UDP port 50001 and, under Wine, one desktop, where the plug-in
 # tests look for the plug-in's window: two at once see each other's); WINEDEBUG (default -all).
-# Logs of every step are kept in build/logs/.
+# Logs of every step, and ctest's JUnit reports, are kept in build/logs/.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -133,7 +134,7 @@ fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one
 # configure_and_build PRESET: cmake configure and build; prints the log only when
 # something goes wrong, and the compiler's warnings otherwise.
 configure_and_build() {
-    local preset=$1 log warnings
+    local preset=$1 log
     stage_begin "$preset: configure"
     log=$logs/$preset-configure.log
     if ! sk_run cmake --preset "$preset" >"$log" 2>&1; then
@@ -153,12 +154,17 @@ configure_and_build() {
         fail_step "$preset: build"
         return 1
     fi
-    warnings=$(grep -c 'warning:' "$log")
+    show_warnings "$log"
+    stage_end ok
+}
+
+show_warnings() {  # show_warnings LOG
+    local warnings
+    warnings=$(grep -c 'warning:' "$1")
     if (( warnings > 0 )); then
         printf '%s warning(s):\n' "$warnings"
-        grep 'warning:' "$log" | sort -u | head -n 40
+        grep 'warning:' "$1" | sort -u | head -n 40
     fi
-    stage_end ok
 }
 
 # ctest_with_progress LOG CTEST-ARGS...: the log keeps everything, the terminal one line
@@ -170,43 +176,40 @@ ctest_with_progress() {
     return "${PIPESTATUS[0]}"
 }
 
-# run_ctest PRESET [CTEST ARGS...]: the preset's ctest suite; adds its counts to the totals.
+# run_ctest PRESET [CTEST ARGS...]: the preset's tests (its test preset); adds the counts of
+# ctest's JUnit report to the totals.
 run_ctest() {
-    local preset=$1 log status=0 summary total failed skipped passed
+    local preset=$1 log report status=0 summary counts passed failed skipped line
     shift
     stage_begin "$preset: tests"
     log=$logs/$preset-tests.log
-    sk_run ctest_with_progress "$log" --preset "$preset" -j "$test_jobs" "$@" || status=$?
-
-    summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-    if [[ -n "$summary" ]]; then
-        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
-        failed=$(sed -E 's/.* ([0-9]+) tests? failed .*/\1/' <<<"$summary")
-    else
-        # No closing line: no tests (status 0), or ctest could not run them (counted below).
-        total=0 failed=0
+    report=$logs/$preset-tests.xml
+    rm -f "$report"
+    sk_run ctest_with_progress "$log" --preset "$preset" -j "$test_jobs" --output-junit "$report" "$@" \
+        || status=$?
+    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$report"); then
+        # No report, or a broken one: ctest could not run the tests at all.
+        stage_end FAILED
+        fail_step "$preset: ctest exited with status $status and no readable report"
+        return 0
     fi
-    # Skipped cases are listed as "did not run" with "(Skipped)" and count as not failed.
-    skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)')
-    passed=$(( total - failed - skipped ))
+    read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
+    while IFS= read -r line; do
+        [[ "$line" == "failed "* ]] && failures+=("$preset: ${line#failed }")
+    done <<<"$summary"
     total_passed=$(( total_passed + passed ))
     total_failed=$(( total_failed + failed ))
     total_skipped=$(( total_skipped + skipped ))
-    local name
-    while IFS= read -r name; do
-        [[ -n "$name" ]] && failures+=("$preset: $name")
-    done < <(sed -n '/^The following tests FAILED:/,/^$/p' "$log" \
-                | sed -nE 's/^[[:space:]]*[0-9]+ - (.*)$/\1/p')
     if (( status != 0 && failed == 0 )); then
-        # ctest itself failed (e.g. a test list could not be read): one failure.
         fail_step "$preset: ctest exited with status $status"
     fi
-    if (( total == 0 )); then
+    counts="$passed passed"
+    (( failed == 0 )) || counts+=", $failed failed"
+    (( skipped == 0 )) || counts+=", $skipped skipped"
+    if (( passed + failed + skipped == 0 )); then
         stage_end "ok, no tests"
-    elif (( failed > 0 || status != 0 )); then
-        stage_end "$passed passed, $failed failed"
     else
-        stage_end "$passed passed"
+        stage_end "$counts"
     fi
 }
 
@@ -231,15 +234,14 @@ prepare_wine_prefix() {
 }
 
 run_windows() {
-    local prep_pid prep_status=0
+    local prep_pid prep_status=0 built=0
     # The display and the Wine prefix are made while the build runs.
     sk_xvfb_start
     sk_on_exit sk_wine_stop "$wine_prefix"
     sk_spawn prepare_wine_prefix
     prep_pid=$!
 
-    configure_and_build windows
-    local built=$?
+    configure_and_build windows || built=1
 
     stage_begin "windows: Wine prefix"
     sk_wait "$prep_pid" || prep_status=$?
