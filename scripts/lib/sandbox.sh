@@ -202,6 +202,9 @@ sk_ensure_packages() {
         fi
     fi
     sk_log "installing: ${missing[*]}"
+    # In the foreground, not as a job: a Ctrl-C at the terminal reaches apt-get, which
+    # stops cleanly, but a SIGINT to this script alone waits for it rather than cut
+    # dpkg short halfway through an installation.
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null \
         || sk_die "apt-get update failed"
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" </dev/null \
