@@ -15,11 +15,20 @@ source_dir=$1 script=$2 target=$3
 
 scratch=$(mktemp -d)
 record=$scratch/started
+pid=
 cleanup() {
-    # Whatever the script left behind must not outlive the test either.
-    local name pid
-    while read -r name pid; do
-        kill -KILL "$pid" 2>/dev/null
+    # The script, if the test ends first, and whatever it left behind must not
+    # outlive the test.
+    local name started_pid i
+    if [[ -n "$pid" ]] && kill -TERM "$pid" 2>/dev/null; then
+        for (( i = 0; i < 50; i++ )); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL -- "-$pid" 2>/dev/null
+    fi
+    while read -r name started_pid; do
+        kill -KILL "$started_pid" 2>/dev/null
     done <"$record"
     rm -rf "$scratch"
 }
@@ -100,6 +109,7 @@ if kill -0 "$pid" 2>/dev/null; then
 fi
 wait "$pid"
 status=$?
+pid=
 (( status == 130 )) || fail "$script exited with status $status, not 130"
 
 running() {  # running PID: the process exists and is no zombie
