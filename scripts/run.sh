@@ -20,6 +20,7 @@
 # Options:
 #   --seconds N    how long the host runs (default 10)
 #   --no-install   never call apt-get; fail if a package is missing
+# Ctrl-C stops it at once: whatever it started ends, nothing further runs, and it exits 130.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -71,24 +72,28 @@ build() {  # build PRESET TARGET...
     local preset=$1
     shift
     printf '==> build %s: %s\n' "$preset" "$*"
-    if ! { cmake --preset "$preset" -B "$builds/$preset" && cmake --build "$builds/$preset" -j "$jobs" --target "$@"; } \
-            >"$out/build-$preset.log" 2>&1; then
+    if ! { sk_run cmake --preset "$preset" -B "$builds/$preset" &&
+           sk_run cmake --build "$builds/$preset" -j "$jobs" --target "$@"; } >"$out/build-$preset.log" 2>&1; then
         grep -v '^\[[0-9]*/[0-9]*\] ' "$out/build-$preset.log" | tail -n 60
         sk_die "the $preset build failed (log: $out/build-$preset.log)"
     fi
 }
 
-# The display and the Wine prefix are made while the builds run.
 prefix=$root/$builds/wineprefix-run
-sk_xvfb_start 70
-sk_on_exit sk_xvfb_stop
-sk_on_exit "sk_wine_stop '$prefix'"
-( sk_wine_prefix_prepare "$prefix" ) >"$out/wine-prefix.log" 2>&1 &
+
+prepare_wine_prefix() {
+    sk_wine_prefix_prepare "$prefix" >"$out/wine-prefix.log" 2>&1
+}
+
+# The display and the Wine prefix are made while the builds run.
+sk_xvfb_start
+sk_on_exit sk_wine_stop "$prefix"
+sk_spawn prepare_wine_prefix
 prep=$!
 
 build windows skarvel_external_dll host listen
 build native listen
-wait "$prep" || { cat "$out/wine-prefix.log"; sk_die "the Wine prefix could not be made"; }
+sk_wait "$prep" || { cat "$out/wine-prefix.log"; sk_die "the Wine prefix could not be made"; }
 sk_wine_env "$prefix"
 sk_wine_verify_netns "$prefix"
 
@@ -102,20 +107,19 @@ done
 # A first short run warms a new prefix up (its first window can take seconds
 # to come); no listener runs yet, so its datagrams go to nobody.
 printf '==> warming up Wine\n'
-wine "$host" --frames 60 --quiet "$dll" >"$out/warm-up.log" 2>&1 ||
+sk_run wine "$host" --frames 60 --quiet "$dll" >"$out/warm-up.log" 2>&1 ||
     { cat "$out/warm-up.log"; sk_die "the host simulator failed to run the plug-in"; }
 
 # The listener first, so it sees the first datagram; two table rows a second.
 printf '\n==> motion datagrams received (every 30th shown)\n'
-"$listen" --every 30 --derive --csv "$out/motion.csv" > >(tee "$out/listen.log") 2> >(tee "$out/listen.err" >&2) &
+sk_spawn "$listen" --every 30 --derive --csv "$out/motion.csv" > >(tee "$out/listen.log") 2> >(tee "$out/listen.err" >&2)
 listener=$!
-sk_on_exit "kill -TERM $listener 2>/dev/null"
 for (( i = 0; i < 50; i++ )); do
     grep -q "waiting for motion datagrams" "$out/listen.err" 2>/dev/null && break
     sleep 0.1
 done
 
-wine "$host" --start 5 --duration "$seconds" --quiet --record "$out/flight.skvrec" "$dll" >"$out/host.log" 2>&1 &
+sk_spawn wine "$host" --start 5 --duration "$seconds" --quiet --record "$out/flight.skvrec" "$dll" >"$out/host.log" 2>&1
 host_pid=$!
 
 # The picture: two seconds before the host stops, once the window is there
@@ -140,13 +144,12 @@ while kill -0 "$host_pid" 2>/dev/null; do
 done
 [[ -n "$geometry" ]] || sk_log "the window \"$window\" was not seen while the host ran"
 
-wait "$host_pid"
+sk_wait "$host_pid"
 host_status=$?
 sleep 0.3  # the last datagrams
-kill -TERM "$listener" 2>/dev/null
-wait "$listener" 2>/dev/null
+sk_stop_job "$listener"
 # Debian's python3, which has python3-matplotlib.
-/usr/bin/python3 tools/listen/plot_motion.py "$out/motion.csv" "$out/motion.png" >"$out/plot.log" 2>&1 ||
+sk_run /usr/bin/python3 tools/listen/plot_motion.py "$out/motion.csv" "$out/motion.png" >"$out/plot.log" 2>&1 ||
     { cat "$out/plot.log"; sk_log "the motion could not be plotted"; }
 
 printf '\n==> summary\n'

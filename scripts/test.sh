@@ -6,14 +6,18 @@
 #   2. re-runs itself in a private network namespace (only lo, with 255.255.255.255 routed
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
 #   3. builds and tests the presets of CMakePresets.json, each in build/<preset>:
-#        native    GCC: the unit tests
+#        native    GCC: the unit tests and the scripts' own tests
 #        windows   MinGW-w64: the unit tests and the plug-in tests under Wine, on Xvfb,
-#                  with a Wine prefix of its own (build/wineprefix-test)
+#                  with a Wine prefix of its own (build/wineprefix-test); with them the
+#                  release package (preset release, as `cmake --workflow --preset release`
+#                  makes it), unpacked and checked under Wine as it ships
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
 #                  (new inputs go to a scratch directory, the committed corpus is only read)
-#   4. ends with "N passed, N failed" (every ctest case, plus the fuzz run as one test; a
-#      configure or build that fails counts as one failed test) and exits non-zero on any failure.
+#   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them, plus
+#      the fuzz run as one test; a configure or build that fails counts as one failed test) and
+#      exits non-zero on any failure.
+# Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
 #
 # Options:
 #   --quick            native and windows only (skips sanitize and fuzz)
@@ -23,7 +27,7 @@
 # Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default 1: the
 # tests share one namespace with its UDP port 50001 and, under Wine, one desktop, where the plug-in
 # tests look for the plug-in's window: two at once see each other's); WINEDEBUG (default -all).
-# Logs of every step are kept in build/logs/.
+# Logs of every step, and ctest's JUnit reports, are kept in build/logs/.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -63,6 +67,7 @@ done
 
 jobs=${SKARVEL_JOBS:-2}
 test_jobs=${SKARVEL_TEST_JOBS:-1}
+export CMAKE_BUILD_PARALLEL_LEVEL=$jobs
 
 packages=(
     g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 # native and sanitize builds, tests
@@ -132,10 +137,10 @@ fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one
 # configure_and_build PRESET: cmake configure and build; prints the log only when
 # something goes wrong, and the compiler's warnings otherwise.
 configure_and_build() {
-    local preset=$1 log warnings
+    local preset=$1 log
     stage_begin "$preset: configure"
     log=$logs/$preset-configure.log
-    if ! cmake --preset "$preset" >"$log" 2>&1; then
+    if ! sk_run cmake --preset "$preset" >"$log" 2>&1; then
         cat "$log"
         stage_end FAILED
         fail_step "$preset: configure"
@@ -145,61 +150,69 @@ configure_and_build() {
 
     stage_begin "$preset: build"
     log=$logs/$preset-build.log
-    if ! cmake --build --preset "$preset" -j "$jobs" -- -k 0 >"$log" 2>&1; then
+    if ! sk_run cmake --build --preset "$preset" -- -k 0 >"$log" 2>&1; then
         # Compiler output in full, without ninja's progress lines.
         grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
         stage_end FAILED
         fail_step "$preset: build"
         return 1
     fi
-    warnings=$(grep -c 'warning:' "$log")
-    if (( warnings > 0 )); then
-        printf '%s warning(s):\n' "$warnings"
-        grep 'warning:' "$log" | sort -u | head -n 40
-    fi
+    show_warnings "$log"
     stage_end ok
 }
 
-# run_ctest PRESET [CTEST ARGS...]: the preset's ctest suite; adds its counts to the totals.
+show_warnings() {  # show_warnings LOG
+    local warnings
+    warnings=$(grep -c 'warning:' "$1")
+    if (( warnings > 0 )); then
+        printf '%s warning(s):\n' "$warnings"
+        grep 'warning:' "$1" | sort -u | head -n 40
+    fi
+}
+
+# ctest_with_progress LOG CTEST-ARGS...: the log keeps everything, the terminal one line
+# per finished test.
+ctest_with_progress() {
+    local log=$1
+    shift
+    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
+    return "${PIPESTATUS[0]}"
+}
+
+# run_ctest PRESET [CTEST ARGS...]: the preset's tests (its test preset); adds the counts of
+# ctest's JUnit report to the totals.
 run_ctest() {
-    local preset=$1 log status summary total failed skipped passed
+    local preset=$1 log report status=0 summary counts passed failed skipped line
     shift
     stage_begin "$preset: tests"
     log=$logs/$preset-tests.log
-    # The log keeps everything; the terminal one line per finished test.
-    ctest --test-dir "build/$preset" --output-on-failure --no-tests=ignore -j "$test_jobs" "$@" 2>&1 \
-        | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
-    status=${PIPESTATUS[0]}
-
-    summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-    if [[ -n "$summary" ]]; then
-        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
-        failed=$(sed -E 's/.* ([0-9]+) tests? failed .*/\1/' <<<"$summary")
-    else
-        # No closing line: no tests (status 0), or ctest could not run them (counted below).
-        total=0 failed=0
+    report=$logs/$preset-tests.xml
+    rm -f "$report"
+    sk_run ctest_with_progress "$log" --preset "$preset" -j "$test_jobs" --output-junit "$report" "$@" \
+        || status=$?
+    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$report"); then
+        # No report, or a broken one: ctest could not run the tests at all.
+        stage_end FAILED
+        fail_step "$preset: ctest exited with status $status and no readable report"
+        return 0
     fi
-    # Skipped cases are listed as "did not run" with "(Skipped)" and count as not failed.
-    skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)')
-    passed=$(( total - failed - skipped ))
+    read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
+    while IFS= read -r line; do
+        [[ "$line" == "failed "* ]] && failures+=("$preset: ${line#failed }")
+    done <<<"$summary"
     total_passed=$(( total_passed + passed ))
     total_failed=$(( total_failed + failed ))
     total_skipped=$(( total_skipped + skipped ))
-    local name
-    while IFS= read -r name; do
-        [[ -n "$name" ]] && failures+=("$preset: $name")
-    done < <(sed -n '/^The following tests FAILED:/,/^$/p' "$log" \
-                | sed -nE 's/^[[:space:]]*[0-9]+ - (.*)$/\1/p')
     if (( status != 0 && failed == 0 )); then
-        # ctest itself failed (e.g. a test list could not be read): one failure.
         fail_step "$preset: ctest exited with status $status"
     fi
-    if (( total == 0 )); then
+    counts="$passed passed"
+    (( failed == 0 )) || counts+=", $failed failed"
+    (( skipped == 0 )) || counts+=", $skipped skipped"
+    if (( passed + failed + skipped == 0 )); then
         stage_end "ok, no tests"
-    elif (( failed > 0 || status != 0 )); then
-        stage_end "$passed passed, $failed failed"
     else
-        stage_end "$passed passed"
+        stage_end "$counts"
     fi
 }
 
@@ -219,20 +232,40 @@ run_sanitize() {
 
 wine_prefix=$root/build/wineprefix-test
 
+prepare_wine_prefix() {
+    sk_wine_prefix_prepare "$wine_prefix" >"$logs/wine-prefix.log" 2>&1
+}
+
+# make_release_package: the release package, made by the command the README gives;
+# the windows preset's tests check it.
+make_release_package() {
+    local log=$logs/release-package.log
+    stage_begin "release: package"
+    if ! sk_run cmake --workflow --preset release >"$log" 2>&1; then
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
+        stage_end FAILED
+        fail_step "release: package"
+        return 1
+    fi
+    show_warnings "$log"
+    sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$log"
+    stage_end ok
+}
+
 run_windows() {
-    local prep_pid prep_status=0
-    # The display and the Wine prefix are made while the build runs.
-    sk_xvfb_start 90
-    sk_on_exit sk_xvfb_stop
-    sk_on_exit "sk_wine_stop '$wine_prefix'"
-    ( sk_wine_prefix_prepare "$wine_prefix" ) >"$logs/wine-prefix.log" 2>&1 &
+    local prep_pid prep_status=0 built=0 skip_package=()
+    # The display and the Wine prefix are made while the builds run.
+    sk_xvfb_start
+    sk_on_exit sk_wine_stop "$wine_prefix"
+    sk_spawn prepare_wine_prefix
     prep_pid=$!
 
-    configure_and_build windows
-    local built=$?
+    configure_and_build windows || built=1
+    # A package that failed to build is counted once, not again by each of its checks.
+    make_release_package || skip_package=(--exclude-regex '^package\.')
 
     stage_begin "windows: Wine prefix"
-    wait "$prep_pid" || prep_status=$?
+    sk_wait "$prep_pid" || prep_status=$?
     if (( prep_status != 0 )); then
         cat "$logs/wine-prefix.log"
         stage_end FAILED
@@ -249,7 +282,7 @@ run_windows() {
     stage_end ok
     (( built == 0 )) || return 0
 
-    run_ctest windows
+    run_ctest windows "${skip_package[@]}"
     if ! ( sk_wine_verify_netns "$wine_prefix" ) 2>/dev/null; then
         printf 'the wineserver of %s is gone or outside the namespace after the tests\n' "$wine_prefix"
         fail_step "windows: wineserver after the tests"
@@ -294,7 +327,7 @@ run_fuzz() {
     mkdir -p "$artifacts"
     before=$(corpus_digest)
     # libFuzzer adds new inputs to its first corpus directory: the scratch one.
-    timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
+    sk_run timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
         -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$scratch" "$fuzz_corpus" >"$log" 2>&1 || status=$?
     after=$(corpus_digest)

@@ -10,32 +10,41 @@
 # Under Wine the sockets belong to the wineserver, so the wineserver of the prefix
 # in use must run inside that namespace too; sk_wine_prefix_prepare makes sure of it.
 #
+# Sourcing it also makes SIGINT (Ctrl-C), SIGTERM and SIGHUP end the script at once with
+# status 130, 143 or 129, after ending its jobs and running its exit commands.
+#
 # A typical script (run as `bash scripts/x.sh`; it runs twice: outside, then inside):
 #   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 #   . "$root/scripts/lib/sandbox.sh"
 #   sk_in_private_netns || sk_ensure_packages wine wine64 xvfb ...   # outside only: apt-get needs the network
 #   sk_enter_private_netns "$root/scripts/x.sh" "$@"  # outside: exec itself inside; inside: set up, return
 #   prefix=$root/build/wineprefix-x                   # a prefix of its own, used only in the namespace
-#   sk_on_exit sk_xvfb_stop
-#   sk_on_exit "sk_wine_stop '$prefix'"               # runs first at exit (last registered first)
-#   sk_xvfb_start 80                                  # exports DISPLAY
+#   sk_on_exit sk_wine_stop "$prefix"                 # runs at exit, after the jobs were told to end
+#   sk_xvfb_start                                     # exports DISPLAY
 #   sk_wine_prefix_prepare "$prefix"                  # exports WINEPREFIX...; verifies the server's namespace
-#   wine some.exe ...
+#   sk_run wine some.exe ...
 #
 # Functions (one line each):
 #   sk_log MSG...                  print "[HH:MM:SS] MSG" on stderr.
 #   sk_die MSG...                  print "error: MSG" on stderr and exit 1.
-#   sk_on_exit CMD...              run CMD when the shell exits (EXIT/INT/TERM), last registered first.
+#   sk_spawn CMD [ARGS...]         start CMD (a command or a function) as a job: in the background, in a
+#                                  process group of its own, stdin from /dev/null; its pid is in $!.
+#   sk_wait PID                    wait for the job PID; return its exit status.
+#   sk_run CMD [ARGS...]           sk_spawn CMD, then sk_wait for it: how to run anything that takes long.
+#   sk_stop_job PID                end the job PID's process group (SIGTERM) and wait for it.
+#   sk_on_exit CMD [ARGS...]       run CMD when the script exits, after SIGTERM to the jobs still running,
+#                                  last registered first.
 #   sk_missing_packages PKG...     print the PKGs that dpkg does not have installed, one per line.
 #   sk_ensure_packages PKG...      install the missing PKGs with apt-get (update + install only if any is missing).
 #   sk_in_private_netns            succeed if this shell runs in a namespace made by sk_enter_private_netns.
 #   sk_enter_private_netns SCRIPT [ARGS...]  outside: exec `bash SCRIPT ARGS` in a new network namespace
 #                                  (unshare -n, plus -r when not root); inside: set lo up, route the
-#                                  broadcast and multicast (224.0.0.0/4) onto it, check the namespace
-#                                  is private, and return.
+#                                  broadcast and multicast addresses onto it, check the namespace is
+#                                  private, and return.
+#   sk_only_loopback               succeed if this network namespace holds the loopback device and no other.
 #   sk_assert_private_netns        exit unless this is a private namespace holding only the loopback device.
-#   sk_xvfb_start [FIRST]          start Xvfb 1920x1080x24 on the first free display from FIRST (default 90),
-#                                  wait until it accepts clients, export DISPLAY and SK_XVFB_PID.
+#   sk_xvfb_start                  start Xvfb 1920x1080x24 on a display it picks itself, wait until it
+#                                  accepts clients, export DISPLAY and SK_XVFB_PID.
 #   sk_xvfb_stop                   stop the Xvfb started by sk_xvfb_start (no-op if none).
 #   sk_xvfb_screenshot FILE [WxH+X+Y]  save the screen of $DISPLAY, or that part of it, as PNG FILE
 #                                  (ImageMagick's import: package imagemagick).
@@ -67,25 +76,102 @@ sk_die() {
 }
 
 # ---------------------------------------------------------------------------
-# Clean-up on exit
+# Jobs, interrupts and clean-up
+#
+# A long-running command runs as a job (sk_run, sk_spawn): in the background, in a
+# process group of its own, awaited with `wait`, which a signal interrupts at once.
+# SIGINT (Ctrl-C at the terminal, or sent to the script alone), SIGTERM and SIGHUP end
+# the script with status 130, 143 or 129: the process groups of its jobs are ended,
+# its exit commands run (last registered first), and nothing else of the script runs.
 
-SK_EXIT_COMMANDS=()
+SK_JOBS=()         # the process group of every job started and not yet awaited
+SK_EXIT_COUNT=0    # exit command n is the array SK_EXIT_n
 
-_sk_run_exit_commands() {
-    local status=$? i
-    trap - EXIT INT TERM
-    for (( i = ${#SK_EXIT_COMMANDS[@]} - 1; i >= 0; i-- )); do
-        eval "${SK_EXIT_COMMANDS[i]}" || true
-    done
-    exit "$status"
+sk_spawn() {
+    # Job control for this one fork only: the job gets a process group of its own, so
+    # that it can be ended whole, and keeps the default action of SIGINT.
+    set -m
+    "$@" </dev/null &
+    set +m
+    SK_JOBS+=("$!")
+}
+
+sk_wait() {
+    local status=0
+    wait "$1" || status=$?
+    _sk_forget_job "$1"
+    return "$status"
+}
+
+sk_run() {
+    sk_spawn "$@"
+    sk_wait "$!"
+}
+
+sk_stop_job() {
+    kill -TERM -- "-$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+    _sk_forget_job "$1"
+    return 0
 }
 
 sk_on_exit() {
-    SK_EXIT_COMMANDS+=("$*")
-    trap _sk_run_exit_commands EXIT
-    trap 'exit 130' INT
-    trap 'exit 143' TERM
+    local -n _sk_command="SK_EXIT_$SK_EXIT_COUNT"
+    _sk_command=("$@")
+    SK_EXIT_COUNT=$(( SK_EXIT_COUNT + 1 ))
 }
+
+_sk_forget_job() {
+    local i
+    for i in "${!SK_JOBS[@]}"; do
+        [[ "${SK_JOBS[i]}" == "$1" ]] && unset 'SK_JOBS[i]'
+    done
+    return 0
+}
+
+_sk_run_exit_command() {
+    local -n _sk_command="SK_EXIT_$1"
+    "${_sk_command[@]}"
+}
+
+_sk_signal_jobs() {
+    local pgid
+    for pgid in "${SK_JOBS[@]}"; do
+        kill "-$1" -- "-$pgid" 2>/dev/null
+    done
+    return 0
+}
+
+_sk_jobs_gone() {
+    local pgid
+    for pgid in "${SK_JOBS[@]}"; do
+        kill -0 -- "-$pgid" 2>/dev/null && return 1
+    done
+    return 0
+}
+
+_sk_exit() {
+    local status=$? i
+    # A second Ctrl-C must not cut the clean-up short.
+    trap '' INT TERM HUP
+    trap - EXIT
+    _sk_signal_jobs TERM
+    for (( i = SK_EXIT_COUNT - 1; i >= 0; i-- )); do
+        _sk_run_exit_command "$i" || true
+    done
+    for (( i = 0; i < 50; i++ )); do
+        _sk_jobs_gone && exit "$status"
+        sleep 0.1
+    done
+    sk_log "jobs still running 5 s after SIGTERM: killed"
+    _sk_signal_jobs KILL
+    exit "$status"
+}
+
+trap _sk_exit EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # ---------------------------------------------------------------------------
 # Packages
@@ -116,6 +202,9 @@ sk_ensure_packages() {
         fi
     fi
     sk_log "installing: ${missing[*]}"
+    # In the foreground, not as a job: a Ctrl-C at the terminal reaches apt-get, which
+    # stops cleanly, but a SIGINT to this script alone waits for it rather than cut
+    # dpkg short halfway through an installation.
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q </dev/null \
         || sk_die "apt-get update failed"
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" </dev/null \
@@ -133,16 +222,18 @@ sk_in_private_netns() {
     [[ -n "${SK_OUTER_NETNS:-}" && "$(readlink /proc/self/ns/net)" != "$SK_OUTER_NETNS" ]]
 }
 
+sk_only_loopback() {
+    # (sysfs may show another namespace's devices: ask netlink, through ip)
+    [[ "$(ip -o link show 2>/dev/null | awk -F': ' '{ print $2 }' | tr '\n' ' ')" == "lo " ]]
+}
+
 sk_assert_private_netns() {
-    local here links
+    local here
     here=$(readlink /proc/self/ns/net)
     if [[ -z "${SK_OUTER_NETNS:-}" || "$here" == "$SK_OUTER_NETNS" ]]; then
         sk_die "not inside a private network namespace (here $here, outside ${SK_OUTER_NETNS:-unknown})"
     fi
-    links=$(ip -o link show | awk -F': ' '{ print $2 }' | tr '\n' ' ')
-    if [[ "$links" != "lo " ]]; then
-        sk_die "the network namespace holds more than the loopback device: $links"
-    fi
+    sk_only_loopback || sk_die "the network namespace holds more than the loopback device: $(ip -o link show)"
 }
 
 sk_enter_private_netns() {
@@ -157,13 +248,12 @@ sk_enter_private_netns() {
         exec unshare "${flags[@]}" -- bash "$script" "$@"
     fi
     ip link set lo up || sk_die "cannot bring the loopback device up"
+    ip link set lo multicast on || sk_die "cannot turn multicast on for the loopback device"
     if ! ip route show 255.255.255.255/32 | grep -q 'dev lo'; then
         ip route add 255.255.255.255/32 dev lo || sk_die "cannot route the broadcast address onto lo"
     fi
-    # Multicast too (the listener's groups and multicast relaying), onto lo.
-    ip link set lo multicast on || sk_die "cannot turn multicast on for the loopback device"
     if ! ip route show 224.0.0.0/4 | grep -q 'dev lo'; then
-        ip route add 224.0.0.0/4 dev lo || sk_die "cannot route multicast onto lo"
+        ip route add 224.0.0.0/4 dev lo || sk_die "cannot route the multicast addresses onto lo"
     fi
     sk_assert_private_netns
 }
@@ -174,43 +264,36 @@ sk_enter_private_netns() {
 SK_XVFB_PID=
 
 sk_xvfb_start() {
-    local first=${1:-90} n ready pid i log
+    local ready log pid i failure
     [[ -z "$SK_XVFB_PID" ]] || sk_die "Xvfb already started (pid $SK_XVFB_PID)"
     command -v Xvfb >/dev/null || sk_die "Xvfb not found (package xvfb)"
-    for (( n = first; n < first + 40; n++ )); do
-        # A lock file names a display in use (by any namespace: /tmp is shared).
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-        ready=$(mktemp)
-        log=$(mktemp)
-        Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -displayfd 3 3>"$ready" >"$log" 2>&1 &
-        pid=$!
-        # Xvfb writes the display number to fd 3 once it accepts clients.
-        for (( i = 0; i < 100; i++ )); do
-            [[ -s "$ready" ]] && break
-            kill -0 "$pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        if [[ -s "$ready" ]] && kill -0 "$pid" 2>/dev/null; then
-            rm -f "$ready" "$log"
-            SK_XVFB_PID=$pid
-            export DISPLAY=":$n" SK_XVFB_PID
-            sk_log "Xvfb on $DISPLAY (pid $pid)"
-            return 0
-        fi
-        kill "$pid" 2>/dev/null
-        wait "$pid" 2>/dev/null
-        sk_log "Xvfb :$n did not start: $(tail -n 1 "$log")"
-        rm -f "$ready" "$log"
+    ready=$(mktemp)
+    log=$(mktemp)
+    # Given no display, Xvfb takes the first free one and, once it accepts
+    # clients, writes its number to the file descriptor of -displayfd.
+    sk_spawn Xvfb -screen 0 1920x1080x24 -nolisten tcp -displayfd 3 3>"$ready" >"$log" 2>&1
+    pid=$!
+    for (( i = 0; i < 100; i++ )); do
+        [[ -s "$ready" ]] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
     done
-    sk_die "no free X display in :$first-:$((first + 39))"
+    if [[ ! -s "$ready" ]] || ! kill -0 "$pid" 2>/dev/null; then
+        sk_stop_job "$pid"
+        failure=$(tail -n 1 "$log")
+        rm -f "$ready" "$log"
+        sk_die "Xvfb did not start: $failure"
+    fi
+    SK_XVFB_PID=$pid
+    export DISPLAY=":$(<"$ready")" SK_XVFB_PID
+    rm -f "$ready" "$log"
+    sk_log "Xvfb on $DISPLAY (pid $pid)"
 }
 
 sk_xvfb_stop() {
     [[ -n "$SK_XVFB_PID" ]] || return 0
-    kill "$SK_XVFB_PID" 2>/dev/null
-    wait "$SK_XVFB_PID" 2>/dev/null
+    sk_stop_job "$SK_XVFB_PID"
     SK_XVFB_PID=
-    return 0
 }
 
 sk_xvfb_screenshot() {

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Host simulator, plug-in and motion listener together under Wine: the host
 # runs the built-in flight for 120 frames, the plug-in broadcasts a motion
 # datagram per frame, the listener must receive and decode them.
@@ -9,7 +9,7 @@ set -u
 host=$1 plugin=$2 listen=$3
 
 # The plug-in broadcasts to 255.255.255.255.
-. "$(dirname "$0")/test_guards.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
 require_private_network
 require_wine_display
 ip route show table local 2>/dev/null | grep -q 255.255.255.255 ||

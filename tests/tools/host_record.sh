@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The host's --record under Wine: the plug-in and the recording being
 # replayed are refused however spelt, and a run that fails or never starts
 # leaves an earlier file byte for byte as it was, with no temporary file.
@@ -8,7 +8,7 @@ set -u
 host=$1 plugin=$2
 
 # The successful run loads the plug-in, which broadcasts.
-. "$(dirname "$0")/test_guards.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
 require_private_network
 require_wine_display
 

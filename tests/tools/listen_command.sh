@@ -1,11 +1,11 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The listener as a user runs it: a wrong command line exits 2, a CSV that
 # cannot be written and a refused relay destination exit 1, each with one
 # line on stderr; --group receives its group. Usage: listen_command.sh LISTEN
 # Runs inside a private network namespace only (exit 77 = skipped).
 set -u
 listen=$1
-. "$(dirname "$0")/test_guards.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
 require_private_network
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,0 +1,105 @@
+# What ships for Windows: skarvel-external-dll-<version>-win64.zip, made by
+# CPack's ZIP generator from the install rules below (the README's command is
+# `cmake --workflow --preset release`). It holds, in a folder of its name,
+#
+#   skarvel_external_dll.dll   the plug-in
+#   host.exe                   the host simulator
+#   listen.exe                 the motion listener
+#   validate.exe               the plug-in validator (when the build has it)
+#   README.md, docs/*.md
+#   SHA256SUMS                 the SHA-256 of every other file (sha256sum -c SHA256SUMS)
+#
+# Each binary carries a version resource: the product's name and version, and
+# a description of its own. With SKARVEL_SEPARATE_DEBUG_INFO the package holds
+# the binaries stripped; the debug information of each is kept beside the
+# package as <file>.debug, which the binary names in its debug link (debuggers
+# look for that file beside the binary).
+
+option(SKARVEL_SEPARATE_DEBUG_INFO
+  "Ship the binaries stripped, their debug information in files of their own beside the package" OFF)
+
+set(SKARVEL_PRODUCT_NAME "Skarvel External DLL Sample")
+set(SKARVEL_PACKAGE_NAME "skarvel-external-dll-${PROJECT_VERSION}-win64")
+# The package's files, relative to its folder.
+set(SKARVEL_PACKAGE_FILES "")
+
+enable_language(RC)
+if(SKARVEL_SEPARATE_DEBUG_INFO AND NOT CMAKE_OBJCOPY)
+  message(FATAL_ERROR "SKARVEL_SEPARATE_DEBUG_INFO needs objcopy (MinGW-w64 binutils)")
+endif()
+
+# skarvel_ship(TARGET DESCRIPTION): TARGET's binary goes into the package, with
+# a version resource that describes it as DESCRIPTION.
+function(skarvel_ship target description)
+  # The binary's name, known here already (the version resource takes the
+  # name the build gives it, which the package's check compares).
+  get_target_property(type ${target} TYPE)
+  get_target_property(base_name ${target} OUTPUT_NAME)
+  if(NOT base_name)
+    set(base_name ${target})
+  endif()
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(SKARVEL_FILE_TYPE VFT_DLL)
+    get_target_property(prefix ${target} PREFIX)
+    if(prefix STREQUAL "prefix-NOTFOUND")
+      set(prefix ${CMAKE_SHARED_LIBRARY_PREFIX})
+    endif()
+    set(file_name ${prefix}${base_name}${CMAKE_SHARED_LIBRARY_SUFFIX})
+  else()
+    set(SKARVEL_FILE_TYPE VFT_APP)
+    set(file_name ${base_name}${CMAKE_EXECUTABLE_SUFFIX})
+  endif()
+  set(SKARVEL_FILE_NAME "$<TARGET_FILE_NAME:${target}>")
+  set(SKARVEL_INTERNAL_NAME "$<TARGET_FILE_BASE_NAME:${target}>")
+  set(SKARVEL_FILE_DESCRIPTION "${description}")
+  set(rc ${CMAKE_BINARY_DIR}/version_resources/${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc}.in @ONLY)
+  file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+  target_sources(${target} PRIVATE ${rc})
+
+  if(SKARVEL_SEPARATE_DEBUG_INFO)
+    set(shipped "${CMAKE_BINARY_DIR}/stripped/${file_name}")
+    set(debug "${CMAKE_BINARY_DIR}/${file_name}.debug")
+    add_custom_command(
+      OUTPUT "${shipped}" "${debug}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/stripped
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug "$<TARGET_FILE:${target}>" "${debug}"
+      COMMAND ${CMAKE_OBJCOPY} --strip-all "--add-gnu-debuglink=${debug}" "$<TARGET_FILE:${target}>" "${shipped}"
+      DEPENDS ${target}
+      COMMENT "Stripping ${file_name}, its debug information into ${file_name}.debug"
+      VERBATIM)
+    add_custom_target(${target}_stripped ALL DEPENDS "${shipped}" "${debug}")
+  else()
+    set(shipped "$<TARGET_FILE:${target}>")
+  endif()
+  install(PROGRAMS "${shipped}" DESTINATION .)
+  set(SKARVEL_PACKAGE_FILES ${SKARVEL_PACKAGE_FILES} "${file_name}" PARENT_SCOPE)
+endfunction()
+
+skarvel_ship(skarvel_external_dll "${SKARVEL_PRODUCT_NAME}: the plug-in")
+skarvel_ship(host "${SKARVEL_PRODUCT_NAME}: host simulator")
+skarvel_ship(listen "${SKARVEL_PRODUCT_NAME}: motion listener")
+if(TARGET validate)
+  skarvel_ship(validate "${SKARVEL_PRODUCT_NAME}: plug-in validator")
+endif()
+
+install(FILES README.md DESTINATION .)
+file(GLOB docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${docs} DESTINATION docs)
+list(APPEND SKARVEL_PACKAGE_FILES README.md)
+foreach(doc IN LISTS docs)
+  cmake_path(GET doc FILENAME name)
+  list(APPEND SKARVEL_PACKAGE_FILES docs/${name})
+endforeach()
+
+# Last, over everything installed before it.
+install(CODE "set(SKARVEL_CHECKSUMMED_FILES \"${SKARVEL_PACKAGE_FILES}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/write_checksums.cmake)
+list(APPEND SKARVEL_PACKAGE_FILES SHA256SUMS)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME skarvel-external-dll)
+set(CPACK_PACKAGE_FILE_NAME ${SKARVEL_PACKAGE_NAME})
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_VERBATIM_VARIABLES ON)
+include(CPack)
