@@ -49,9 +49,12 @@ bool open_channel(std::uint64_t handle) noexcept
 {
     const auto mapping = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
     shared = static_cast<channel_block*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(channel_block)));
-    if (shared == nullptr) return false;
-    shared->host_thread = static_cast<LONG>(GetCurrentThreadId());
-    return true;
+    return shared != nullptr;
+}
+
+void set_host_thread() noexcept
+{
+    if (shared != nullptr) shared->host_thread = static_cast<LONG>(GetCurrentThreadId());
 }
 
 channel_block* channel() noexcept

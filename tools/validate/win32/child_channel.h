@@ -63,6 +63,7 @@ private:
 
 // The child's side. Each function is safe to call from an exception handler.
 bool open_channel(std::uint64_t handle) noexcept;
+void set_host_thread() noexcept;  // the calling thread is the one that calls the plug-in
 channel_block* channel() noexcept;
 void begin_call(plugin_call call) noexcept;  // an Update also counts its frame
 void end_call() noexcept;

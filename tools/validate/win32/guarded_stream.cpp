@@ -76,8 +76,8 @@ bool stream_fault(std::uintptr_t address, bool write, bool in_update, char* text
                       write ? "wrote into" : "read", static_cast<long long>(address - first), length);
     } else if (address >= end) {
         kind = write ? failure_kind::wrote_into_stream : failure_kind::read_past_stream;
-        std::snprintf(text, size, "%s %llu bytes past the end of the %llu-byte stream", write ? "wrote" : "read",
-                      static_cast<unsigned long long>(address - end + 1), length);
+        std::snprintf(text, size, "%s past the end of the %llu-byte stream (byte %llu)", write ? "wrote" : "read",
+                      length, static_cast<unsigned long long>(address - first));
     } else {
         // The stream's pages are readable during Update: only a write faults.
         kind = failure_kind::wrote_into_stream;

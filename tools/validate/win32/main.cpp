@@ -77,17 +77,41 @@ void list_checks()
     }
 }
 
-// In a child: run the one check and leave its result in the channel.
+// In a child: run the one check and leave its result in the channel. The
+// check runs on a thread of its own, the host's thread, started without the
+// C runtime's start-up frames, whose handler would take a C++ exception that
+// left the plug-in and let it end in abort(): on this thread it reaches the
+// unhandled-exception filter, which names it.
+struct child_run {
+    const validate_options* options;
+    check_function run;
+};
+
+DWORD WINAPI host_thread(void* parameter)
+{
+    const auto& child = *static_cast<const child_run*>(parameter);
+    set_host_thread();
+    // A simulator starts Windows Sockets before the plug-in's first Update.
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    check_context context{*child.options, child.options->seed.value_or(0)};
+    write_result(child.run(context));
+    return 0;
+}
+
 int run_child(const validate_options& options)
 {
     if (!open_channel(options.channel)) return 2;
     install_fault_capture();
-    // A simulator starts Windows Sockets before the plug-in's first Update.
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    const check_function run = find_check_function(options.child_check);
-    check_context context{options, options.seed.value_or(0)};
-    write_result(run != nullptr ? run(context) : failed(failure_kind::expectation, "no such check"));
+    const child_run child{&options, find_check_function(options.child_check)};
+    if (child.run == nullptr) {
+        write_result(failed(failure_kind::expectation, "validate: no body for the check " + options.child_check));
+        return 0;
+    }
+    const HANDLE thread = CreateThread(nullptr, 0, host_thread, const_cast<child_run*>(&child), 0, nullptr);
+    if (thread == nullptr) return 2;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
     return 0;
 }
 
