@@ -3,9 +3,10 @@
 // it). The validator must pass the sound one and flag each defect with the
 // check meant for it.
 //
-// The sound plug-in: Init starts a worker thread, Update reads the stream
-// within the Size of each message and sets both outputs to 0, Shutdown stops
-// and joins the worker. No exception leaves an entry point.
+// The sound plug-in: Init starts a worker thread that holds a reference on
+// the library, Update reads the stream within the Size of each message and
+// sets both outputs to 0, Shutdown stops and joins the worker. No exception
+// leaves an entry point.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -27,7 +28,7 @@ enum class defect {
     hang_in_shutdown,          // Shutdown waits for a worker that was never told to stop
     thread_left,               // Shutdown leaves the worker running
     window_left,               // Init makes a window that Shutdown never destroys
-    thread_running_at_unload,  // Shutdown tells the worker to stop but does not wait for it
+    thread_running_at_unload,  // the worker holds no reference; Shutdown does not wait for it
     handle_per_frame,          // an event handle made in every Update, never closed
     socket_per_frame,          // a socket made in every Update, never closed
     memory_per_frame,          // 64 bytes allocated in every Update, never freed
@@ -52,11 +53,17 @@ std::atomic<std::uint64_t> worker_ticks{0};
 HWND window = nullptr;
 std::string last_error;  // keeps the C++ runtime in use
 
-DWORD WINAPI worker_main(void*)
+// The worker holds a reference on this library and drops it as its last
+// act, so that its code stays loaded while it runs, even when the host
+// unloads the library without Shutdown.
+DWORD WINAPI worker_main(void* library)
 {
     while (WaitForSingleObject(stop_worker, 10) == WAIT_TIMEOUT) ++worker_ticks;
-    if constexpr (flaw == defect::thread_running_at_unload) Sleep(300);  // "flushing" after the stop
-    return 0;
+    if constexpr (flaw == defect::thread_running_at_unload) {
+        Sleep(300);  // "flushing" after the stop, with no reference held
+        return 0;
+    }
+    FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
 }
 
 bool start()
@@ -73,8 +80,14 @@ bool start()
         window = CreateWindowA("test_plugin_window", "test plug-in", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
                                nullptr, window_class.hInstance, nullptr);
     }
+    HMODULE library = nullptr;
+    if constexpr (flaw != defect::thread_running_at_unload) {
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const char*>(&worker_main),
+                           &library);
+    }
     stop_worker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    worker = CreateThread(nullptr, 0, worker_main, nullptr, 0, nullptr);
+    worker = CreateThread(nullptr, 0, worker_main, library, 0, nullptr);
+    if (worker == nullptr && library != nullptr) FreeLibrary(library);
     return worker != nullptr;
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "shared/input/tm_external_message.h"
 
@@ -69,9 +67,7 @@ bool plugin_library::load(const std::string& path)
 {
     module = LoadLibraryA(path.c_str());
     if (!HOST_CHECK(module != nullptr)) return false;
-    bool ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version64);
-    ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version32) && ok;
-    ok = resolve(module, "Skarvel_External_DLL_Init", init) && ok;
+    bool ok = resolve(module, "Skarvel_External_DLL_Init", init);
     ok = resolve(module, "Skarvel_External_DLL_Update", update) && ok;
     ok = resolve(module, "Skarvel_External_DLL_Shutdown", shutdown) && ok;
     return ok;
@@ -229,92 +225,4 @@ bool is_motion_datagram(const std::vector<std::uint8_t>& datagram, const motion_
         if (value != static_cast<float>(expected)) return false;
     }
     return true;
-}
-
-// ---- the library file --------------------------------------------------
-
-namespace {
-
-class pe_file {
-public:
-    explicit pe_file(const std::string& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-
-    // A pointer to `size` bytes at file offset `offset`, or null past the end.
-    template <class T>
-    const T* at(std::size_t offset, std::size_t count = 1) const
-    {
-        if (offset > bytes_.size() || count * sizeof(T) > bytes_.size() - offset) return nullptr;
-        return reinterpret_cast<const T*>(bytes_.data() + offset);
-    }
-
-    std::string string_at(std::size_t offset) const
-    {
-        std::string text;
-        while (offset < bytes_.size() && bytes_[offset] != 0) text += bytes_[offset++];
-        return text;
-    }
-
-    // The file offset of a relative virtual address, or SIZE_MAX.
-    std::size_t offset_of(std::uint32_t rva, const IMAGE_SECTION_HEADER* sections, unsigned count) const
-    {
-        for (unsigned i = 0; i < count; ++i) {
-            const IMAGE_SECTION_HEADER& s = sections[i];
-            const std::uint32_t extent = std::max<std::uint32_t>(s.Misc.VirtualSize, s.SizeOfRawData);
-            if (rva >= s.VirtualAddress && rva - s.VirtualAddress < extent)
-                return s.PointerToRawData + (rva - s.VirtualAddress);
-        }
-        return SIZE_MAX;
-    }
-
-private:
-    std::vector<char> bytes_;
-};
-
-}  // namespace
-
-pe_tables read_pe_tables(const std::string& path)
-{
-    pe_tables tables;
-    const pe_file file(path);
-    const auto* dos = file.at<IMAGE_DOS_HEADER>(0);
-    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return tables;
-    const auto* nt = file.at<IMAGE_NT_HEADERS64>(static_cast<std::size_t>(dos->e_lfanew));
-    if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        return tables;
-    tables.amd64 = nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
-    const unsigned section_count = nt->FileHeader.NumberOfSections;
-    const auto* sections = file.at<IMAGE_SECTION_HEADER>(
-        static_cast<std::size_t>(dos->e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-            nt->FileHeader.SizeOfOptionalHeader,
-        section_count);
-    if (sections == nullptr) return tables;
-    auto offset = [&](std::uint32_t rva) { return file.offset_of(rva, sections, section_count); };
-
-    const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    if (exports.VirtualAddress != 0) {
-        const auto* directory = file.at<IMAGE_EXPORT_DIRECTORY>(offset(exports.VirtualAddress));
-        if (directory == nullptr) return tables;
-        tables.function_count = directory->NumberOfFunctions;
-        const auto* names = file.at<std::uint32_t>(offset(directory->AddressOfNames), directory->NumberOfNames);
-        if (names == nullptr) return tables;
-        for (std::uint32_t i = 0; i < directory->NumberOfNames; ++i)
-            tables.export_names.push_back(file.string_at(offset(names[i])));
-    }
-
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress != 0) {
-        for (std::size_t at = offset(imports.VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-            const auto* descriptor = file.at<IMAGE_IMPORT_DESCRIPTOR>(at);
-            if (descriptor == nullptr) return tables;
-            if (descriptor->Name == 0) break;
-            tables.imported_dlls.push_back(file.string_at(offset(descriptor->Name)));
-        }
-    }
-    tables.valid = true;
-    return tables;
 }

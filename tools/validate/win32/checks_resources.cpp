@@ -169,8 +169,12 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
     return result;
 }
 
-const growth_measure handles{"handles", 0.05, 16.0, read_handles, handle_amount};
-const growth_measure memory{"committed bytes", 16.0, 256.0 * 1024.0, read_memory, memory_amount};
+// A leak grows by at least the limit per unit in both halves, and by more
+// than the noise (see judge_growth).
+const growth_measure handles_frame{"handles", 0.05, 16.0, read_handles, handle_amount};
+const growth_measure handles_cycle{"handles", 0.5, 16.0, read_handles, handle_amount};
+const growth_measure memory_frame{"committed bytes", 16.0, 256.0 * 1024.0, read_memory, memory_amount};
+const growth_measure memory_cycle{"committed bytes", 4096.0, 256.0 * 1024.0, read_memory, memory_amount};
 
 check_result per_frame(const check_context& context, const growth_measure& measure)
 {
@@ -201,10 +205,10 @@ check_result per_cycle(const check_context& context, const growth_measure& measu
     return result;
 }
 
-check_result handles_per_frame(const check_context& context) { return per_frame(context, handles); }
-check_result handles_per_cycle(const check_context& context) { return per_cycle(context, handles); }
-check_result memory_per_frame(const check_context& context) { return per_frame(context, memory); }
-check_result memory_per_cycle(const check_context& context) { return per_cycle(context, memory); }
+check_result handles_per_frame(const check_context& context) { return per_frame(context, handles_frame); }
+check_result handles_per_cycle(const check_context& context) { return per_cycle(context, handles_cycle); }
+check_result memory_per_frame(const check_context& context) { return per_frame(context, memory_frame); }
+check_result memory_per_cycle(const check_context& context) { return per_cycle(context, memory_cycle); }
 
 const named_check resource_checks[] = {
     {"resources.threads_after_shutdown", threads_after_shutdown},

@@ -60,6 +60,11 @@ check_result shutdown_time(const check_context& context)
     return judge_start_stop("Shutdown", times.longest_shutdown_ms);
 }
 
+// Runs of paced frames, each measured on its own: a run whose p99 is over
+// the budget is followed by another, up to this many in all. A plug-in's
+// stutter comes back in every run; a pause of a busy machine seldom does.
+constexpr int update_runs = 3;
+
 check_result update_time(const check_context& context)
 {
     plugin_under_test plugin;
@@ -68,32 +73,44 @@ check_result update_time(const check_context& context)
     if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
     frame_loop frames(plugin, true);
     frames.run(30);  // the plug-in settles: its window made, its socket opened
-    // A simulator's frame thread runs above the rest of the system; so does
-    // this one while it measures, so that other programs' work shows less.
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    std::vector<double> samples;
+
+    const double budget = context.options.budget_ms;
     const double seconds = context.scaled(10, 3);
-    samples.reserve(static_cast<std::size_t>(seconds * frame_rate * 1.2));
-    frames.run_for(seconds, [&](double call_seconds) { samples.push_back(call_seconds * 1000.0); });
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+    latency_summary summary;
+    std::size_t over = 0;
+    std::string earlier;  // the p99 of runs before the last
+    int run = 1;
+    for (;; ++run) {
+        std::vector<double> samples;
+        samples.reserve(static_cast<std::size_t>(seconds * frame_rate * 1.2));
+        // A simulator's frame thread runs above the rest of the system; so
+        // does this one while it measures, so that other programs show less.
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        frames.run_for(seconds, [&](double call_seconds) { samples.push_back(call_seconds * 1000.0); });
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+        over = static_cast<std::size_t>(std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
+        summary = summarize_latency(samples);
+        if (summary.p99 <= budget || run == update_runs) break;
+        earlier += (earlier.empty() ? "" : ", ") + ms_text(summary.p99);
+    }
     plugin.shutdown();
     plugin.unload();
 
-    const double budget = context.options.budget_ms;
-    const std::size_t over = static_cast<std::size_t>(std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
-    const latency_summary summary = summarize_latency(samples);
     char text[200];
-    std::snprintf(text, sizeof text, "median %s, p99 %s, p99.9 %s, max %s over %zu frames", ms_text(summary.median).c_str(),
-                  ms_text(summary.p99).c_str(), ms_text(summary.p999).c_str(), ms_text(summary.max).c_str(),
-                  summary.count);
-    check_result result = summary.p99 <= budget
-                              ? passed(text)
-                              : failed(failure_kind::too_slow, std::string(text) + ": p99 over the budget of " + ms_text(budget));
-    if (result.result == outcome::failed) result.call = "Update";
-    result.figures = {{"median_ms", summary.median}, {"p99_ms", summary.p99},       {"p999_ms", summary.p999},
-                      {"max_ms", summary.max},       {"frames", double(summary.count)}, {"budget_ms", budget},
-                      {"over_budget", double(over)}};
+    std::snprintf(text, sizeof text, "median %s, p99 %s, p99.9 %s, max %s over %zu frames",
+                  ms_text(summary.median).c_str(), ms_text(summary.p99).c_str(), ms_text(summary.p999).c_str(),
+                  ms_text(summary.max).c_str(), summary.count);
+    check_result result = passed(text);
+    if (summary.p99 > budget) {
+        result = failed(failure_kind::too_slow, std::string(text) + ": p99 over the budget of " + ms_text(budget));
+        result.call = "Update";
+    }
+    result.figures = {{"median_ms", summary.median}, {"p99_ms", summary.p99},
+                      {"p999_ms", summary.p999},     {"max_ms", summary.max},
+                      {"frames", double(summary.count)}, {"budget_ms", budget},
+                      {"over_budget", double(over)}, {"runs", double(run)}};
     if (over > 0) result.notes.push_back(std::to_string(over) + " Updates took longer than the budget of " + ms_text(budget));
+    if (!earlier.empty()) result.notes.push_back("measured again after a p99 of " + earlier);
     return result;
 }
 

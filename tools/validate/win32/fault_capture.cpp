@@ -109,10 +109,11 @@ LONG WINAPI on_unhandled(EXCEPTION_POINTERS* pointers)
         std::snprintf(what, sizeof what, "a %s was not caught: it left the plug-in", describe_exit_code(code).c_str());
         report_and_end(failure_kind::cpp_exception, what, pointers);
     }
-    if (code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2) {
-        const ULONG_PTR operation = record.ExceptionInformation[0];
+    if (code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2 && record.ExceptionInformation[0] == 8) {
+        std::snprintf(what, sizeof what, "access violation executing code");  // where: the address itself
+    } else if (code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2) {
         std::snprintf(what, sizeof what, "access violation %s 0x%llx",
-                      operation == 1 ? "writing" : operation == 8 ? "executing" : "reading",
+                      record.ExceptionInformation[0] == 1 ? "writing" : "reading",
                       static_cast<unsigned long long>(record.ExceptionInformation[1]));
     } else {
         std::snprintf(what, sizeof what, "%s", describe_exit_code(code).c_str());

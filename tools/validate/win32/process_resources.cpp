@@ -66,23 +66,35 @@ std::optional<std::vector<thread_entry>> process_threads()
     return threads;
 }
 
+namespace {
+
+// A window of this process that a program made: not one of the input
+// method windows that the system gives each thread with a window of its own.
+bool made_by_program(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return false;
+    char class_name[32] = {};
+    GetClassNameA(window, class_name, sizeof class_name);
+    return std::strcmp(class_name, "IME") != 0 && std::strcmp(class_name, "MSCTFIME UI") != 0;
+}
+
+}  // namespace
+
 std::vector<HWND> process_windows()
 {
     std::vector<HWND> windows;
     EnumWindows(
         [](HWND window, LPARAM list) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId()) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            if (made_by_program(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&windows));
     // Message-only windows are not top-level windows: EnumWindows skips them.
     for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, nullptr, nullptr); window != nullptr;
          window = FindWindowExA(HWND_MESSAGE, window, nullptr, nullptr)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) windows.push_back(window);
+        if (made_by_program(window)) windows.push_back(window);
     }
     return windows;
 }
@@ -134,7 +146,7 @@ void describe_address(std::uintptr_t address, char* text, std::size_t size) noex
         std::snprintf(text, size, "%s+0x%llx", name,
                       static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
     } else {
-        std::snprintf(text, size, "0x%llx (in no module)", static_cast<unsigned long long>(address));
+        std::snprintf(text, size, "0x%llx (in no loaded module)", static_cast<unsigned long long>(address));
     }
 }
 

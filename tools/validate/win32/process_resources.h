@@ -20,6 +20,7 @@ struct thread_entry {
 };
 
 std::optional<std::vector<thread_entry>> process_threads();
+// Top-level and message-only windows, less the system's input method windows.
 std::vector<HWND> process_windows();
 std::optional<std::uint64_t> handle_count();
 
@@ -29,7 +30,7 @@ struct memory_figures {
 };
 std::optional<memory_figures> memory_use();
 
-// "name.dll+0x1a2b", or "0x7f0012345678 (in no module)". Safe in an
+// "name.dll+0x1a2b", or "0x7f0012345678 (in no loaded module)". Safe in an
 // exception handler: no allocation.
 void describe_address(std::uintptr_t address, char* text, std::size_t size) noexcept;
 std::string describe_address(std::uintptr_t address);
