@@ -82,6 +82,12 @@ void frame_loop::run_for(double seconds, const std::function<void(double)>& on_u
     while (now_seconds() < end) one(on_update);
 }
 
+bool module_mapped(HMODULE module)
+{
+    char path[MAX_PATH];
+    return GetModuleFileNameA(module, path, sizeof path) != 0;
+}
+
 check_result passed(std::string summary)
 {
     check_result result;

@@ -2,6 +2,8 @@
 // host's message pump and frame pacing, and the words of a result.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -71,6 +73,9 @@ private:
     output_tally tally_;
     double deadline_ = 0.0;
 };
+
+// Whether the module is still mapped into the process.
+bool module_mapped(HMODULE module);
 
 // Results.
 check_result passed(std::string summary);

@@ -112,12 +112,6 @@ check_result imports(const check_context& context)
     return result;
 }
 
-// Whether the module is still mapped into the process.
-bool mapped(HMODULE module)
-{
-    char path[MAX_PATH];
-    return GetModuleFileNameA(module, path, sizeof path) != 0;
-}
 
 check_result load(const check_context& context)
 {
@@ -128,7 +122,7 @@ check_result load(const check_context& context)
     const double load_seconds = plugin.last_call_seconds();
     const HMODULE module = plugin.module();
     plugin.unload();
-    if (mapped(module)) {
+    if (module_mapped(module)) {
         return failed(failure_kind::expectation,
                       "the library stays in the process after FreeLibrary: something it started holds it");
     }

@@ -13,11 +13,6 @@ namespace validate {
 
 namespace {
 
-bool mapped(HMODULE module)
-{
-    char path[MAX_PATH];
-    return GetModuleFileNameA(module, path, sizeof path) != 0;
-}
 
 // "Init answered false", as a failure, when it did.
 std::optional<check_result> started(plugin_under_test& plugin)
@@ -51,7 +46,7 @@ check_result usual_order(const check_context& context)
     end_call();
     if (auto fault = outputs_fault(frames.outputs())) return *fault;
     check_result result = passed("Init, 60 frames, Shutdown, FreeLibrary; alive a second later");
-    if (mapped(module)) result.notes.push_back("the library stayed in the process after FreeLibrary");
+    if (module_mapped(module)) result.notes.push_back("the library stayed in the process after FreeLibrary");
     return result;
 }
 
@@ -195,7 +190,7 @@ check_result unload_without_shutdown(const check_context& context)
     end_call();
     check_result result = passed("FreeLibrary returned in " + ms_text(unload_seconds * 1000.0) + "; alive " +
                                  std::to_string(static_cast<int>(wait)) + " s later");
-    result.notes.push_back(mapped(module) ? "the library stayed in the process, held by something it started"
+    result.notes.push_back(module_mapped(module) ? "the library stayed in the process, held by something it started"
                                           : "the library left the process");
     return result;
 }

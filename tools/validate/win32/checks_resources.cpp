@@ -33,6 +33,31 @@ auto settle(Left left)
     return remaining;
 }
 
+// Cycles of Init, frames and Shutdown; after each, `left` (the threads or
+// windows that were not there before, polled for a second) must find none.
+template <class Left, class Describe>
+check_result nothing_left(plugin_under_test& plugin, int cycles, const std::string& things, Left left,
+                          Describe describe)
+{
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        one_cycle(plugin, 30);
+        const auto found = settle(left);
+        if (found.empty()) continue;
+        std::string which;
+        for (const auto& thing : found) which += (which.empty() ? "" : "; ") + describe(thing);
+        check_result result = failed(failure_kind::left_behind, things + " left a second after Shutdown: " +
+                                                                    std::to_string(found.size()) + " (" + which + ")");
+        result.call = "Shutdown";
+        result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
+        result.figures.emplace_back(things + "_left", double(found.size()));
+        return result;  // the library stays loaded: unloading it under a running thread would crash
+    }
+    plugin.unload();
+    check_result result = passed("none left after " + std::to_string(cycles) + " cycles of Init, frames and Shutdown");
+    result.figures.emplace_back(things + "_left", 0);
+    return result;
+}
+
 check_result threads_after_shutdown(const check_context& context)
 {
     plugin_under_test plugin;
@@ -42,32 +67,15 @@ check_result threads_after_shutdown(const check_context& context)
     if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
     std::set<DWORD> known;
     for (const thread_entry& thread : *before) known.insert(thread.id);
-    const int cycles = context.scaled(5, 3);
-    std::vector<thread_entry> left;
-    for (int cycle = 1; cycle <= cycles && left.empty(); ++cycle) {
-        one_cycle(plugin, 30);
-        left = settle([&] {
+    return nothing_left(
+        plugin, context.scaled(5, 3), "threads",
+        [&] {
             std::vector<thread_entry> found;
             for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
                 if (known.count(thread.id) == 0) found.push_back(thread);
             return found;
-        });
-        if (!left.empty()) {
-            std::string starts;
-            for (const thread_entry& thread : left) starts += (starts.empty() ? "" : ", ") + describe_address(thread.start);
-            check_result result = failed(failure_kind::left_behind,
-                                         std::to_string(left.size()) + " thread" + (left.size() > 1 ? "s" : "") +
-                                             " still running a second after Shutdown, started at " + starts);
-            result.call = "Shutdown";
-            result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
-            result.figures.emplace_back("threads_left", double(left.size()));
-            return result;  // the library stays loaded: unloading it under a running thread would crash
-        }
-    }
-    plugin.unload();
-    check_result result = passed("none left after " + std::to_string(cycles) + " cycles of Init, frames and Shutdown");
-    result.figures.emplace_back("threads_left", 0);
-    return result;
+        },
+        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
 }
 
 check_result windows_after_shutdown(const check_context& context)
@@ -76,31 +84,15 @@ check_result windows_after_shutdown(const check_context& context)
     std::string error;
     if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
     const std::vector<HWND> before = process_windows();
-    const int cycles = context.scaled(3, 2);
-    for (int cycle = 1; cycle <= cycles; ++cycle) {
-        one_cycle(plugin, 30);
-        const std::vector<HWND> left = settle([&] {
+    return nothing_left(
+        plugin, context.scaled(3, 2), "windows",
+        [&] {
             std::vector<HWND> found;
             for (HWND window : process_windows())
                 if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
             return found;
-        });
-        if (!left.empty()) {
-            std::string which;
-            for (HWND window : left) which += (which.empty() ? "" : "; ") + describe_window(window);
-            check_result result = failed(failure_kind::left_behind,
-                                         std::to_string(left.size()) + " window" + (left.size() > 1 ? "s" : "") +
-                                             " left after Shutdown: " + which);
-            result.call = "Shutdown";
-            result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
-            result.figures.emplace_back("windows_left", double(left.size()));
-            return result;
-        }
-    }
-    plugin.unload();
-    check_result result = passed("none left after " + std::to_string(cycles) + " cycles of Init, frames and Shutdown");
-    result.figures.emplace_back("windows_left", 0);
-    return result;
+        },
+        describe_window);
 }
 
 // How a growth check reads its resource and judges it.
