@@ -1,9 +1,11 @@
-// The check list, the choice of checks and the command line.
+// The check list, the choice of checks, the command line, and which DLLs a
+// plug-in may import.
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "tools/validate/check_list.h"
+#include "tools/validate/system_dlls.h"
 #include "tools/validate/validate_options.h"
 
 using namespace validate;
@@ -152,4 +154,17 @@ TEST(ValidateOptions, CommandLinesQuoteWhatTheRuntimeWouldSplit)
                                            "dir with space\\", "\\\\server\\share\\", "tab\there", "x\\\"y"};
     EXPECT_EQ(split_command_line(windows_command_line(args)), args);
     EXPECT_EQ(windows_command_line({"plain", "C:\\dir\\"}), "plain C:\\dir\\");
+}
+
+TEST(SystemDlls, ARuntimeDllIsNotWindowsOwnWhateverItsCase)
+{
+    for (const char* runtime : {"libstdc++-6.dll", "LIBGCC_S_SEH-1.DLL", "libwinpthread-1.dll", "VCRUNTIME140.dll",
+                                "vcruntime140_1.dll", "MSVCP140.dll", "msvcp140_atomic_wait.dll", "MSVCR120.dll",
+                                "ucrtbased.dll", "libc++.dll", "cygwin1.dll"})
+        EXPECT_EQ(classify_dll(runtime), dll_kind::runtime) << runtime;
+    for (const char* system : {"KERNEL32.dll", "ws2_32.DLL", "gdiplus.dll", "msvcrt.dll", "ucrtbase.dll",
+                               "api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL", "user32.dll"})
+        EXPECT_EQ(classify_dll(system), dll_kind::system) << system;
+    for (const char* other : {"my_helpers.dll", "kernel32.dll.bak", "", "opengl32"})
+        EXPECT_EQ(classify_dll(other), dll_kind::other) << other;
 }

@@ -82,6 +82,7 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     EXPECT_TRUE(contains(xml, "note &lt;one&gt; &amp; two"));
     EXPECT_TRUE(contains(xml, R"(<skipped message="not measurable here"/>)"));
     EXPECT_TRUE(contains(xml, R"(<property name="seed" value="99"/>)"));
+    EXPECT_TRUE(contains(xml, "\nin Update (frame 12)\n"));
 }
 
 TEST(Reports, OnlyValidUtf8ReachesTheFiles)

@@ -21,14 +21,14 @@ std::string number(double value, const char* format = "%.6g")
     return text;
 }
 
-// The call and frame a failure happened in, as words: "in Update (frame 30)".
+// Where a failure happened: "in Update (frame 30)", "in Shutdown, after
+// frame 60", "after frame 12".
 std::string place(const check_result& result)
 {
-    std::string text;
-    if (!result.call.empty()) text = "in " + result.call;
-    if (result.frame != 0) text += (text.empty() ? "after frame " : " (frame ") + std::to_string(result.frame) +
-                                   (result.call.empty() ? "" : ")");
-    return text;
+    const std::string frame = std::to_string(result.frame);
+    if (result.call.empty()) return result.frame != 0 ? "after frame " + frame : "";
+    if (result.frame == 0) return "in " + result.call;
+    return "in " + result.call + (result.call == "Update" ? " (frame " + frame + ")" : ", after frame " + frame);
 }
 
 std::string xml_escape(std::string_view raw)
