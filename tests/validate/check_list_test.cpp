@@ -134,8 +134,10 @@ std::vector<std::string> split_command_line(const std::string& line)
             while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
             if (i < line.size() && line[i] == '"') {
                 arg.append(backslashes / 2, '\\');
-                if (backslashes % 2) arg += '"';
-                else quoted = !quoted;
+                if (backslashes % 2)
+                    arg += '"';
+                else
+                    quoted = !quoted;
                 ++i;
             } else if (backslashes > 0) {
                 arg.append(backslashes, '\\');
@@ -150,17 +152,24 @@ std::vector<std::string> split_command_line(const std::string& line)
 
 TEST(ValidateOptions, CommandLinesQuoteWhatTheRuntimeWouldSplit)
 {
-    const std::vector<std::string> args = {"C:\\Program Files\\validate.exe", "plain", "", "a\"b", "end\\",
-                                           "dir with space\\", "\\\\server\\share\\", "tab\there", "x\\\"y"};
+    const std::vector<std::string> args = {"C:\\Program Files\\validate.exe",
+                                           "plain",
+                                           "",
+                                           "a\"b",
+                                           "end\\",
+                                           "dir with space\\",
+                                           "\\\\server\\share\\",
+                                           "tab\there",
+                                           "x\\\"y"};
     EXPECT_EQ(split_command_line(windows_command_line(args)), args);
     EXPECT_EQ(windows_command_line({"plain", "C:\\dir\\"}), "plain C:\\dir\\");
 }
 
 TEST(SystemDlls, ARuntimeDllIsNotWindowsOwnWhateverItsCase)
 {
-    for (const char* runtime : {"libstdc++-6.dll", "LIBGCC_S_SEH-1.DLL", "libwinpthread-1.dll", "VCRUNTIME140.dll",
-                                "vcruntime140_1.dll", "MSVCP140.dll", "msvcp140_atomic_wait.dll", "MSVCR120.dll",
-                                "ucrtbased.dll", "libc++.dll", "cygwin1.dll"})
+    for (const char* runtime :
+         {"libstdc++-6.dll", "LIBGCC_S_SEH-1.DLL", "libwinpthread-1.dll", "VCRUNTIME140.dll", "vcruntime140_1.dll",
+          "MSVCP140.dll", "msvcp140_atomic_wait.dll", "MSVCR120.dll", "ucrtbased.dll", "libc++.dll", "cygwin1.dll"})
         EXPECT_EQ(classify_dll(runtime), dll_kind::runtime) << runtime;
     for (const char* system : {"KERNEL32.dll", "ws2_32.DLL", "gdiplus.dll", "msvcrt.dll", "ucrtbase.dll",
                                "api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL", "user32.dll"})

@@ -88,11 +88,12 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
 TEST(Reports, OnlyValidUtf8ReachesTheFiles)
 {
     EXPECT_EQ(valid_utf8("plain ascii"), "plain ascii");
-    EXPECT_EQ(valid_utf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9"), "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9");
+    EXPECT_EQ(valid_utf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9"),
+              "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9");
     const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(valid_utf8("Gr\xFC\xDF"), "Gr" + replacement + replacement);  // Latin-1
-    EXPECT_EQ(valid_utf8("\xC0\xAF"), replacement + replacement);           // overlong '/'
-    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), replacement + replacement + replacement);  // a surrogate
-    EXPECT_EQ(valid_utf8("end \xE2\x82"), "end " + replacement + replacement);       // cut short
+    EXPECT_EQ(valid_utf8("Gr\xFC\xDF"), "Gr" + replacement + replacement);                             // Latin-1
+    EXPECT_EQ(valid_utf8("\xC0\xAF"), replacement + replacement);                                      // overlong '/'
+    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), replacement + replacement + replacement);                    // a surrogate
+    EXPECT_EQ(valid_utf8("end \xE2\x82"), "end " + replacement + replacement);                         // cut short
     EXPECT_EQ(valid_utf8("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);  // > U+10FFFF
 }

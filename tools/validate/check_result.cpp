@@ -8,9 +8,9 @@ namespace validate {
 std::string_view outcome_name(outcome result) noexcept
 {
     switch (result) {
-    case outcome::passed: return "passed";
-    case outcome::failed: return "failed";
-    case outcome::skipped: return "skipped";
+        case outcome::passed: return "passed";
+        case outcome::failed: return "failed";
+        case outcome::skipped: return "skipped";
     }
     return "failed";
 }
@@ -23,10 +23,14 @@ std::string escape(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
     }
     return out;
 }
@@ -84,7 +88,9 @@ std::optional<check_result> parse_result(std::string_view text)
         const std::string value = unescape(entry.substr(space + 1));
         if (key == "result") {
             has_result = true;
-            result.result = value == "passed" ? outcome::passed : value == "skipped" ? outcome::skipped : outcome::failed;
+            result.result = value == "passed"    ? outcome::passed
+                            : value == "skipped" ? outcome::skipped
+                                                 : outcome::failed;
         } else if (key == "summary") {
             result.summary = value;
         } else if (key == "kind") {

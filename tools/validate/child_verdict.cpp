@@ -38,8 +38,10 @@ std::string describe_exit_code(std::uint32_t code)
         }
     }
     if (code == 3) return "abort() (exit code 3)";
-    if (code >= 0xC0000000u) std::snprintf(text, sizeof text, "exception 0x%08X", static_cast<unsigned>(code));
-    else std::snprintf(text, sizeof text, "exit code %u", static_cast<unsigned>(code));
+    if (code >= 0xC0000000u)
+        std::snprintf(text, sizeof text, "exception 0x%08X", static_cast<unsigned>(code));
+    else
+        std::snprintf(text, sizeof text, "exit code %u", static_cast<unsigned>(code));
     return text;
 }
 
@@ -67,14 +69,15 @@ check_result judge_child(const child_ending& ending)
         char limit[32];
         std::snprintf(limit, sizeof limit, "%.0f s", ending.limit_seconds);
         if (!ending.call.empty())
-            return failure(failure_kind::hang, ending.call + " did not return within " + limit, ending.call, ending.frame);
+            return failure(failure_kind::hang, ending.call + " did not return within " + limit, ending.call,
+                           ending.frame);
         return failure(failure_kind::hang, std::string("the check did not finish within ") + limit, "", ending.frame);
     }
     if (ending.expected_exit_code) {
         if (ending.exit_code == *ending.expected_exit_code && ending.reported) return *ending.reported;
         return failure(failure_kind::exit_code,
-                       "the process ended with " + describe_exit_code(ending.exit_code) + " instead of its own exit code " +
-                           std::to_string(*ending.expected_exit_code),
+                       "the process ended with " + describe_exit_code(ending.exit_code) +
+                           " instead of its own exit code " + std::to_string(*ending.expected_exit_code),
                        "process exit", 0);
     }
     if (!ending.reported) {
@@ -83,9 +86,10 @@ check_result judge_child(const child_ending& ending)
                        ending.call, ending.frame);
     }
     if (ending.exit_code != 0) {
-        return failure(failure_kind::crash,
-                       "the process ended with " + describe_exit_code(ending.exit_code) + " after the check, at its exit",
-                       "process exit", 0);
+        return failure(
+            failure_kind::crash,
+            "the process ended with " + describe_exit_code(ending.exit_code) + " after the check, at its exit",
+            "process exit", 0);
     }
     return *ending.reported;
 }

@@ -135,7 +135,8 @@ std::vector<test_frame> data_type_frames()
     tm_external_message string16 = raw(id.GetValue(), 6, 128, 0);
     for (int unit = 0; unit < 32; ++unit) {
         const int letter = 0x41 + unit % 26;
-        tm_byte_order::store_u16_le(string16.Data + 2 * unit, static_cast<std::uint16_t>(unit % 3 ? letter : 0x100 + letter));
+        tm_byte_order::store_u16_le(string16.Data + 2 * unit,
+                                    static_cast<std::uint16_t>(unit % 3 ? letter : 0x100 + letter));
     }
     frames.push_back(frame_of("strings of full length", {string16, raw(id.GetValue(), 7, 128, 'x')}));
     return frames;
@@ -153,10 +154,10 @@ std::vector<test_frame> unknown_identifier_frames()
         types.push_back(raw(type % 2 ? velocity_id : mass_id, static_cast<std::uint8_t>(type),
                             static_cast<std::uint16_t>(64 + type % 65), static_cast<std::uint8_t>(type)));
     frames.push_back(frame_of("data types 8 to 255", types));
-    frames.push_back(frame_of("the motion names with other data types and short values",
-                              {raw(simulation_time_id, 7, 70, 'T'), raw(velocity_id, 1, 72, 0x7F),
-                               raw(angular_velocity_id, 0, 64, 0), raw(simulation_time_id, 6, 66, 0x41),
-                               raw(velocity_id, 2, 65, 0xFF), raw(angular_velocity_id, 3, 80, 0x3F)}));
+    frames.push_back(frame_of(
+        "the motion names with other data types and short values",
+        {raw(simulation_time_id, 7, 70, 'T'), raw(velocity_id, 1, 72, 0x7F), raw(angular_velocity_id, 0, 64, 0),
+         raw(simulation_time_id, 6, 66, 0x41), raw(velocity_id, 2, 65, 0xFF), raw(angular_velocity_id, 3, 80, 0x3F)}));
     return frames;
 }
 
@@ -195,16 +196,15 @@ std::vector<test_frame> special_value_frames()
     for (double value : special_values) {
         char what[64];
         std::snprintf(what, sizeof what, "the value %g", value);
-        frames.push_back(frame_of(what, {make_double(simulation_time, value, tools::time_flags),
-                                         make_vector3d(velocity, {value, -value, value}),
-                                         make_vector3d(angular_velocity, {value, value, -value}),
-                                         make_double(other, value), tools::make_vector2d(other, value, value),
-                                         tools::make_vector4d(other, {value, value, value, value})}));
+        frames.push_back(frame_of(
+            what,
+            {make_double(simulation_time, value, tools::time_flags), make_vector3d(velocity, {value, -value, value}),
+             make_vector3d(angular_velocity, {value, value, -value}), make_double(other, value),
+             tools::make_vector2d(other, value, value), tools::make_vector4d(other, {value, value, value, value})}));
     }
-    frames.push_back(frame_of("the extremes of Int",
-                              {tools::make_int(other, std::numeric_limits<std::int64_t>::min()),
-                               tools::make_int(other, std::numeric_limits<std::int64_t>::max()),
-                               tools::make_int(other, -1)}));
+    frames.push_back(frame_of("the extremes of Int", {tools::make_int(other, std::numeric_limits<std::int64_t>::min()),
+                                                      tools::make_int(other, std::numeric_limits<std::int64_t>::max()),
+                                                      tools::make_int(other, -1)}));
     return frames;
 }
 
@@ -238,8 +238,10 @@ test_frame random_frame(std::uint64_t seed, std::uint64_t index)
             message.Header.DataType = static_cast<tm_msg_data_type>(type);
             for (std::size_t at = 0; at < sizeof message.Data; at += 8) {
                 const double special = special_values[random.below(std::size(special_values))];
-                if (random.below(3) == 0) tm_byte_order::store_f64_le(message.Data + at, special);
-                else tm_byte_order::store_u64_le(message.Data + at, random.next());
+                if (random.below(3) == 0)
+                    tm_byte_order::store_f64_le(message.Data + at, special);
+                else
+                    tm_byte_order::store_u64_le(message.Data + at, random.next());
             }
         }
         message.Header.Size = static_cast<std::uint16_t>(64 + random.below(65));

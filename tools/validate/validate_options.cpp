@@ -113,13 +113,12 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
     return select_checks(only, skip, options.checks, error);
 }
 
-std::vector<std::string> child_arguments(const validate_options& options, std::string_view check,
-                                         std::uint64_t channel)
+std::vector<std::string> child_arguments(const validate_options& options, std::string_view check, std::uint64_t channel)
 {
     char budget[32];
     std::snprintf(budget, sizeof budget, "%.17g", options.budget_ms);
-    std::vector<std::string> arguments = {"--child", std::string(check), "--channel", std::to_string(channel),
-                                          "--budget", budget};
+    std::vector<std::string> arguments = {
+        "--child", std::string(check), "--channel", std::to_string(channel), "--budget", budget};
     if (options.seed) arguments.insert(arguments.end(), {"--seed", std::to_string(*options.seed)});
     if (options.quick) arguments.push_back("--quick");
     arguments.push_back(options.plugin_path);

@@ -42,8 +42,10 @@ void output_tally::add(const plugin_under_test::outputs& out) noexcept
 {
     ++updates;
     for (std::int32_t value : {out.first, out.second}) {
-        if (value == plugin_under_test::output_preset) ++left_as_preset;
-        else if (value != 0) ++not_zero;
+        if (value == plugin_under_test::output_preset)
+            ++left_as_preset;
+        else if (value != 0)
+            ++not_zero;
     }
 }
 

@@ -2,6 +2,7 @@
 // per name of the check list.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "tools/validate/check_result.h"

@@ -27,7 +27,8 @@ check_result pe_format(const check_context& context)
     const pe_image image = read_pe_image(full_path(context.options.plugin_path));
     if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
     if (!image.pe) return failed(failure_kind::expectation, "not a Windows executable file (no PE header)");
-    if (!image.pe32_plus) return failed(failure_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
+    if (!image.pe32_plus)
+        return failed(failure_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
     if (image.machine != IMAGE_FILE_MACHINE_AMD64) {
         char text[96];
         std::snprintf(text, sizeof text, "built for machine 0x%04X, not x64 (0x8664)", image.machine);
@@ -48,8 +49,10 @@ check_result exports(const check_context& context)
         bool exact = false;
         std::string similar;
         for (const std::string& exported : image.export_names) {
-            if (exported == name) exact = true;
-            else if (exported.find(name) != std::string::npos) similar = exported;
+            if (exported == name)
+                exact = true;
+            else if (exported.find(name) != std::string::npos)
+                similar = exported;
         }
         if (exact) continue;
         missing.push_back(name);
@@ -111,7 +114,6 @@ check_result imports(const check_context& context)
     result.figures.emplace_back("imported_dlls", static_cast<double>(all.size()));
     return result;
 }
-
 
 check_result load(const check_context& context)
 {

@@ -13,7 +13,6 @@ namespace validate {
 
 namespace {
 
-
 // "Init answered false", as a failure, when it did.
 std::optional<check_result> started(plugin_under_test& plugin)
 {
@@ -191,7 +190,7 @@ check_result unload_without_shutdown(const check_context& context)
     check_result result = passed("FreeLibrary returned in " + ms_text(unload_seconds * 1000.0) + "; alive " +
                                  std::to_string(static_cast<int>(wait)) + " s later");
     result.notes.push_back(module_mapped(module) ? "the library stayed in the process, held by something it started"
-                                          : "the library left the process");
+                                                 : "the library left the process");
     return result;
 }
 

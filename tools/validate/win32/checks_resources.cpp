@@ -45,8 +45,9 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
         if (found.empty()) continue;
         std::string which;
         for (const auto& thing : found) which += (which.empty() ? "" : "; ") + describe(thing);
-        check_result result = failed(failure_kind::left_behind, things + " left a second after Shutdown: " +
-                                                                    std::to_string(found.size()) + " (" + which + ")");
+        check_result result =
+            failed(failure_kind::left_behind,
+                   things + " left a second after Shutdown: " + std::to_string(found.size()) + " (" + which + ")");
         result.call = "Shutdown";
         result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
         result.figures.emplace_back(things + "_left", double(found.size()));
@@ -97,7 +98,7 @@ check_result windows_after_shutdown(const check_context& context)
 
 // How a growth check reads its resource and judges it.
 struct growth_measure {
-    const char* what;     // "handles", "committed bytes"
+    const char* what;  // "handles", "committed bytes"
     double per_unit_limit;
     double noise;
     std::optional<double> (*read)();
@@ -154,9 +155,11 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
     const std::string text = measure.amount(readings.middle - readings.start) + " and " +
                              measure.amount(readings.end - readings.middle) + " over two halves of " +
                              std::to_string(units) + " " + unit + "s (" + per_unit + ")";
-    check_result result = verdict.grows ? failed(failure_kind::growth, std::string(measure.what) + " grow: " + text)
-                                        : passed(text);
-    result.figures = {{"start", readings.start}, {"middle", readings.middle}, {"end", readings.end},
+    check_result result =
+        verdict.grows ? failed(failure_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
+    result.figures = {{"start", readings.start},
+                      {"middle", readings.middle},
+                      {"end", readings.end},
                       {"per_" + std::string(unit), verdict.per_unit}};
     return result;
 }
@@ -197,10 +200,22 @@ check_result per_cycle(const check_context& context, const growth_measure& measu
     return result;
 }
 
-check_result handles_per_frame(const check_context& context) { return per_frame(context, handles_frame); }
-check_result handles_per_cycle(const check_context& context) { return per_cycle(context, handles_cycle); }
-check_result memory_per_frame(const check_context& context) { return per_frame(context, memory_frame); }
-check_result memory_per_cycle(const check_context& context) { return per_cycle(context, memory_cycle); }
+check_result handles_per_frame(const check_context& context)
+{
+    return per_frame(context, handles_frame);
+}
+check_result handles_per_cycle(const check_context& context)
+{
+    return per_cycle(context, handles_cycle);
+}
+check_result memory_per_frame(const check_context& context)
+{
+    return per_frame(context, memory_frame);
+}
+check_result memory_per_cycle(const check_context& context)
+{
+    return per_cycle(context, memory_cycle);
+}
 
 const named_check resource_checks[] = {
     {"resources.threads_after_shutdown", threads_after_shutdown},

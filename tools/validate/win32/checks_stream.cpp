@@ -54,7 +54,8 @@ check_result data_types(const check_context& context)
 
 check_result unknown_identifiers(const check_context& context)
 {
-    return feed(context, unknown_identifier_frames(), "unknown identifiers, data types 8 to 255, motion names mistyped");
+    return feed(context, unknown_identifier_frames(),
+                "unknown identifiers, data types 8 to 255, motion names mistyped");
 }
 
 check_result sizes(const check_context& context)
@@ -106,8 +107,7 @@ check_result random_frames(const check_context& context)
     std::vector<test_frame> frames;
     frames.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) frames.push_back(random_frame(context.seed, static_cast<std::uint64_t>(i)));
-    check_result result = feed(context, frames, std::to_string(count) + " random frames of seed " + std::to_string(context.seed));
-    return result;
+    return feed(context, frames, std::to_string(count) + " random frames of seed " + std::to_string(context.seed));
 }
 
 const named_check stream_checks[] = {

@@ -36,10 +36,11 @@ std::optional<check_result> time_start_stop(const check_context& context, start_
 
 check_result judge_start_stop(const char* call, double longest_ms)
 {
-    check_result result = longest_ms <= start_stop_limit_ms
-                              ? passed("the longest " + std::string(call) + " took " + ms_text(longest_ms))
-                              : failed(failure_kind::too_slow, std::string(call) + " took " + ms_text(longest_ms) +
-                                                                   ", over the limit of " + ms_text(start_stop_limit_ms));
+    check_result result =
+        longest_ms <= start_stop_limit_ms
+            ? passed("the longest " + std::string(call) + " took " + ms_text(longest_ms))
+            : failed(failure_kind::too_slow, std::string(call) + " took " + ms_text(longest_ms) +
+                                                 ", over the limit of " + ms_text(start_stop_limit_ms));
     if (result.result == outcome::failed) result.call = call;
     result.figures.emplace_back("longest_ms", longest_ms);
     result.figures.emplace_back("limit_ms", start_stop_limit_ms);
@@ -88,7 +89,8 @@ check_result update_time(const check_context& context)
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
         frames.run_for(seconds, [&](double call_seconds) { samples.push_back(call_seconds * 1000.0); });
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
-        over = static_cast<std::size_t>(std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
+        over = static_cast<std::size_t>(
+            std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
         summary = summarize_latency(samples);
         if (summary.p99 <= budget || run == update_runs) break;
         earlier += (earlier.empty() ? "" : ", ") + ms_text(summary.p99);
@@ -105,11 +107,12 @@ check_result update_time(const check_context& context)
         result = failed(failure_kind::too_slow, std::string(text) + ": p99 over the budget of " + ms_text(budget));
         result.call = "Update";
     }
-    result.figures = {{"median_ms", summary.median}, {"p99_ms", summary.p99},
-                      {"p999_ms", summary.p999},     {"max_ms", summary.max},
+    result.figures = {{"median_ms", summary.median},     {"p99_ms", summary.p99},
+                      {"p999_ms", summary.p999},         {"max_ms", summary.max},
                       {"frames", double(summary.count)}, {"budget_ms", budget},
-                      {"over_budget", double(over)}, {"runs", double(run)}};
-    if (over > 0) result.notes.push_back(std::to_string(over) + " Updates took longer than the budget of " + ms_text(budget));
+                      {"over_budget", double(over)},     {"runs", double(run)}};
+    if (over > 0)
+        result.notes.push_back(std::to_string(over) + " Updates took longer than the budget of " + ms_text(budget));
     if (!earlier.empty()) result.notes.push_back("measured again after a p99 of " + earlier);
     return result;
 }

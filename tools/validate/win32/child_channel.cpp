@@ -7,15 +7,15 @@ namespace validate {
 const char* call_name(plugin_call call) noexcept
 {
     switch (call) {
-    case plugin_call::none: return "";
-    case plugin_call::load_library: return "LoadLibrary";
-    case plugin_call::get_interface_version: return "GetInterfaceVersion";
-    case plugin_call::init: return "Init";
-    case plugin_call::update: return "Update";
-    case plugin_call::shutdown: return "Shutdown";
-    case plugin_call::free_library: return "FreeLibrary";
-    case plugin_call::after_free_library: return "the wait after FreeLibrary";
-    case plugin_call::process_exit: return "process exit";
+        case plugin_call::none: return "";
+        case plugin_call::load_library: return "LoadLibrary";
+        case plugin_call::get_interface_version: return "GetInterfaceVersion";
+        case plugin_call::init: return "Init";
+        case plugin_call::update: return "Update";
+        case plugin_call::shutdown: return "Shutdown";
+        case plugin_call::free_library: return "FreeLibrary";
+        case plugin_call::after_free_library: return "the wait after FreeLibrary";
+        case plugin_call::process_exit: return "process exit";
     }
     return "";
 }
@@ -28,7 +28,8 @@ bool is_timed_call(plugin_call call) noexcept
 channel_owner::channel_owner()
 {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, &inheritable, PAGE_READWRITE, 0, sizeof(channel_block), nullptr);
+    mapping_ =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, &inheritable, PAGE_READWRITE, 0, sizeof(channel_block), nullptr);
     if (mapping_ == nullptr) return;
     block_ = static_cast<channel_block*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(channel_block)));
 }
@@ -106,7 +107,8 @@ void expect_exit_code(std::uint32_t code) noexcept
 void set_frame_note(const std::string& note) noexcept
 {
     if (shared == nullptr) return;
-    const std::size_t length = note.size() < sizeof shared->frame_note - 1 ? note.size() : sizeof shared->frame_note - 1;
+    const std::size_t length =
+        note.size() < sizeof shared->frame_note - 1 ? note.size() : sizeof shared->frame_note - 1;
     std::memcpy(shared->frame_note, note.data(), length);
     shared->frame_note[length] = '\0';
 }

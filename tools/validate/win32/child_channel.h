@@ -31,15 +31,15 @@ const char* call_name(plugin_call call) noexcept;
 bool is_timed_call(plugin_call call) noexcept;
 
 struct channel_block {
-    volatile LONG call;              // a plugin_call
-    volatile LONG64 frame;           // Updates begun so far
-    volatile LONG64 calls;           // calls begun so far: the validator times each from when it sees it
-    volatile LONG host_thread;       // the thread that calls the plug-in
+    volatile LONG call;                // a plugin_call
+    volatile LONG64 frame;             // Updates begun so far
+    volatile LONG64 calls;             // calls begun so far: the validator times each from when it sees it
+    volatile LONG host_thread;         // the thread that calls the plug-in
     volatile LONG exit_code_expected;  // 1 when expected_exit_code holds the code the process must end with
     volatile LONG expected_exit_code;
-    volatile LONG result_length;     // bytes of `result`, set once they are written
-    volatile LONG fault_length;      // bytes of `fault`, set once they are written
-    char frame_note[256];            // what the frame being handed over is, zero-terminated
+    volatile LONG result_length;  // bytes of `result`, set once they are written
+    volatile LONG fault_length;   // bytes of `fault`, set once they are written
+    char frame_note[256];         // what the frame being handed over is, zero-terminated
     char result[32768];
     char fault[4096];
 };

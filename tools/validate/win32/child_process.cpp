@@ -45,7 +45,8 @@ check_result run_in_child(const validate_options& options, const check_info& che
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device;
     PROCESS_INFORMATION child{};
-    const BOOL created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    const BOOL created =
+        CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
         return failed(failure_kind::expectation,

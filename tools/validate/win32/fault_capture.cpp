@@ -55,10 +55,12 @@ std::uintptr_t nearest_plugin_frame(const CONTEXT& fault) noexcept
     const bool host_thread = block && static_cast<DWORD>(block->host_thread) == GetCurrentThreadId();
 
     char where[MAX_PATH + 64];
-    describe_address(reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress), where, sizeof where);
+    describe_address(reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress), where,
+                     sizeof where);
     char from[MAX_PATH + 96] = "";
     const std::uintptr_t plugin_frame = nearest_plugin_frame(*pointers->ContextRecord);
-    if (plugin_frame != 0 && plugin_frame != reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress)) {
+    if (plugin_frame != 0 &&
+        plugin_frame != reinterpret_cast<std::uintptr_t>(pointers->ExceptionRecord->ExceptionAddress)) {
         char frame_text[MAX_PATH + 32];
         describe_address(plugin_frame, frame_text, sizeof frame_text);
         std::snprintf(from, sizeof from, ", reached from %s", frame_text);
@@ -74,9 +76,9 @@ std::uintptr_t nearest_plugin_frame(const CONTEXT& fault) noexcept
     if (block != nullptr && block->frame_note[0] != '\0' && call == plugin_call::update)
         std::snprintf(note, sizeof note, "note the frame: %.255s\n", block->frame_note);
     char text[3072];
-    const int length = std::snprintf(text, sizeof text,
-                                     "result failed\nsummary %s at %s%s%s\nkind %s\ncall %s\nframe %lld\n%s", what,
-                                     where, from, thread, kind, call_name(call), frame, note);
+    const int length =
+        std::snprintf(text, sizeof text, "result failed\nsummary %s at %s%s%s\nkind %s\ncall %s\nframe %lld\n%s", what,
+                      where, from, thread, kind, call_name(call), frame, note);
     write_fault_text(text, length > 0 ? static_cast<std::size_t>(length) : 0);
     TerminateProcess(GetCurrentProcess(), pointers->ExceptionRecord->ExceptionCode);
     for (;;) Sleep(INFINITE);

@@ -40,7 +40,8 @@ const std::uint8_t* guarded_stream::place(const std::vector<std::uint8_t>& bytes
     if (base_ == nullptr || needed > pages_) {
         if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
         pages_ = needed < 16 ? 16 : needed;
-        base_ = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, (pages_ + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
+        base_ = static_cast<std::uint8_t*>(
+            VirtualAlloc(nullptr, (pages_ + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
         if (base_ == nullptr) {
             pages_ = 0;
             return nullptr;

@@ -60,7 +60,8 @@ std::uint64_t chosen_seed()
 {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    split_mix mix(static_cast<std::uint64_t>(counter.QuadPart) ^ (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32));
+    split_mix mix(static_cast<std::uint64_t>(counter.QuadPart) ^
+                  (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32));
     return mix.next() % 1000000000u;  // short enough to type
 }
 

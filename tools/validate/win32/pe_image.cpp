@@ -64,7 +64,8 @@ pe_image read_pe_image(const std::string& path)
 
     const unsigned section_count = nt64->FileHeader.NumberOfSections;
     const auto* sections = file.at<IMAGE_SECTION_HEADER>(
-        nt_offset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt64->FileHeader.SizeOfOptionalHeader, section_count);
+        nt_offset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt64->FileHeader.SizeOfOptionalHeader,
+        section_count);
     if (sections == nullptr) return image;
     // The file offset of a relative virtual address, or SIZE_MAX.
     const auto offset = [&](std::uint32_t rva) -> std::size_t {
@@ -87,7 +88,8 @@ pe_image read_pe_image(const std::string& path)
         if (table == nullptr) return image;
         const auto* names = file.at<std::uint32_t>(offset(table->AddressOfNames), table->NumberOfNames);
         if (names == nullptr) return image;
-        for (std::uint32_t i = 0; i < table->NumberOfNames; ++i) image.export_names.push_back(file.string_at(offset(names[i])));
+        for (std::uint32_t i = 0; i < table->NumberOfNames; ++i)
+            image.export_names.push_back(file.string_at(offset(names[i])));
     }
     if (const IMAGE_DATA_DIRECTORY* imports = directory(IMAGE_DIRECTORY_ENTRY_IMPORT)) {
         for (std::size_t at = offset(imports->VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
