@@ -17,7 +17,7 @@ const char* const validate_usage =
     "  --skip LIST     leave these checks or groups out\n"
     "  --quick         shorter runs of the timing, stream and resource checks\n"
     "  --seed N        seed of the random frames (default: chosen and printed)\n"
-    "  --budget MS     Update's p99 time budget in milliseconds (default 2)\n"
+    "  --budget MS     Update's p99 time budget in milliseconds (default 5)\n"
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
     "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line.\n";
