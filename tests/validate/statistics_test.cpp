@@ -45,7 +45,9 @@ TEST(Growth, ALeakGrowsBothHalvesAStepOrJitterDoesNot)
     EXPECT_TRUE(judge_growth({300, 1100, 1900, 8000}, 0.05, 16).grows);
     EXPECT_FALSE(judge_growth({300, 380, 460, 8000}, 0.05, 16).grows);
     // A one-time step (a buffer grown, a pool filled) lands in one half.
-    EXPECT_FALSE(judge_growth({1000, 3600000, 3600000, 8000}, 16, 262144).grows);
+    const growth_verdict step = judge_growth({1000, 3600000, 3600000, 8000}, 16, 262144);
+    EXPECT_FALSE(step.grows);
+    EXPECT_EQ(step.per_unit, 0.0);  // nothing of it is sustained
     EXPECT_FALSE(judge_growth({1000, 1000, 3600000, 8000}, 16, 262144).grows);
     // Jitter within the noise, and shrinking, are no growth.
     EXPECT_FALSE(judge_growth({100, 110, 120, 20}, 0.5, 16).grows);

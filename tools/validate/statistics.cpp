@@ -37,8 +37,9 @@ growth_verdict judge_growth(const growth_readings& readings, double per_unit_lim
     const double first = readings.middle - readings.start;
     const double second = readings.end - readings.middle;
     const double threshold = per_unit_limit * units;
-    verdict.per_unit = (readings.end - readings.start) / (2.0 * units);
-    verdict.grows = first >= threshold && second >= threshold && first > noise && second > noise;
+    const double sustained = std::min(first, second);
+    verdict.per_unit = sustained / units;
+    verdict.grows = sustained >= threshold && sustained > noise;
     return verdict;
 }
 

@@ -29,7 +29,7 @@ struct growth_readings {
 
 struct growth_verdict {
     bool grows = false;
-    double per_unit = 0.0;  // average growth per frame or cycle over the whole run
+    double per_unit = 0.0;  // the sustained growth per frame or cycle: the smaller half's
 };
 
 // A resource grows when each half grew by at least `per_unit_limit` per unit
