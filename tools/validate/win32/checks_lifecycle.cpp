@@ -20,6 +20,16 @@ std::optional<check_result> started(plugin_under_test& plugin)
     return failed(failure_kind::expectation, "Init answered false");
 }
 
+// A Shutdown with nothing to stop must return at once, as an idle one does.
+std::optional<check_result> prompt(const char* which, double seconds)
+{
+    if (seconds * 1000.0 <= start_stop_limit_ms) return std::nullopt;
+    check_result result = failed(failure_kind::too_slow, std::string(which) + " took " + ms_text(seconds * 1000.0) +
+                                                             ", over the limit of " + ms_text(start_stop_limit_ms));
+    result.call = "Shutdown";
+    return result;
+}
+
 // Outputs other than 0 are a fault of every check that makes Updates.
 std::optional<check_result> outputs_fault(const output_tally& tally)
 {
@@ -56,6 +66,7 @@ check_result shutdown_without_init(const check_context& context)
     if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
     plugin.shutdown();
     const double first = plugin.last_call_seconds();
+    if (auto slow = prompt("Shutdown without Init", first)) return *slow;
     if (auto fault = started(plugin)) return *fault;
     frame_loop(plugin, true).run(10);
     plugin.shutdown();
@@ -90,6 +101,7 @@ check_result shutdown_twice(const check_context& context)
     plugin.shutdown();
     plugin.shutdown();
     const double second = plugin.last_call_seconds();
+    if (auto slow = prompt("the second Shutdown", second)) return *slow;
     plugin.unload();
     return passed("the second Shutdown returned in " + ms_text(second * 1000.0));
 }
@@ -158,8 +170,16 @@ check_result init_shutdown_cycles(const check_context& context)
         longest = std::max(longest, plugin.last_call_seconds());
     }
     const double seconds = now_seconds() - start;
+    const HMODULE module = plugin.module();
     plugin.unload();
     if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    // Every thread the cycles started has ended and let go of the library.
+    for (int wait = 0; wait < 20 && module_mapped(module); ++wait) pump_for(0.05);
+    if (module_mapped(module)) {
+        return failed(failure_kind::left_behind,
+                      "the library stays in the process after the cycles and FreeLibrary: something a cycle started "
+                      "still holds it");
+    }
     check_result result = passed(std::to_string(cycles) + " cycles in " + ms_text(seconds * 1000.0) +
                                  "; the longest Shutdown took " + ms_text(longest * 1000.0));
     result.figures.emplace_back("cycles", cycles);
