@@ -370,6 +370,17 @@ _sk_wine_reg_expect() {
         || sk_die "registry value $key\\$value is not $expected"
 }
 
+# The server that `wineserver -p` starts detaches and enters its prefix's server
+# directory a moment after the command returns: wait for it (5 s at most).
+_sk_wait_for_wineserver() {
+    local i
+    for (( i = 0; i < 50; i++ )); do
+        [[ -n "$(sk_wineserver_pids "$1")" ]] && return 0
+        sleep 0.1
+    done
+    return 0  # sk_wine_verify_netns says what is missing
+}
+
 sk_wine_prefix_prepare() {
     local prefix=$1 stamp
     [[ -n "$prefix" ]] || sk_die "sk_wine_prefix_prepare: no prefix given"
@@ -383,6 +394,7 @@ sk_wine_prefix_prepare() {
     [[ -z "$(sk_wineserver_pids "$prefix")" ]] || sk_die "cannot stop the wineserver of $prefix"
     # Persistent server started here, in this namespace, before any Wine program runs.
     wineserver -p || sk_die "wineserver -p failed"
+    _sk_wait_for_wineserver "$prefix"
     sk_wine_verify_netns "$prefix"
     stamp="$prefix/.skarvel-prefix"
     if [[ "$(cat "$stamp" 2>/dev/null)" != "$SK_WINE_PREFIX_STAMP" ]]; then
@@ -402,5 +414,6 @@ sk_wine_prefix_prepare() {
     _sk_wine_reg_expect 'HKCU\Software\Wine\WineDbg' ShowCrashDialog 0x0
     _sk_wine_reg_expect 'HKCU\Software\Wine\Fonts\Replacements' 'Courier New' 'Liberation Mono'
     # wineboot may have restarted the server: check again what serves the prefix now.
+    _sk_wait_for_wineserver "$prefix"
     sk_wine_verify_netns "$prefix"
 }

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "shared/input/tm_external_message.h"
+#include "tools/common/message_builder.h"
+#include "tools/common/stream_encoding.h"
 
 namespace {
 
@@ -69,11 +69,9 @@ bool plugin_library::load(const std::string& path)
 {
     module = LoadLibraryA(path.c_str());
     if (!HOST_CHECK(module != nullptr)) return false;
-    bool ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version64);
-    ok = resolve(module, "Skarvel_External_DLL_GetInterfaceVersion", version32) && ok;
-    ok = resolve(module, "Skarvel_External_DLL_Init", init) && ok;
-    ok = resolve(module, "Skarvel_External_DLL_Update", update) && ok;
-    ok = resolve(module, "Skarvel_External_DLL_Shutdown", shutdown) && ok;
+    bool ok = resolve(module, plugin_interface::init_name, init);
+    ok = resolve(module, plugin_interface::update_name, update) && ok;
+    ok = resolve(module, plugin_interface::shutdown_name, shutdown) && ok;
     return ok;
 }
 
@@ -140,33 +138,17 @@ DWORD window_thread(HWND window)
 
 // ---- frames ------------------------------------------------------------
 
-namespace {
-
-void append_message(std::vector<std::uint8_t>& stream, tm_external_message message, const double* values,
-                    std::size_t value_count)
-{
-    const std::size_t value_bytes = value_count * sizeof(double);
-    message.Header.Size = static_cast<std::uint16_t>(tm_external_message::header_size + value_bytes);
-    std::memcpy(message.Data, values, value_bytes);  // little-endian like the host
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&message);
-    stream.insert(stream.end(), bytes, bytes + message.Header.Size);
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> motion_frame(const motion_values& values)
 {
+    const tm_message_list frame = {
+        tools::make_double(tm_msg_id("Simulation.Time"), values.time, simulation_time_flags),
+        tools::make_vector3d(tm_msg_id("Aircraft.Velocity"),
+                             {values.velocity[0], values.velocity[1], values.velocity[2]}),
+        tools::make_vector3d(tm_msg_id("Aircraft.AngularVelocity"),
+                             {values.angular_velocity[0], values.angular_velocity[1], values.angular_velocity[2]}),
+    };
     std::vector<std::uint8_t> stream;
-    append_message(stream,
-                   tm_external_message(tm_msg_id("Simulation.Time"), tm_msg_data_type::Double, tm_msg_flags(0x06000040)),
-                   &values.time, 1);
-    append_message(
-        stream, tm_external_message(tm_msg_id("Aircraft.Velocity"), tm_msg_data_type::Vector3d, tm_msg_flags(0x02000040)),
-        values.velocity, 3);
-    append_message(stream,
-                   tm_external_message(tm_msg_id("Aircraft.AngularVelocity"), tm_msg_data_type::Vector3d,
-                                       tm_msg_flags(0x02000040)),
-                   values.angular_velocity, 3);
+    tools::encode_stream(frame, stream);
     return stream;
 }
 
@@ -229,92 +211,4 @@ bool is_motion_datagram(const std::vector<std::uint8_t>& datagram, const motion_
         if (value != static_cast<float>(expected)) return false;
     }
     return true;
-}
-
-// ---- the library file --------------------------------------------------
-
-namespace {
-
-class pe_file {
-public:
-    explicit pe_file(const std::string& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
-
-    // A pointer to `size` bytes at file offset `offset`, or null past the end.
-    template <class T>
-    const T* at(std::size_t offset, std::size_t count = 1) const
-    {
-        if (offset > bytes_.size() || count * sizeof(T) > bytes_.size() - offset) return nullptr;
-        return reinterpret_cast<const T*>(bytes_.data() + offset);
-    }
-
-    std::string string_at(std::size_t offset) const
-    {
-        std::string text;
-        while (offset < bytes_.size() && bytes_[offset] != 0) text += bytes_[offset++];
-        return text;
-    }
-
-    // The file offset of a relative virtual address, or SIZE_MAX.
-    std::size_t offset_of(std::uint32_t rva, const IMAGE_SECTION_HEADER* sections, unsigned count) const
-    {
-        for (unsigned i = 0; i < count; ++i) {
-            const IMAGE_SECTION_HEADER& s = sections[i];
-            const std::uint32_t extent = std::max<std::uint32_t>(s.Misc.VirtualSize, s.SizeOfRawData);
-            if (rva >= s.VirtualAddress && rva - s.VirtualAddress < extent)
-                return s.PointerToRawData + (rva - s.VirtualAddress);
-        }
-        return SIZE_MAX;
-    }
-
-private:
-    std::vector<char> bytes_;
-};
-
-}  // namespace
-
-pe_tables read_pe_tables(const std::string& path)
-{
-    pe_tables tables;
-    const pe_file file(path);
-    const auto* dos = file.at<IMAGE_DOS_HEADER>(0);
-    if (dos == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return tables;
-    const auto* nt = file.at<IMAGE_NT_HEADERS64>(static_cast<std::size_t>(dos->e_lfanew));
-    if (nt == nullptr || nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        return tables;
-    tables.amd64 = nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
-    const unsigned section_count = nt->FileHeader.NumberOfSections;
-    const auto* sections = file.at<IMAGE_SECTION_HEADER>(
-        static_cast<std::size_t>(dos->e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-            nt->FileHeader.SizeOfOptionalHeader,
-        section_count);
-    if (sections == nullptr) return tables;
-    auto offset = [&](std::uint32_t rva) { return file.offset_of(rva, sections, section_count); };
-
-    const IMAGE_DATA_DIRECTORY& exports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    if (exports.VirtualAddress != 0) {
-        const auto* directory = file.at<IMAGE_EXPORT_DIRECTORY>(offset(exports.VirtualAddress));
-        if (directory == nullptr) return tables;
-        tables.function_count = directory->NumberOfFunctions;
-        const auto* names = file.at<std::uint32_t>(offset(directory->AddressOfNames), directory->NumberOfNames);
-        if (names == nullptr) return tables;
-        for (std::uint32_t i = 0; i < directory->NumberOfNames; ++i)
-            tables.export_names.push_back(file.string_at(offset(names[i])));
-    }
-
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress != 0) {
-        for (std::size_t at = offset(imports.VirtualAddress);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-            const auto* descriptor = file.at<IMAGE_IMPORT_DESCRIPTOR>(at);
-            if (descriptor == nullptr) return tables;
-            if (descriptor->Name == 0) break;
-            tables.imported_dlls.push_back(file.string_at(offset(descriptor->Name)));
-        }
-    }
-    tables.valid = true;
-    return tables;
 }

@@ -1,6 +1,6 @@
 // What the plug-in test host needs besides the scenarios: checks, waiting,
-// the plug-in's exports, its window, frames to feed it, a receiver for its
-// datagrams and a reader of its export table.
+// the plug-in's exports, its window, frames to feed it and a receiver for
+// its datagrams.
 #pragma once
 
 #include <winsock2.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "shared/interface/plugin_interface.h"
 #include "tests/support/private_network.h"
 
 // ---- checks ------------------------------------------------------------
@@ -40,14 +41,11 @@ constexpr char plugin_file_name[] = "skarvel_external_dll.dll";
 
 struct plugin_library {
     HMODULE module = nullptr;
-    std::int64_t (*version64)() = nullptr;
-    std::int32_t (*version32)() = nullptr;  // the same export, read as a 32-bit result
-    bool (*init)(void*) = nullptr;
-    void (*update)(double, const std::uint8_t*, std::int32_t, std::uint32_t, void*, std::int32_t*,
-                   std::int32_t*) = nullptr;
-    void (*shutdown)() = nullptr;
+    plugin_interface::init_function* init = nullptr;
+    plugin_interface::update_function* update = nullptr;
+    plugin_interface::shutdown_function* shutdown = nullptr;
 
-    // LoadLibrary and the four exports; false (and a failed check) when any
+    // LoadLibrary and the three exports the scenarios call; false (and a failed check) when any
     // is missing.
     bool load(const std::string& path);
     // FreeLibrary, forgetting the exports.
@@ -105,16 +103,3 @@ private:
 
 // True when `datagram` is the motion datagram of `values`.
 bool is_motion_datagram(const std::vector<std::uint8_t>& datagram, const motion_values& values);
-
-// ---- the library file --------------------------------------------------
-
-struct pe_tables {
-    bool valid = false;
-    bool amd64 = false;
-    std::uint32_t function_count = 0;
-    std::vector<std::string> export_names;
-    std::vector<std::string> imported_dlls;
-};
-
-// Reads the export and import directories of a DLL file on disk.
-pe_tables read_pe_tables(const std::string& path);

@@ -2,6 +2,12 @@
 // scenario per process, so that a hang or a crash in one cannot hide the
 // others. Usage: plugin_host <scenario> <path of skarvel_external_dll.dll>.
 // Exit code 0 when every check of the scenario held.
+//
+// The scenarios are this plug-in's own: its window, its timer, the user's
+// close, its datagrams. What any plug-in must do (its exports and version,
+// the order of calls, Shutdown without Init, Init and Shutdown storms,
+// unloading or exiting without Shutdown) the validator checks, and the test
+// command runs it on this plug-in (tests/validate).
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -198,44 +204,6 @@ bool unloads_fully(plugin_library& plugin)
 
 // ---- scenarios ---------------------------------------------------------
 
-// The export table holds exactly the four names; the library needs only
-// Windows system DLLs.
-void export_table()
-{
-    const pe_tables tables = read_pe_tables(plugin_path);
-    if (!HOST_CHECK(tables.valid)) return;
-    HOST_CHECK(tables.amd64);
-    HOST_CHECK(tables.function_count == 4);
-    const std::vector<std::string> expected = {
-        "Skarvel_External_DLL_GetInterfaceVersion", "Skarvel_External_DLL_Init", "Skarvel_External_DLL_Shutdown",
-        "Skarvel_External_DLL_Update"};  // the table is sorted by name
-    HOST_CHECK(tables.export_names == expected);
-    for (const std::string& name : tables.export_names) std::printf("export: %s\n", name.c_str());
-
-    const char* system_dlls[] = {"kernel32.dll", "user32.dll", "gdi32.dll", "gdiplus.dll", "ws2_32.dll", "msvcrt.dll"};
-    for (const std::string& dll : tables.imported_dlls) {
-        bool known = false;
-        for (const char* system_dll : system_dlls) known = known || _stricmp(dll.c_str(), system_dll) == 0;
-        std::printf("import: %s\n", dll.c_str());
-        check(known, ("imports only system DLLs: " + dll).c_str(), __FILE__, __LINE__);
-    }
-
-    plugin_library plugin;
-    HOST_CHECK(plugin.load(plugin_path));
-}
-
-// 2 before Init, while running and after Shutdown, read as 32 or 64 bits.
-void interface_version()
-{
-    plugin_library plugin;
-    if (!plugin.load(plugin_path)) return;
-    HOST_CHECK(plugin.version32() == 2 && plugin.version64() == 2);
-    init_and_wait(plugin);
-    HOST_CHECK(plugin.version32() == 2 && plugin.version64() == 2);
-    timed_shutdown(plugin);
-    HOST_CHECK(plugin.version32() == 2 && plugin.version64() == 2);
-}
-
 // Init(null) shows the window, placed and dressed; Shutdown takes it away.
 void window_shown()
 {
@@ -383,19 +351,6 @@ void shutdown_while_moving()
     HOST_CHECK(unloads_fully(plugin));
 }
 
-// Shutdown without a display thread does nothing: before any Init, and twice.
-void shutdown_without_init()
-{
-    plugin_library plugin;
-    if (!plugin.load(plugin_path)) return;
-    HOST_CHECK(timed_shutdown(plugin) < prompt_ms);
-    HOST_CHECK(timed_shutdown(plugin) < prompt_ms);
-    init_and_wait(plugin);
-    timed_shutdown(plugin);
-    HOST_CHECK(timed_shutdown(plugin) < prompt_ms);
-    HOST_CHECK(unloads_fully(plugin));
-}
-
 // Update needs no display: before Init and after Shutdown it parses and
 // broadcasts; a frame of no messages sends nothing.
 void update_without_display()
@@ -421,25 +376,6 @@ void update_without_display()
     const motion_values later{2.0, {4.0, 5.0, 6.0}, {0.0, 0.0, 1.0}};
     update_and_expect_datagram(plugin, broadcast.get(), later);  // the socket closed by Shutdown opens again
     HOST_CHECK(unloads_fully(plugin));
-}
-
-// Init followed at once, or after a short while, by Shutdown, many times:
-// every stop reaches its thread whether or not the window exists yet.
-void init_shutdown_storm()
-{
-    plugin_library plugin;
-    if (!plugin.load(plugin_path)) return;
-    double longest = 0.0;
-    const auto start = host_clock::now();
-    for (int run = 0; run < 80; ++run) {
-        HOST_CHECK(plugin.init(nullptr));
-        if (run >= 50) Sleep(static_cast<DWORD>(run - 50));  // 0 to 29 ms: around the window's creation
-        longest = std::max(longest, timed_shutdown(plugin));
-    }
-    report_ms("80 Init and Shutdown pairs", ms_since(start));
-    report_ms("longest Shutdown", longest);
-    HOST_CHECK(count_display_windows() == 0);
-    HOST_CHECK(unloads_fully(plugin));  // every thread ended and let go of the library
 }
 
 // A Shutdown while the display thread is still making its window: the
@@ -480,11 +416,12 @@ void window_creation_fails()
     HOST_CHECK(unloads_fully(plugin));
 }
 
-// The host unloads the library without Shutdown while the window is up: it
-// returns at once, the window goes on until the user closes it, and the
-// library then leaves the process by itself, its class unregistered. The
-// library loads and runs again afterwards.
-void unload_without_shutdown()
+// After the host unloaded the library without Shutdown (that the host goes
+// on unharmed is the validator's lifecycle.unload_without_shutdown), the
+// window stays up and painting until the user closes it; the library then
+// leaves the process by itself, its class unregistered, and loads and runs
+// again afterwards.
+void user_close_after_unload()
 {
     plugin_library plugin;
     if (!plugin.load(plugin_path)) return;
@@ -493,9 +430,7 @@ void unload_without_shutdown()
     if (window == nullptr) return;
     const DWORD thread = window_thread(window);
 
-    const auto start = host_clock::now();
     plugin.unload();
-    report_ms("FreeLibrary with the window up", ms_since(start));
     HOST_CHECK(plugin_mapped());  // held by the display thread
     {
         message_counter counter(thread);
@@ -516,66 +451,21 @@ void unload_without_shutdown()
     const HMODULE second_module = plugin.module;
     HOST_CHECK(unloads_fully(plugin));
     HOST_CHECK(!GetClassInfoExA(second_module, display_class, &info));
-    std::printf("host alive after unloading without Shutdown\n");
-}
-
-// Run in a child process by exit_code: the host exits with the window up.
-void exit_without_shutdown()
-{
-    plugin_library plugin;
-    if (!plugin.load(plugin_path)) ExitProcess(1);
-    if (init_and_wait(plugin) == nullptr) ExitProcess(1);
-    const motion_values values{3.0, {1.0, 1.0, 1.0}, {0.0, 0.0, 0.0}};
-    update_and_expect_datagram(plugin, nullptr, values);
-    Sleep(600);  // a repaint with a frame on show
-    ExitProcess(7);
-}
-
-// The host exiting without Shutdown ends with its own exit code: no abort,
-// no terminate, no hang.
-void exit_code()
-{
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string command = std::string("\"") + self + "\" exit_without_shutdown \"" + plugin_path + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    if (!HOST_CHECK(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &child)))
-        return;
-    const auto start = host_clock::now();
-    const bool ended = WaitForSingleObject(child.hProcess, 20000) == WAIT_OBJECT_0;
-    HOST_CHECK(ended);
-    if (!ended) TerminateProcess(child.hProcess, 99);
-    DWORD code = 0;
-    GetExitCodeProcess(child.hProcess, &code);
-    std::printf("child exit code: %lu\n", code);
-    report_ms("child run", ms_since(start));
-    HOST_CHECK(code == 7);
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
 }
 
 const std::map<std::string, void (*)()>& scenarios()
 {
     static const std::map<std::string, void (*)()> all = {
-        {"export_table", export_table},
-        {"interface_version", interface_version},
         {"window_shown", window_shown},
         {"timer_repaints", timer_repaints},
         {"user_close_posted", user_close_posted},
         {"user_close_sent", user_close_sent},
         {"restart", restart},
         {"shutdown_while_moving", shutdown_while_moving},
-        {"shutdown_without_init", shutdown_without_init},
         {"update_without_display", update_without_display},
-        {"init_shutdown_storm", init_shutdown_storm},
         {"stop_before_window", stop_before_window},
         {"window_creation_fails", window_creation_fails},
-        {"unload_without_shutdown", unload_without_shutdown},
-        {"exit_without_shutdown", exit_without_shutdown},
-        {"exit_code", exit_code},
+        {"user_close_after_unload", user_close_after_unload},
     };
     return all;
 }

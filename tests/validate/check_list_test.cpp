@@ -1,0 +1,179 @@
+// The check list, the choice of checks, the command line, and which DLLs a
+// plug-in may import.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "tools/validate/check_list.h"
+#include "tools/validate/system_dlls.h"
+#include "tools/validate/validate_options.h"
+
+using namespace validate;
+
+TEST(CheckList, NamesAreUniqueAndGroupedInRunOrder)
+{
+    const std::vector<std::string_view> groups = {"file", "lifecycle", "timing", "stream", "resources"};
+    std::set<std::string_view> names;
+    std::size_t group = 0;
+    for (const check_info& check : all_checks()) {
+        EXPECT_TRUE(names.insert(check.name).second) << check.name;
+        while (group < groups.size() && group_of(check.name) != groups[group]) ++group;
+        ASSERT_LT(group, groups.size()) << check.name << " is out of its group's order";
+        EXPECT_EQ(find_check(check.name), &check);
+        EXPECT_FALSE(check.description.empty());
+    }
+    EXPECT_EQ(find_check("file"), nullptr);
+}
+
+std::vector<std::string_view> chosen(std::string_view only, std::string_view skip)
+{
+    std::vector<const check_info*> selected;
+    std::string error;
+    EXPECT_TRUE(select_checks(only, skip, selected, error)) << error;
+    std::vector<std::string_view> names;
+    for (const check_info* check : selected) names.push_back(check->name);
+    return names;
+}
+
+TEST(CheckList, OnlyAndSkipTakeNamesAndGroupsAndKeepRunOrder)
+{
+    EXPECT_EQ(chosen("", "").size(), all_checks().size());
+    EXPECT_EQ(chosen("timing.update,file.exports", ""),
+              (std::vector<std::string_view>{"file.exports", "timing.update"}));
+    EXPECT_EQ(chosen("timing", "timing.update"), (std::vector<std::string_view>{"timing.init", "timing.shutdown"}));
+    EXPECT_EQ(chosen("", "file,lifecycle,stream,resources,timing.init,timing.shutdown"),
+              (std::vector<std::string_view>{"timing.update"}));
+
+    std::vector<const check_info*> selected;
+    std::string error;
+    EXPECT_FALSE(select_checks("stream.sizes,stream.nope", "", selected, error));
+    EXPECT_NE(error.find("\"stream.nope\""), std::string::npos) << error;
+    EXPECT_FALSE(select_checks("", "timing.", selected, error));
+    EXPECT_FALSE(select_checks("timing", "timing", selected, error));  // nothing left
+}
+
+bool parses(std::vector<const char*> args, validate_options& options, std::string& error)
+{
+    return parse_validate_options(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(ValidateOptions, EveryOptionAndTheMistakes)
+{
+    validate_options o;
+    std::string error;
+    ASSERT_TRUE(parses({"--quick", "--seed", "42", "--budget", "0.5", "--only", "timing", "--skip", "timing.init",
+                        "--junit", "r.xml", "--json", "r.json", "p.dll"},
+                       o, error))
+        << error;
+    EXPECT_TRUE(o.quick);
+    EXPECT_EQ(*o.seed, 42u);
+    EXPECT_DOUBLE_EQ(o.budget_ms, 0.5);
+    EXPECT_EQ(o.checks.size(), 2u);
+    EXPECT_EQ(o.junit_path, "r.xml");
+    EXPECT_EQ(o.json_path, "r.json");
+    EXPECT_EQ(o.plugin_path, "p.dll");
+
+    ASSERT_TRUE(parses({"p.dll"}, o, error));
+    EXPECT_FALSE(o.seed);
+    EXPECT_DOUBLE_EQ(o.budget_ms, default_budget_ms);
+    EXPECT_EQ(o.checks.size(), all_checks().size());
+    ASSERT_TRUE(parses({"--list"}, o, error));  // no plug-in needed
+
+    const std::vector<std::vector<const char*>> wrong = {
+        {},  // no plug-in
+        {"a.dll", "b.dll"},
+        {"--budget", "0", "p.dll"},
+        {"--budget", "2000", "p.dll"},
+        {"--seed", "-1", "p.dll"},
+        {"--only", "nothing", "p.dll"},
+        {"--json", "r", "--junit", "r", "p.dll"},
+        {"--frobnicate", "p.dll"},
+        {"p.dll", "--json"},
+        {"--child", "file.load", "p.dll"},  // a child needs its channel
+    };
+    for (const auto& args : wrong) {
+        error.clear();
+        EXPECT_FALSE(parses(args, o, error)) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(ValidateOptions, AChildGetsTheSameSettings)
+{
+    validate_options parent;
+    std::string error;
+    ASSERT_TRUE(parses({"--quick", "--seed", "18446744073709551615", "--budget", "0.1", "dir/p.dll"}, parent, error));
+    const std::vector<std::string> args = child_arguments(parent, "stream.random", 1234);
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    validate_options child;
+    ASSERT_TRUE(parses(argv, child, error)) << error;
+    EXPECT_EQ(child.child_check, "stream.random");
+    EXPECT_EQ(child.channel, 1234u);
+    EXPECT_EQ(*child.seed, UINT64_MAX);
+    EXPECT_DOUBLE_EQ(child.budget_ms, 0.1);
+    EXPECT_TRUE(child.quick);
+    EXPECT_EQ(child.plugin_path, "dir/p.dll");
+    ASSERT_EQ(child.checks.size(), 1u);
+}
+
+// The C runtime's reading of a command line (CommandLineToArgvW's rules):
+// 2n backslashes before a quote give n and the quote toggles quoting, 2n + 1
+// give n and a literal quote; other backslashes are literal.
+std::vector<std::string> split_command_line(const std::string& line)
+{
+    std::vector<std::string> args;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i == line.size()) break;
+        std::string arg;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
+            std::size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
+            if (i < line.size() && line[i] == '"') {
+                arg.append(backslashes / 2, '\\');
+                if (backslashes % 2)
+                    arg += '"';
+                else
+                    quoted = !quoted;
+                ++i;
+            } else if (backslashes > 0) {
+                arg.append(backslashes, '\\');
+            } else {
+                arg += line[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+TEST(ValidateOptions, CommandLinesQuoteWhatTheRuntimeWouldSplit)
+{
+    const std::vector<std::string> args = {"C:\\Program Files\\validate.exe",
+                                           "plain",
+                                           "",
+                                           "a\"b",
+                                           "end\\",
+                                           "dir with space\\",
+                                           "\\\\server\\share\\",
+                                           "tab\there",
+                                           "x\\\"y"};
+    EXPECT_EQ(split_command_line(windows_command_line(args)), args);
+    EXPECT_EQ(windows_command_line({"plain", "C:\\dir\\"}), "plain C:\\dir\\");
+}
+
+TEST(SystemDlls, ARuntimeDllIsNotWindowsOwnWhateverItsCase)
+{
+    for (const char* runtime :
+         {"libstdc++-6.dll", "LIBGCC_S_SEH-1.DLL", "libwinpthread-1.dll", "VCRUNTIME140.dll", "vcruntime140_1.dll",
+          "MSVCP140.dll", "msvcp140_atomic_wait.dll", "MSVCR120.dll", "ucrtbased.dll", "libc++.dll", "cygwin1.dll"})
+        EXPECT_EQ(classify_dll(runtime), dll_kind::runtime) << runtime;
+    for (const char* system : {"KERNEL32.dll", "ws2_32.DLL", "gdiplus.dll", "msvcrt.dll", "ucrtbase.dll",
+                               "api-ms-win-crt-runtime-l1-1-0.dll", "API-MS-WIN-CORE-SYNCH-L1-2-0.DLL", "user32.dll"})
+        EXPECT_EQ(classify_dll(system), dll_kind::system) << system;
+    for (const char* other : {"my_helpers.dll", "kernel32.dll.bak", "", "opengl32"})
+        EXPECT_EQ(classify_dll(other), dll_kind::other) << other;
+}

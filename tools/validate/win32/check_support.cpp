@@ -1,0 +1,130 @@
+#include "tools/validate/win32/check_support.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tools/common/stream_encoding.h"
+
+namespace validate {
+
+void flight_frames::next(std::vector<std::uint8_t>& stream, std::uint32_t& count)
+{
+    if (started_) flight_.advance(1.0 / frame_rate);
+    started_ = true;
+    tools::make_scenario_frame(flight_.state(), messages_);
+    stream.clear();
+    tools::encode_stream(messages_, stream);
+    count = static_cast<std::uint32_t>(messages_.size());
+}
+
+void pump_messages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void pump_for(double seconds)
+{
+    const double end = now_seconds() + seconds;
+    for (;;) {
+        pump_messages();
+        const double left = end - now_seconds();
+        if (left <= 0.0) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left * 1000.0) + 1, QS_ALLINPUT);
+    }
+}
+
+void output_tally::add(const plugin_under_test::outputs& out) noexcept
+{
+    ++updates;
+    for (std::int32_t value : {out.first, out.second}) {
+        if (value == plugin_under_test::output_preset)
+            ++left_as_preset;
+        else if (value != 0)
+            ++not_zero;
+    }
+}
+
+std::string output_tally::describe() const
+{
+    if (updates == 0) return "no Update was made";
+    if (left_as_preset == 0 && not_zero == 0) return "Update set both outputs to 0 on every call";
+    std::string text = "of " + std::to_string(2 * updates) + " outputs of " + std::to_string(updates) + " Updates, ";
+    text += std::to_string(left_as_preset) + " were left as the host preset them";
+    if (not_zero != 0) text += " and " + std::to_string(not_zero) + " were set to a value other than 0";
+    return text;
+}
+
+void frame_loop::one(const std::function<void(double)>& on_update)
+{
+    std::uint32_t count = 0;
+    frames_.next(stream_, count);
+    tally_.add(plugin_.update(1.0 / frame_rate, stream_.data(), count));
+    if (on_update) on_update(plugin_.last_call_seconds());
+    pump_messages();
+    if (!paced_) return;
+    // Keep to the schedule without bursts after a stall.
+    const double now = now_seconds();
+    deadline_ = deadline_ == 0.0 || now - deadline_ > 0.25 ? now + 1.0 / frame_rate : deadline_ + 1.0 / frame_rate;
+    pump_for(deadline_ - now);
+}
+
+void frame_loop::run(int frames, const std::function<void(double)>& on_update)
+{
+    for (int i = 0; i < frames; ++i) one(on_update);
+}
+
+void frame_loop::run_for(double seconds, const std::function<void(double)>& on_update)
+{
+    const double end = now_seconds() + seconds;
+    while (now_seconds() < end) one(on_update);
+}
+
+bool module_mapped(HMODULE module)
+{
+    char path[MAX_PATH];
+    return GetModuleFileNameA(module, path, sizeof path) != 0;
+}
+
+check_result passed(std::string summary)
+{
+    check_result result;
+    result.result = outcome::passed;
+    result.summary = std::move(summary);
+    return result;
+}
+
+check_result failed(const char* kind, std::string summary)
+{
+    check_result result;
+    result.result = outcome::failed;
+    result.kind = kind;
+    result.summary = std::move(summary);
+    return result;
+}
+
+check_result skipped(std::string reason)
+{
+    check_result result;
+    result.result = outcome::skipped;
+    result.summary = std::move(reason);
+    return result;
+}
+
+check_result not_loadable(const std::string& error)
+{
+    return failed(failure_kind::not_loadable, "cannot run: " + error);
+}
+
+std::string ms_text(double ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, ms < 1.0 ? "%.3f ms" : ms < 100.0 ? "%.2f ms" : "%.0f ms", ms);
+    return text;
+}
+
+}  // namespace validate

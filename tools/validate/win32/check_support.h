@@ -1,0 +1,90 @@
+// What the checks share: their settings, the built-in flight's frames, a
+// host's message pump and frame pacing, and the words of a result.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "shared/input/tm_message_list.h"
+#include "tools/common/flight_scenario.h"
+#include "tools/validate/check_result.h"
+#include "tools/validate/validate_options.h"
+#include "tools/validate/win32/plugin_under_test.h"
+
+namespace validate {
+
+struct check_context {
+    const validate_options& options;
+    std::uint64_t seed = 0;
+    // How much of a thing to do: the full count, or the quick one.
+    int scaled(int full, int quick) const noexcept { return options.quick ? quick : full; }
+};
+
+// Limits every check keeps to.
+inline constexpr double call_limit_seconds = 10.0;    // a call that takes longer hangs
+inline constexpr double start_stop_limit_ms = 500.0;  // Init and Shutdown each
+inline constexpr double frame_rate = 60.0;
+
+// The built-in flight at 60 frames a second, one frame after another.
+class flight_frames {
+public:
+    // The next frame's stream and count.
+    void next(std::vector<std::uint8_t>& stream, std::uint32_t& count);
+
+private:
+    tools::flight_scenario flight_;
+    tm_message_list messages_;
+    bool started_ = false;
+};
+
+// Handles the messages waiting for this thread, as a host's main loop does.
+void pump_messages();
+// Waits `seconds` while handling this thread's messages.
+void pump_for(double seconds);
+
+// A host's frame loop: Updates with the built-in flight, paced at 60 Hz
+// (or back to back when `paced` is false), messages handled between them.
+// Each Update's outputs are tallied; `on_update` sees each one's seconds.
+struct output_tally {
+    std::uint64_t updates = 0;
+    std::uint64_t left_as_preset = 0;  // an output not written at all
+    std::uint64_t not_zero = 0;        // an output written with a value other than 0
+
+    void add(const plugin_under_test::outputs& out) noexcept;
+    std::string describe() const;  // one sentence
+};
+class frame_loop {
+public:
+    frame_loop(plugin_under_test& plugin, bool paced) : plugin_(plugin), paced_(paced) {}
+    void run(int frames, const std::function<void(double)>& on_update = {});
+    void run_for(double seconds, const std::function<void(double)>& on_update = {});
+    const output_tally& outputs() const noexcept { return tally_; }
+
+private:
+    void one(const std::function<void(double)>& on_update);
+    plugin_under_test& plugin_;
+    bool paced_;
+    flight_frames frames_;
+    std::vector<std::uint8_t> stream_;
+    output_tally tally_;
+    double deadline_ = 0.0;
+};
+
+// Whether the module is still mapped into the process.
+bool module_mapped(HMODULE module);
+
+// Results.
+check_result passed(std::string summary);
+check_result failed(const char* kind, std::string summary);
+check_result skipped(std::string reason);
+// The plug-in could not be loaded with its entry points: the check cannot run.
+check_result not_loadable(const std::string& error);
+
+// Milliseconds, as the reports print them: "0.052 ms", "12.3 ms".
+std::string ms_text(double ms);
+
+}  // namespace validate

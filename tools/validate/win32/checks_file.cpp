@@ -1,0 +1,181 @@
+// The file group: what can be told of the DLL before and while loading it.
+#include <windows.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "tools/validate/system_dlls.h"
+#include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/pe_image.h"
+
+namespace validate {
+
+namespace {
+
+const char* const entry_point_names[] = {plugin_interface::get_interface_version_name, plugin_interface::init_name,
+                                         plugin_interface::update_name, plugin_interface::shutdown_name};
+
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+check_result pe_format(const check_context& context)
+{
+    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
+    if (!image.pe) return failed(failure_kind::expectation, "not a Windows executable file (no PE header)");
+    if (!image.pe32_plus)
+        return failed(failure_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
+    if (image.machine != IMAGE_FILE_MACHINE_AMD64) {
+        char text[96];
+        std::snprintf(text, sizeof text, "built for machine 0x%04X, not x64 (0x8664)", image.machine);
+        return failed(failure_kind::expectation, text);
+    }
+    if (!image.dll) return failed(failure_kind::expectation, "an executable, not a DLL");
+    return passed("a PE32+ DLL for x64");
+}
+
+check_result exports(const check_context& context)
+{
+    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    if (!image.pe32_plus || !image.tables_complete)
+        return failed(failure_kind::expectation, "the export table cannot be read (see file.pe_format)");
+    std::vector<std::string> missing;
+    std::vector<std::string> decorated;  // found only under a decorated or prefixed name
+    for (const char* name : entry_point_names) {
+        bool exact = false;
+        std::string similar;
+        for (const std::string& exported : image.export_names) {
+            if (exported == name)
+                exact = true;
+            else if (exported.find(name) != std::string::npos)
+                similar = exported;
+        }
+        if (exact) continue;
+        missing.push_back(name);
+        if (!similar.empty()) decorated.push_back(similar);
+    }
+    check_result result;
+    if (!missing.empty()) {
+        result = failed(failure_kind::expectation, "not exported: " + joined(missing));
+        if (!decorated.empty())
+            result.notes.push_back("exported under decorated names instead: " + joined(decorated) +
+                                   " (declare the entry points extern \"C\", or name them in a .def file)");
+    } else {
+        result = passed("the four entry points; " + std::to_string(image.export_names.size()) + " names exported");
+    }
+    std::vector<std::string> others;
+    for (const std::string& exported : image.export_names) {
+        bool entry_point = false;
+        for (const char* name : entry_point_names) entry_point = entry_point || exported == name;
+        if (!entry_point) others.push_back(exported);
+    }
+    if (others.size() > 8) {
+        others.resize(8);
+        others.push_back("...");
+    }
+    if (!others.empty()) result.notes.push_back("also exports " + joined(others));
+    result.figures.emplace_back("exports", static_cast<double>(image.export_names.size()));
+    return result;
+}
+
+check_result imports(const check_context& context)
+{
+    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    if (!image.pe32_plus || !image.tables_complete)
+        return failed(failure_kind::expectation, "the import table cannot be read (see file.pe_format)");
+    std::vector<std::string> runtimes;
+    std::vector<std::string> others;
+    std::vector<std::string> all;
+    for (const auto* list : {&image.imported_dlls, &image.delay_loaded_dlls}) {
+        const bool delayed = list == &image.delay_loaded_dlls;
+        for (const std::string& dll : *list) {
+            const std::string named = delayed ? dll + " (delay-loaded)" : dll;
+            all.push_back(named);
+            const dll_kind kind = classify_dll(dll);
+            if (kind == dll_kind::runtime) runtimes.push_back(named);
+            if (kind == dll_kind::other) others.push_back(named);
+        }
+    }
+    check_result result;
+    if (!runtimes.empty()) {
+        result = failed(failure_kind::expectation,
+                        "needs the runtime DLL" + std::string(runtimes.size() > 1 ? "s " : " ") + joined(runtimes) +
+                            ", which a clean Windows does not have: link the C and C++ runtimes statically");
+    } else if (!others.empty()) {
+        result = failed(failure_kind::expectation,
+                        "needs " + joined(others) + ", which Windows does not have: a host loads a plug-in alone");
+    } else {
+        result = passed("imports only Windows' own DLLs: " + joined(all));
+    }
+    result.figures.emplace_back("imported_dlls", static_cast<double>(all.size()));
+    return result;
+}
+
+check_result load(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error) && plugin.module() == nullptr)
+        return failed(failure_kind::not_loadable, error);
+    const double load_seconds = plugin.last_call_seconds();
+    const HMODULE module = plugin.module();
+    plugin.unload();
+    if (module_mapped(module)) {
+        return failed(failure_kind::expectation,
+                      "the library stays in the process after FreeLibrary: something it started holds it");
+    }
+    pump_for(0.5);  // a thread left running in the unloaded code would crash now
+    check_result result = passed("LoadLibrary took " + ms_text(load_seconds * 1000.0) + "; FreeLibrary unmapped it");
+    if (!error.empty()) result.notes.push_back(error + " (see file.exports)");
+    return result;
+}
+
+check_result interface_version(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    const auto judge = [&](const char* when) -> std::optional<check_result> {
+        const std::int64_t version = plugin.version();
+        if (version == plugin_interface::version) return std::nullopt;
+        char text[200];
+        if ((version & 0xFFFFFFFF) == plugin_interface::version)
+            std::snprintf(text, sizeof text,
+                          "answers 0x%016llX %s: 2 in its low 32 bits only, while the host reads all 64 (return a "
+                          "64-bit integer)",
+                          static_cast<unsigned long long>(version), when);
+        else
+            std::snprintf(text, sizeof text, "answers %lld %s, not 2", static_cast<long long>(version), when);
+        return failed(failure_kind::expectation, text);
+    };
+    if (auto wrong = judge("before Init")) return *wrong;
+    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    frame_loop frames(plugin, true);
+    frames.run(10);
+    if (auto wrong = judge("while running")) return *wrong;
+    plugin.shutdown();
+    if (auto wrong = judge("after Shutdown")) return *wrong;
+    plugin.unload();
+    return passed("2, before Init, while running and after Shutdown");
+}
+
+const named_check file_checks[] = {
+    {"file.pe_format", pe_format},
+    {"file.exports", exports},
+    {"file.imports", imports},
+    {"file.load", load},
+    {"file.interface_version", interface_version},
+};
+
+}  // namespace
+
+check_function find_file_check(std::string_view name) noexcept
+{
+    return find_in(file_checks, name);
+}
+
+}  // namespace validate

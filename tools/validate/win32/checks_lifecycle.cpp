@@ -1,0 +1,269 @@
+// The lifecycle group: the entry points called in the usual order and in
+// the orders that hosts get wrong or that happen all the same.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/child_channel.h"
+
+namespace validate {
+
+namespace {
+
+// "Init answered false", as a failure, when it did.
+std::optional<check_result> started(plugin_under_test& plugin)
+{
+    if (plugin.init()) return std::nullopt;
+    return failed(failure_kind::expectation, "Init answered false");
+}
+
+// A Shutdown with nothing to stop must return at once, as an idle one does.
+std::optional<check_result> prompt(const char* which, double seconds)
+{
+    if (seconds * 1000.0 <= start_stop_limit_ms) return std::nullopt;
+    check_result result = failed(failure_kind::too_slow, std::string(which) + " took " + ms_text(seconds * 1000.0) +
+                                                             ", over the limit of " + ms_text(start_stop_limit_ms));
+    result.call = "Shutdown";
+    return result;
+}
+
+// Outputs other than 0 are a fault of every check that makes Updates.
+std::optional<check_result> outputs_fault(const output_tally& tally)
+{
+    if (tally.not_zero == 0) return std::nullopt;
+    return failed(failure_kind::expectation, tally.describe());
+}
+
+check_result usual_order(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    plugin.version();
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop frames(plugin, true);
+    frames.run(60);
+    plugin.shutdown();
+    const HMODULE module = plugin.module();
+    plugin.unload();
+    // A thread of the plug-in that still runs in the unloaded code crashes now.
+    begin_call(plugin_call::after_free_library);
+    pump_for(1.0);
+    end_call();
+    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    check_result result = passed("Init, 60 frames, Shutdown, FreeLibrary; alive a second later");
+    if (module_mapped(module)) result.notes.push_back("the library stayed in the process after FreeLibrary");
+    return result;
+}
+
+check_result shutdown_without_init(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    plugin.shutdown();
+    const double first = plugin.last_call_seconds();
+    if (auto slow = prompt("Shutdown without Init", first)) return *slow;
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop(plugin, true).run(10);
+    plugin.shutdown();
+    plugin.unload();
+    return passed("returned in " + ms_text(first * 1000.0) + "; Init and Shutdown worked afterwards");
+}
+
+check_result init_twice(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop frames(plugin, true);
+    frames.run(10);
+    const bool second = plugin.init();
+    frames.run(10);
+    plugin.shutdown();
+    frames.run(5);
+    plugin.unload();
+    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    return passed(std::string("the second Init answered ") + (second ? "true" : "false") + "; one Shutdown ended it");
+}
+
+check_result shutdown_twice(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop(plugin, true).run(10);
+    plugin.shutdown();
+    plugin.shutdown();
+    const double second = plugin.last_call_seconds();
+    if (auto slow = prompt("the second Shutdown", second)) return *slow;
+    plugin.unload();
+    return passed("the second Shutdown returned in " + ms_text(second * 1000.0));
+}
+
+check_result update_before_init(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    frame_loop frames(plugin, false);
+    frames.run(60);
+    if (auto fault = started(plugin)) return *fault;
+    frames.run(10);
+    plugin.shutdown();
+    plugin.unload();
+    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    return passed("60 frames before Init, then Init, frames and Shutdown");
+}
+
+check_result update_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop frames(plugin, false);
+    frames.run(10);
+    plugin.shutdown();
+    frames.run(60);
+    plugin.unload();
+    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    return passed("60 frames after Shutdown");
+}
+
+check_result shutdown_at_once(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    double longest = 0.0;
+    for (int i = 0; i < 10; ++i) {
+        if (auto fault = started(plugin)) return *fault;
+        plugin.shutdown();
+        longest = std::max(longest, plugin.last_call_seconds());
+    }
+    plugin.unload();
+    return passed("10 times; the longest Shutdown took " + ms_text(longest * 1000.0));
+}
+
+check_result init_shutdown_cycles(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    const int cycles = context.scaled(100, 30);
+    frame_loop frames(plugin, false);
+    double longest = 0.0;
+    const double start = now_seconds();
+    for (int i = 0; i < cycles; ++i) {
+        if (auto fault = started(plugin)) return *fault;
+        // At once, after a few frames, or after a short while: around the
+        // moments a plug-in's own thread is starting up.
+        if (i % 3 == 1) frames.run(3);
+        if (i % 3 == 2) pump_for(0.001 * (i % 20));
+        plugin.shutdown();
+        longest = std::max(longest, plugin.last_call_seconds());
+    }
+    const double seconds = now_seconds() - start;
+    const HMODULE module = plugin.module();
+    plugin.unload();
+    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    // Every thread the cycles started has ended and let go of the library.
+    for (int wait = 0; wait < 20 && module_mapped(module); ++wait) pump_for(0.05);
+    if (module_mapped(module)) {
+        return failed(failure_kind::left_behind,
+                      "the library stays in the process after the cycles and FreeLibrary: something a cycle started "
+                      "still holds it");
+    }
+    check_result result = passed(std::to_string(cycles) + " cycles in " + ms_text(seconds * 1000.0) +
+                                 "; the longest Shutdown took " + ms_text(longest * 1000.0));
+    result.figures.emplace_back("cycles", cycles);
+    result.figures.emplace_back("longest_shutdown_ms", longest * 1000.0);
+    return result;
+}
+
+check_result unload_without_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop frames(plugin, true);
+    frames.run(30);
+    const HMODULE module = plugin.module();
+    plugin.unload();
+    const double unload_seconds = plugin.last_call_seconds();
+    const double wait = context.scaled(3, 2);
+    begin_call(plugin_call::after_free_library);
+    // The host goes on: its messages handled, memory taken and given back.
+    const double end = now_seconds() + wait;
+    while (now_seconds() < end) {
+        pump_for(0.05);
+        std::free(std::malloc(4096));
+    }
+    end_call();
+    check_result result = passed("FreeLibrary returned in " + ms_text(unload_seconds * 1000.0) + "; alive " +
+                                 std::to_string(static_cast<int>(wait)) + " s later");
+    result.notes.push_back(module_mapped(module) ? "the library stayed in the process, held by something it started"
+                                                 : "the library left the process");
+    return result;
+}
+
+check_result exit_without_shutdown(const check_context& context)
+{
+    constexpr int exit_code = 57;
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = started(plugin)) return *fault;
+    frame_loop(plugin, true).run(30);
+    // Judged by the validator: the process must end with the host's own code.
+    write_result(passed("the process ended with the host's exit code " + std::to_string(exit_code)));
+    expect_exit_code(exit_code);
+    begin_call(plugin_call::process_exit);
+    std::exit(exit_code);
+}
+
+check_result reload(const check_context& context)
+{
+    std::string error;
+    for (int round = 1; round <= 3; ++round) {
+        plugin_under_test plugin;
+        if (!plugin.load(context.options.plugin_path, error))
+            return not_loadable(error + " (load " + std::to_string(round) + ")");
+        plugin.version();
+        if (auto fault = started(plugin)) return *fault;
+        frame_loop(plugin, true).run(10);
+        plugin.shutdown();
+        plugin.unload();
+    }
+    return passed("loaded, run and unloaded 3 times");
+}
+
+const named_check lifecycle_checks[] = {
+    {"lifecycle.usual_order", usual_order},
+    {"lifecycle.shutdown_without_init", shutdown_without_init},
+    {"lifecycle.init_twice", init_twice},
+    {"lifecycle.shutdown_twice", shutdown_twice},
+    {"lifecycle.update_before_init", update_before_init},
+    {"lifecycle.update_after_shutdown", update_after_shutdown},
+    {"lifecycle.shutdown_at_once", shutdown_at_once},
+    {"lifecycle.init_shutdown_cycles", init_shutdown_cycles},
+    {"lifecycle.unload_without_shutdown", unload_without_shutdown},
+    {"lifecycle.exit_without_shutdown", exit_without_shutdown},
+    {"lifecycle.reload", reload},
+};
+
+}  // namespace
+
+check_function find_lifecycle_check(std::string_view name) noexcept
+{
+    return find_in(lifecycle_checks, name);
+}
+
+}  // namespace validate

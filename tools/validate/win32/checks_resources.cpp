@@ -1,0 +1,236 @@
+// The resources group: what the plug-in leaves behind after Shutdown, and
+// whether its handles and memory grow with frames or with cycles.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "tools/validate/statistics.h"
+#include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/process_resources.h"
+
+namespace validate {
+
+namespace {
+
+// One Init, a half second of frames, one Shutdown.
+void one_cycle(plugin_under_test& plugin, int frames)
+{
+    plugin.init();
+    frame_loop(plugin, true).run(frames);
+    plugin.shutdown();
+}
+
+// Polls `left` every 50 ms for up to a second until it comes back empty: a
+// thread or window may take a moment to go after Shutdown.
+template <class Left>
+auto settle(Left left)
+{
+    auto remaining = left();
+    for (int i = 0; i < 20 && !remaining.empty(); ++i) {
+        pump_for(0.05);
+        remaining = left();
+    }
+    return remaining;
+}
+
+// Cycles of Init, frames and Shutdown; after each, `left` (the threads or
+// windows that were not there before, polled for a second) must find none.
+template <class Left, class Describe>
+check_result nothing_left(plugin_under_test& plugin, int cycles, const std::string& things, Left left,
+                          Describe describe)
+{
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        one_cycle(plugin, 30);
+        const auto found = settle(left);
+        if (found.empty()) continue;
+        std::string which;
+        for (const auto& thing : found) which += (which.empty() ? "" : "; ") + describe(thing);
+        check_result result =
+            failed(failure_kind::left_behind,
+                   things + " left a second after Shutdown: " + std::to_string(found.size()) + " (" + which + ")");
+        result.call = "Shutdown";
+        result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
+        result.figures.emplace_back(things + "_left", double(found.size()));
+        return result;  // the library stays loaded: unloading it under a running thread would crash
+    }
+    plugin.unload();
+    check_result result = passed("none left after " + std::to_string(cycles) + " cycles of Init, frames and Shutdown");
+    result.figures.emplace_back(things + "_left", 0);
+    return result;
+}
+
+check_result threads_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    const auto before = process_threads();
+    if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
+    std::set<DWORD> known;
+    for (const thread_entry& thread : *before) known.insert(thread.id);
+    return nothing_left(
+        plugin, context.scaled(5, 3), "threads",
+        [&] {
+            std::vector<thread_entry> found;
+            for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
+                if (known.count(thread.id) == 0) found.push_back(thread);
+            return found;
+        },
+        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
+}
+
+check_result windows_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    const std::vector<HWND> before = process_windows();
+    return nothing_left(
+        plugin, context.scaled(3, 2), "windows",
+        [&] {
+            std::vector<HWND> found;
+            for (HWND window : process_windows())
+                if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
+            return found;
+        },
+        describe_window);
+}
+
+// How a growth check reads its resource and judges it.
+struct growth_measure {
+    const char* what;  // "handles", "committed bytes"
+    double per_unit_limit;
+    double noise;
+    std::optional<double> (*read)();
+    std::string (*amount)(double);
+};
+
+std::optional<double> read_handles()
+{
+    const std::optional<std::uint64_t> count = handle_count();
+    return count ? std::optional<double>(static_cast<double>(*count)) : std::nullopt;
+}
+
+std::optional<double> read_memory()
+{
+    const std::optional<memory_figures> memory = memory_use();
+    return memory ? std::optional<double>(static_cast<double>(memory->committed)) : std::nullopt;
+}
+
+std::string handle_amount(double handles)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.0f handles", handles);
+    return text;
+}
+
+std::string memory_amount(double bytes)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%+.1f KiB", bytes / 1024.0);
+    return text;
+}
+
+// Readings at the start, middle and end of two equal halves of `units`
+// frames or cycles each, after a warm-up; `step` does one unit.
+template <class Step>
+check_result measure_growth(const growth_measure& measure, const char* unit, std::uint64_t units, Step step)
+{
+    const auto read = [&](double& value) {
+        const std::optional<double> reading = measure.read();
+        if (reading) value = *reading;
+        return reading.has_value();
+    };
+    growth_readings readings;
+    readings.units_per_half = units;
+    if (!read(readings.start))
+        return skipped(std::string("not measurable here: this system does not give the process's ") + measure.what);
+    for (std::uint64_t i = 0; i < units; ++i) step();
+    read(readings.middle);
+    for (std::uint64_t i = 0; i < units; ++i) step();
+    read(readings.end);
+    const growth_verdict verdict = judge_growth(readings, measure.per_unit_limit, measure.noise);
+    char per_unit[64];
+    std::snprintf(per_unit, sizeof per_unit, "%.3g per %s", verdict.per_unit, unit);
+    const std::string text = measure.amount(readings.middle - readings.start) + " and " +
+                             measure.amount(readings.end - readings.middle) + " over two halves of " +
+                             std::to_string(units) + " " + unit + "s (" + per_unit + ")";
+    check_result result =
+        verdict.grows ? failed(failure_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
+    result.figures = {{"start", readings.start},
+                      {"middle", readings.middle},
+                      {"end", readings.end},
+                      {"per_" + std::string(unit), verdict.per_unit}};
+    return result;
+}
+
+// A leak grows by at least the limit per unit in both halves, and by more
+// than the noise (see judge_growth).
+const growth_measure handles_frame{"handles", 0.05, 16.0, read_handles, handle_amount};
+const growth_measure handles_cycle{"handles", 0.5, 16.0, read_handles, handle_amount};
+const growth_measure memory_frame{"committed bytes", 16.0, 256.0 * 1024.0, read_memory, memory_amount};
+const growth_measure memory_cycle{"committed bytes", 4096.0, 256.0 * 1024.0, read_memory, memory_amount};
+
+check_result per_frame(const check_context& context, const growth_measure& measure)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    frame_loop frames(plugin, false);
+    frames.run(500);  // warm-up: buffers grown, socket opened
+    check_result result = measure_growth(measure, "frame", static_cast<std::uint64_t>(context.scaled(8000, 3000)),
+                                         [&] { frames.run(1); });
+    if (result.result == outcome::failed) result.call = "Update";
+    plugin.shutdown();
+    plugin.unload();
+    return result;
+}
+
+check_result per_cycle(const check_context& context, const growth_measure& measure)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    one_cycle(plugin, 5);  // warm-up
+    one_cycle(plugin, 5);
+    check_result result = measure_growth(measure, "cycle", static_cast<std::uint64_t>(context.scaled(20, 8)),
+                                         [&] { one_cycle(plugin, 5); });
+    plugin.unload();
+    return result;
+}
+
+check_result handles_per_frame(const check_context& context)
+{
+    return per_frame(context, handles_frame);
+}
+check_result handles_per_cycle(const check_context& context)
+{
+    return per_cycle(context, handles_cycle);
+}
+check_result memory_per_frame(const check_context& context)
+{
+    return per_frame(context, memory_frame);
+}
+check_result memory_per_cycle(const check_context& context)
+{
+    return per_cycle(context, memory_cycle);
+}
+
+const named_check resource_checks[] = {
+    {"resources.threads_after_shutdown", threads_after_shutdown},
+    {"resources.windows_after_shutdown", windows_after_shutdown},
+    {"resources.handles_per_frame", handles_per_frame},
+    {"resources.handles_per_cycle", handles_per_cycle},
+    {"resources.memory_per_frame", memory_per_frame},
+    {"resources.memory_per_cycle", memory_per_cycle},
+};
+
+}  // namespace
+
+check_function find_resource_check(std::string_view name) noexcept
+{
+    return find_in(resource_checks, name);
+}
+
+}  // namespace validate

@@ -1,0 +1,130 @@
+// The stream group: frames of every kind in a stream that can only be read,
+// ending right before a page that cannot be touched at all.
+#include "tools/validate/stream_frames.h"
+#include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/guarded_stream.h"
+
+namespace validate {
+
+namespace {
+
+// Init, each frame in the guarded stream (with a frame of the built-in
+// flight before each, so a plug-in sees a change), Shutdown. Whether the
+// outputs were written is tallied over all Updates.
+check_result feed(const check_context& context, const std::vector<test_frame>& frames, const std::string& summary,
+                  bool report_outputs = false)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    guarded_stream stream;
+    output_tally tally;
+    flight_frames flight;
+    std::vector<std::uint8_t> flight_stream;
+    std::uint32_t flight_count = 0;
+    for (const test_frame& frame : frames) {
+        flight.next(flight_stream, flight_count);
+        set_frame_note("a frame of the built-in flight");
+        tally.add(plugin.update(1.0 / 60.0, stream.place(flight_stream), flight_count));
+        stream.close_after_call();
+        set_frame_note(frame.what);
+        tally.add(plugin.update(frame.time_step, stream.place(frame.stream), frame.count));
+        stream.close_after_call();
+        pump_messages();
+    }
+    set_frame_note("");
+    plugin.shutdown();
+    plugin.unload();
+    check_result result = tally.not_zero == 0 ? passed(summary) : failed(failure_kind::expectation, tally.describe());
+    if (report_outputs) {
+        if (result.result == outcome::passed) result.notes.push_back(tally.describe());
+        result.figures.emplace_back("outputs_left_as_preset", double(tally.left_as_preset));
+        result.figures.emplace_back("outputs_not_zero", double(tally.not_zero));
+    }
+    return result;
+}
+
+check_result data_types(const check_context& context)
+{
+    const std::vector<test_frame> frames = data_type_frames();
+    return feed(context, frames, std::to_string(frames.size()) + " frames: every data type, full and cut short", true);
+}
+
+check_result unknown_identifiers(const check_context& context)
+{
+    return feed(context, unknown_identifier_frames(),
+                "unknown identifiers, data types 8 to 255, motion names mistyped");
+}
+
+check_result sizes(const check_context& context)
+{
+    return feed(context, size_frames(), "Size 0, 63, 64, 65, 128, 129 and 65535, alone and followed");
+}
+
+check_result empty(const check_context& context)
+{
+    plugin_under_test plugin;
+    std::string error;
+    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    guarded_stream stream;
+    output_tally tally;
+    const auto empty_frames = [&](const char* when) {
+        set_frame_note(std::string("count 0 with a null stream, ") + when);
+        tally.add(plugin.update(1.0 / 60.0, nullptr, 0));
+        set_frame_note(std::string("count 0 with a stream of no bytes, ") + when);
+        tally.add(plugin.update(1.0 / 60.0, stream.place({}), 0));
+        stream.close_after_call();
+    };
+    empty_frames("before Init");
+    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    empty_frames("right after Init");
+    frame_loop(plugin, true).run(10);
+    for (int i = 0; i < 20; ++i) empty_frames("after frames");
+    plugin.shutdown();
+    empty_frames("after Shutdown");
+    plugin.unload();
+    if (tally.not_zero != 0) return failed(failure_kind::expectation, tally.describe());
+    return passed("count 0 with a null stream and with no bytes, before, during and after a run");
+}
+
+check_result special_values(const check_context& context)
+{
+    return feed(context, special_value_frames(), "NaN, infinities, extremes, denormals and -0");
+}
+
+check_result large_frames(const check_context& context)
+{
+    std::vector<test_frame> frames;
+    for (int i = 0; i < context.scaled(6, 2); ++i) frames.push_back(large_frame(10000, static_cast<std::uint64_t>(i)));
+    return feed(context, frames, std::to_string(frames.size()) + " frames of 10,000 messages");
+}
+
+check_result random_frames(const check_context& context)
+{
+    const int count = context.scaled(2000, 400);
+    std::vector<test_frame> frames;
+    frames.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) frames.push_back(random_frame(context.seed, static_cast<std::uint64_t>(i)));
+    return feed(context, frames, std::to_string(count) + " random frames of seed " + std::to_string(context.seed));
+}
+
+const named_check stream_checks[] = {
+    {"stream.data_types", data_types},
+    {"stream.unknown_identifiers", unknown_identifiers},
+    {"stream.sizes", sizes},
+    {"stream.empty", empty},
+    {"stream.special_values", special_values},
+    {"stream.large_frames", large_frames},
+    {"stream.random", random_frames},
+};
+
+}  // namespace
+
+check_function find_stream_check(std::string_view name) noexcept
+{
+    return find_in(stream_checks, name);
+}
+
+}  // namespace validate

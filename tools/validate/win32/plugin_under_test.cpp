@@ -1,0 +1,125 @@
+#include "tools/validate/win32/plugin_under_test.h"
+
+#include <algorithm>
+#include <type_traits>
+
+#include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/fault_capture.h"
+
+namespace validate {
+
+double now_seconds() noexcept
+{
+    static const double period = [] {
+        LARGE_INTEGER frequency;
+        QueryPerformanceFrequency(&frequency);
+        return 1.0 / static_cast<double>(frequency.QuadPart);
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * period;
+}
+
+std::string full_path(const std::string& path)
+{
+    std::string windows_path = path;
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    char buffer[MAX_PATH];
+    const DWORD length = GetFullPathNameA(windows_path.c_str(), MAX_PATH, buffer, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
+}
+
+namespace {
+
+// Times one call into the plug-in, recorded in the channel while it runs.
+class call_scope {
+public:
+    call_scope(plugin_call call, double& seconds) : seconds_(seconds)
+    {
+        begin_call(call);
+        start_ = now_seconds();
+    }
+    ~call_scope()
+    {
+        seconds_ = now_seconds() - start_;
+        end_call();
+    }
+    call_scope(const call_scope&) = delete;
+    call_scope& operator=(const call_scope&) = delete;
+
+private:
+    double& seconds_;
+    double start_ = 0.0;
+};
+
+}  // namespace
+
+bool plugin_under_test::load(const std::string& path, std::string& error)
+{
+    DWORD code = 0;
+    {
+        call_scope scope(plugin_call::load_library, last_seconds_);
+        module_ = LoadLibraryA(full_path(path).c_str());
+        if (module_ == nullptr) code = GetLastError();
+    }
+    if (module_ == nullptr) {
+        error = "LoadLibrary failed with error " + std::to_string(code);
+        if (code == ERROR_MOD_NOT_FOUND) error += ": a DLL it needs is missing (see file.imports)";
+        if (code == ERROR_BAD_EXE_FORMAT) error += ": not a DLL for this system (see file.pe_format)";
+        if (code == ERROR_DLL_INIT_FAILED) error += ": its DllMain answered FALSE";
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) error += ": no such file";
+        return false;
+    }
+    set_plugin_module(module_);
+    const auto resolve = [&](const char* name, auto*& function) {
+        using pointer = std::remove_reference_t<decltype(function)>;
+        function = reinterpret_cast<pointer>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+        if (function == nullptr && error.empty()) error = std::string("no export named ") + name;
+    };
+    error.clear();
+    resolve(plugin_interface::get_interface_version_name, entry_.get_interface_version);
+    resolve(plugin_interface::init_name, entry_.init);
+    resolve(plugin_interface::update_name, entry_.update);
+    resolve(plugin_interface::shutdown_name, entry_.shutdown);
+    return error.empty();
+}
+
+void plugin_under_test::unload()
+{
+    if (module_ == nullptr) return;
+    set_plugin_module(nullptr);
+    {
+        call_scope scope(plugin_call::free_library, last_seconds_);
+        FreeLibrary(module_);
+    }
+    module_ = nullptr;
+    entry_ = {};
+}
+
+std::int64_t plugin_under_test::version()
+{
+    call_scope scope(plugin_call::get_interface_version, last_seconds_);
+    return entry_.get_interface_version();
+}
+
+bool plugin_under_test::init()
+{
+    call_scope scope(plugin_call::init, last_seconds_);
+    return entry_.init(nullptr);
+}
+
+void plugin_under_test::shutdown()
+{
+    call_scope scope(plugin_call::shutdown, last_seconds_);
+    entry_.shutdown();
+}
+
+plugin_under_test::outputs plugin_under_test::update(double time_step, const std::uint8_t* stream, std::uint32_t count)
+{
+    outputs out{output_preset, output_preset};
+    call_scope scope(plugin_call::update, last_seconds_);
+    entry_.update(time_step, stream, 0, count, nullptr, &out.first, &out.second);
+    return out;
+}
+
+}  // namespace validate

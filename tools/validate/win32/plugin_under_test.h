@@ -1,0 +1,57 @@
+// The plug-in as the checks drive it: loaded with LoadLibrary, called through
+// the interface's entry point types, each call recorded in the channel
+// before it is made, so that a fault, a hang or a slow return names the call
+// and the frame.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shared/interface/plugin_interface.h"
+
+namespace validate {
+
+class plugin_under_test {
+public:
+    plugin_under_test() = default;
+    ~plugin_under_test() = default;  // never unloads by itself: the checks decide when
+    plugin_under_test(const plugin_under_test&) = delete;
+    plugin_under_test& operator=(const plugin_under_test&) = delete;
+
+    // LoadLibrary and the four exports; false with one sentence in `error`.
+    bool load(const std::string& path, std::string& error);
+    // FreeLibrary; the entry points are gone afterwards.
+    void unload();
+    HMODULE module() const noexcept { return module_; }
+
+    std::int64_t version();
+    bool init();
+    void shutdown();
+    // One Update with the stream and count given; the outputs are preset to
+    // `output_preset` and read back.
+    struct outputs {
+        std::int32_t first;
+        std::int32_t second;
+    };
+    static constexpr std::int32_t output_preset = 0x5A5A5A5A;
+    outputs update(double time_step, const std::uint8_t* stream, std::uint32_t count);
+
+    // Seconds the last call took.
+    double last_call_seconds() const noexcept { return last_seconds_; }
+
+private:
+    HMODULE module_ = nullptr;
+    plugin_interface::entry_points entry_{};
+    double last_seconds_ = 0.0;
+};
+
+// Seconds on the steady clock.
+double now_seconds() noexcept;
+
+// The path made absolute, with Windows separators.
+std::string full_path(const std::string& path);
+
+}  // namespace validate
