@@ -111,7 +111,7 @@ std::vector<test_frame> data_type_frames()
     const tm_message_list every_type = {
         tools::make_none(id),
         tools::make_int(id, -1234567890123),
-        make_double(simulation_time, 12.5, tools::time_flags),
+        make_double(simulation_time, 12.5, simulation_time_flags),
         tools::make_vector2d(id, 1.5, -2.0),
         make_vector3d(velocity, {1.0, 2.0, 3.0}),
         make_vector3d(angular_velocity, {-0.5, 0.25, 0.125}),
@@ -177,7 +177,7 @@ std::vector<test_frame> size_frames()
             std::memcpy(frame.stream.data() + 64, message.Data, std::min<std::size_t>(extent - 64, 64));
             frame.count = 1;
             if (followed) {
-                tools::encode_stream({make_double(simulation_time, 3.25, tools::time_flags)}, frame.stream);
+                tools::encode_stream({make_double(simulation_time, 3.25, simulation_time_flags)}, frame.stream);
                 frame.count = 2;
             }
             // Room for readers that take a whole record for a Size below 64
@@ -198,7 +198,7 @@ std::vector<test_frame> special_value_frames()
         std::snprintf(what, sizeof what, "the value %g", value);
         frames.push_back(frame_of(
             what,
-            {make_double(simulation_time, value, tools::time_flags), make_vector3d(velocity, {value, -value, value}),
+            {make_double(simulation_time, value, simulation_time_flags), make_vector3d(velocity, {value, -value, value}),
              make_vector3d(angular_velocity, {value, value, -value}), make_double(other, value),
              tools::make_vector2d(other, value, value), tools::make_vector4d(other, {value, value, value, value})}));
     }

@@ -58,8 +58,8 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
             }
         } else if (arg == "--budget") {
             if (!value()) return false;
-            const std::optional<double> budget = tools::parse_positive(v);
-            if (!budget || *budget > 1000.0) {
+            const std::optional<double> budget = tools::parse_decimal(v, 0.0, 1000.0);
+            if (!budget || *budget <= 0.0) {
                 error = "--budget wants milliseconds above 0 and at most 1000, not \"" + std::string(v) + "\"";
                 return false;
             }
