@@ -1,6 +1,7 @@
 // The few file operations that the standard library leaves to each system:
 // telling whether two names lead to one file, creating a file that must not
-// exist yet, and putting one file in the place of another in one step.
+// exist yet, putting one file in the place of another in one step, and the
+// absolute form of a path.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,10 @@ bool create_new_file(const std::string& path) noexcept;
 // Renames `from` to `to`, replacing a file at `to` in one step. False with
 // the system's reason in `error`.
 bool replace_file(const std::string& from, const std::string& to, std::string& error);
+
+// `path` made absolute, with the system's own separators; `path` itself when
+// that cannot be done.
+std::string absolute_path(const std::string& path);
 
 // Removes the file at `path`, quietly.
 void remove_file(const std::string& path) noexcept;

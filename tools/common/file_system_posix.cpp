@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "tools/common/file_system.h"
 
@@ -34,5 +35,12 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 }
 
 void remove_file(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+std::string absolute_path(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
 
 }  // namespace tools

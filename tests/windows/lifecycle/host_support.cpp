@@ -81,15 +81,6 @@ void plugin_library::unload()
     *this = plugin_library{};
 }
 
-std::string full_path(const std::string& path)
-{
-    std::string windows_path = path;
-    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
-    char buffer[MAX_PATH];
-    const DWORD length = GetFullPathNameA(windows_path.c_str(), MAX_PATH, buffer, nullptr);
-    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
-}
-
 bool plugin_mapped()
 {
     return GetModuleHandleA(plugin_file_name) != nullptr;

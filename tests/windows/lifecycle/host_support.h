@@ -52,9 +52,6 @@ struct plugin_library {
     void unload();
 };
 
-// The path the host was given, made absolute with Windows separators.
-std::string full_path(const std::string& path);
-
 // True while the plug-in's module is mapped into the process.
 bool plugin_mapped();
 

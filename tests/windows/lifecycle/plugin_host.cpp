@@ -16,6 +16,7 @@
 #include <string>
 
 #include "tests/windows/lifecycle/host_support.h"
+#include "tools/common/file_system.h"
 
 namespace {
 
@@ -481,7 +482,7 @@ int main(int argc, char** argv)
         std::printf("\n");
         return 2;
     }
-    plugin_path = full_path(argv[2]);
+    plugin_path = tools::absolute_path(argv[2]);
     // Datagrams only where loopback is the only interface; the test command
     // also makes sure the Wine server, which owns the sockets, runs there.
     may_broadcast = in_private_network_namespace();

@@ -1,6 +1,8 @@
 // File identity and replacement on Windows.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "tools/common/file_system.h"
 
 namespace tools {
@@ -35,5 +37,14 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 }
 
 void remove_file(const std::string& path) noexcept { DeleteFileA(path.c_str()); }
+
+std::string absolute_path(const std::string& path)
+{
+    std::string windows_path = path;
+    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
+    char buffer[MAX_PATH];
+    const DWORD length = GetFullPathNameA(windows_path.c_str(), MAX_PATH, buffer, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
+}
 
 }  // namespace tools

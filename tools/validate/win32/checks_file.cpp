@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "tools/common/file_system.h"
 #include "tools/validate/system_dlls.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/pe_image.h"
@@ -24,7 +25,7 @@ std::string joined(const std::vector<std::string>& items)
 
 check_result pe_format(const check_context& context)
 {
-    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
     if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
     if (!image.pe) return failed(failure_kind::expectation, "not a Windows executable file (no PE header)");
     if (!image.pe32_plus)
@@ -40,7 +41,7 @@ check_result pe_format(const check_context& context)
 
 check_result exports(const check_context& context)
 {
-    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
     if (!image.pe32_plus || !image.tables_complete)
         return failed(failure_kind::expectation, "the export table cannot be read (see file.pe_format)");
     std::vector<std::string> missing;
@@ -84,7 +85,7 @@ check_result exports(const check_context& context)
 
 check_result imports(const check_context& context)
 {
-    const pe_image image = read_pe_image(full_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
     if (!image.pe32_plus || !image.tables_complete)
         return failed(failure_kind::expectation, "the import table cannot be read (see file.pe_format)");
     std::vector<std::string> runtimes;

@@ -1,8 +1,8 @@
 #include "tools/validate/win32/plugin_under_test.h"
 
-#include <algorithm>
 #include <type_traits>
 
+#include "tools/common/file_system.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
 
@@ -18,15 +18,6 @@ double now_seconds() noexcept
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return static_cast<double>(counter.QuadPart) * period;
-}
-
-std::string full_path(const std::string& path)
-{
-    std::string windows_path = path;
-    std::replace(windows_path.begin(), windows_path.end(), '/', '\\');
-    char buffer[MAX_PATH];
-    const DWORD length = GetFullPathNameA(windows_path.c_str(), MAX_PATH, buffer, nullptr);
-    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
 }
 
 namespace {
@@ -59,7 +50,7 @@ bool plugin_under_test::load(const std::string& path, std::string& error)
     DWORD code = 0;
     {
         call_scope scope(plugin_call::load_library, last_seconds_);
-        module_ = LoadLibraryA(full_path(path).c_str());
+        module_ = LoadLibraryA(tools::absolute_path(path).c_str());
         if (module_ == nullptr) code = GetLastError();
     }
     if (module_ == nullptr) {

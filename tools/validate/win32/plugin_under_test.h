@@ -51,7 +51,5 @@ private:
 // Seconds on the steady clock.
 double now_seconds() noexcept;
 
-// The path made absolute, with Windows separators.
-std::string full_path(const std::string& path);
 
 }  // namespace validate
