@@ -282,7 +282,14 @@ run_windows() {
     stage_end ok
     (( built == 0 )) || return 0
 
+    # Wine ends its desktop process a second after the last program with a
+    # window, and a test that starts while it ends can wait seconds for its first
+    # window: one program holds the desktop open while the tests run.
+    local desktop_keeper
+    sk_spawn wine build/windows/tests/support/keep_desktop.exe
+    desktop_keeper=$!
     run_ctest windows "${skip_package[@]}"
+    sk_stop_job "$desktop_keeper"
     if ! ( sk_wine_verify_netns "$wine_prefix" ) 2>/dev/null; then
         printf 'the wineserver of %s is gone or outside the namespace after the tests\n' "$wine_prefix"
         fail_step "windows: wineserver after the tests"

@@ -132,7 +132,10 @@ std::string memory_amount(double bytes)
 }
 
 // Readings at the start, middle and end of two equal halves of `units`
-// frames or cycles each, after a warm-up; `step` does one unit.
+// frames or cycles each, after a warm-up; `step` does one unit. A leak grows
+// on every run, while the system's own steps (its heap taking another
+// region, a cache filled) seldom land in both halves twice in a row: a
+// growth is measured once more before it is called a leak.
 template <class Step>
 check_result measure_growth(const growth_measure& measure, const char* unit, std::uint64_t units, Step step)
 {
@@ -142,14 +145,19 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
         return reading.has_value();
     };
     growth_readings readings;
+    growth_verdict verdict;
     readings.units_per_half = units;
-    if (!read(readings.start))
-        return skipped(std::string("not measurable here: this system does not give the process's ") + measure.what);
-    for (std::uint64_t i = 0; i < units; ++i) step();
-    read(readings.middle);
-    for (std::uint64_t i = 0; i < units; ++i) step();
-    read(readings.end);
-    const growth_verdict verdict = judge_growth(readings, measure.per_unit_limit, measure.noise);
+    for (int run = 0; run < 2; ++run) {
+        if (!read(readings.start))
+            return skipped(std::string("not measurable here: this system does not give the process's ") +
+                           measure.what);
+        for (std::uint64_t i = 0; i < units; ++i) step();
+        read(readings.middle);
+        for (std::uint64_t i = 0; i < units; ++i) step();
+        read(readings.end);
+        verdict = judge_growth(readings, measure.per_unit_limit, measure.noise);
+        if (!verdict.grows) break;
+    }
     char per_unit[64];
     std::snprintf(per_unit, sizeof per_unit, "%.3g per %s", verdict.per_unit, unit);
     const std::string text = measure.amount(readings.middle - readings.start) + " and " +
@@ -178,7 +186,11 @@ check_result per_frame(const check_context& context, const growth_measure& measu
     if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
     if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
     frame_loop frames(plugin, false);
-    frames.run(500);  // warm-up: buffers grown, socket opened
+    // Warm-up: buffers grown, the socket opened, and long enough for the
+    // plug-in's own threads to have done their first work (a window's first
+    // paints).
+    frames.run(500);
+    frames.run_for(1.5);
     check_result result = measure_growth(measure, "frame", static_cast<std::uint64_t>(context.scaled(8000, 3000)),
                                          [&] { frames.run(1); });
     if (result.result == outcome::failed) result.call = "Update";
