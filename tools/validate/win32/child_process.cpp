@@ -45,12 +45,19 @@ check_result run_in_child(const validate_options& options, const check_info& che
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device;
     PROCESS_INFORMATION child{};
-    const BOOL created =
-        CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    // A start that fails says nothing of the plug-in: it is tried again a
+    // little later (seen under Wine, once in a few thousand starts).
+    BOOL created = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+        if (!created) start_error = GetLastError();
+    }
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
         return failed(failure_kind::expectation,
-                      "validate: cannot start a child process (error " + std::to_string(GetLastError()) + ")");
+                      "validate: cannot start a child process (error " + std::to_string(start_error) + ")");
     }
 
     const channel_block& block = channel.block();
