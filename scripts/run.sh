@@ -81,14 +81,10 @@ build() {  # build PRESET TARGET...
 
 prefix=$root/$builds/wineprefix-run
 
-prepare_wine_prefix() {
-    sk_wine_prefix_prepare "$prefix" >"$out/wine-prefix.log" 2>&1
-}
-
 # The display and the Wine prefix are made while the builds run.
 sk_xvfb_start
 sk_on_exit sk_wine_stop "$prefix"
-sk_spawn prepare_wine_prefix
+sk_spawn sk_wine_prefix_prepare "$prefix" >"$out/wine-prefix.log" 2>&1
 prep=$!
 
 build windows skarvel_external_dll host listen

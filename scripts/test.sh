@@ -232,10 +232,6 @@ run_sanitize() {
 
 wine_prefix=$root/build/wineprefix-test
 
-prepare_wine_prefix() {
-    sk_wine_prefix_prepare "$wine_prefix" >"$logs/wine-prefix.log" 2>&1
-}
-
 # make_release_package: the release package, made by the command the README gives;
 # the windows preset's tests check it.
 make_release_package() {
@@ -257,7 +253,7 @@ run_windows() {
     # The display and the Wine prefix are made while the builds run.
     sk_xvfb_start
     sk_on_exit sk_wine_stop "$wine_prefix"
-    sk_spawn prepare_wine_prefix
+    sk_spawn sk_wine_prefix_prepare "$wine_prefix" >"$logs/wine-prefix.log" 2>&1
     prep_pid=$!
 
     configure_and_build windows || built=1

@@ -61,6 +61,12 @@ bool join_multicast_group(socket_handle s, const address& group, const address* 
     return set_ip_option(s, IP_ADD_MEMBERSHIP, request);
 }
 
+bool is_local_address(const address& a) noexcept
+{
+    const in_addr wanted = ipv4_of(a);
+    return (ntohl(wanted.s_addr) >> 24) == 127 || is_interface_address(wanted);
+}
+
 std::uint16_t local_port(socket_handle s) noexcept
 {
     sockaddr_in local{};

@@ -46,17 +46,14 @@ std::ptrdiff_t receive(socket_handle s, void* buffer, std::size_t capacity, int 
     return got;
 }
 
-bool is_local_address(const address& a) noexcept
+bool is_interface_address(in_addr wanted) noexcept
 {
-    sockaddr_in wanted{};
-    std::memcpy(&wanted, a.bytes, sizeof wanted);
-    if ((ntohl(wanted.sin_addr.s_addr) >> 24) == 127) return true;
     ifaddrs* interfaces = nullptr;
     if (::getifaddrs(&interfaces) != 0) return false;
     bool found = false;
     for (const ifaddrs* i = interfaces; i && !found; i = i->ifa_next) {
         if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        found = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == wanted.sin_addr.s_addr;
+        found = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == wanted.s_addr;
     }
     ::freeifaddrs(interfaces);
     return found;

@@ -56,11 +56,8 @@ std::ptrdiff_t receive(socket_handle s, void* buffer, std::size_t capacity, int 
     return got;
 }
 
-bool is_local_address(const address& a) noexcept
+bool is_interface_address(in_addr wanted) noexcept
 {
-    sockaddr_in wanted{};
-    std::memcpy(&wanted, a.bytes, sizeof wanted);
-    if ((ntohl(wanted.sin_addr.s_addr) >> 24) == 127) return true;
     const SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) return false;
     alignas(SOCKET_ADDRESS_LIST) char buffer[8192];
@@ -73,7 +70,7 @@ bool is_local_address(const address& a) noexcept
     for (INT i = 0; i < list->iAddressCount; ++i) {
         const SOCKET_ADDRESS& entry = list->Address[i];
         if (entry.lpSockaddr->sa_family != AF_INET) continue;
-        if (reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr)->sin_addr.s_addr == wanted.sin_addr.s_addr)
+        if (reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr)->sin_addr.s_addr == wanted.s_addr)
             return true;
     }
     return false;

@@ -26,4 +26,8 @@ namespace socket_api {
 
 inline native_socket native(socket_handle s) noexcept { return static_cast<native_socket>(s); }
 
+// Whether one of the machine's interfaces has this IPv4 address (getifaddrs,
+// SIO_ADDRESS_LIST_QUERY).
+bool is_interface_address(in_addr address) noexcept;
+
 }  // namespace socket_api

@@ -45,7 +45,6 @@
 #   sk_assert_private_netns        exit unless this is a private namespace holding only the loopback device.
 #   sk_xvfb_start                  start Xvfb 1920x1080x24 on a display it picks itself, wait until it
 #                                  accepts clients, export DISPLAY and SK_XVFB_PID.
-#   sk_xvfb_stop                   stop the Xvfb started by sk_xvfb_start (no-op if none).
 #   sk_xvfb_screenshot FILE [WxH+X+Y]  save the screen of $DISPLAY, or that part of it, as PNG FILE
 #                                  (ImageMagick's import: package imagemagick).
 #   sk_wine_env PREFIX             export WINEPREFIX=PREFIX, WINEARCH=win64, WINEDLLOVERRIDES="mscoree,mshtml="
@@ -288,12 +287,6 @@ sk_xvfb_start() {
     export DISPLAY=":$(<"$ready")" SK_XVFB_PID
     rm -f "$ready" "$log"
     sk_log "Xvfb on $DISPLAY (pid $pid)"
-}
-
-sk_xvfb_stop() {
-    [[ -n "$SK_XVFB_PID" ]] || return 0
-    sk_stop_job "$SK_XVFB_PID"
-    SK_XVFB_PID=
 }
 
 sk_xvfb_screenshot() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "telemetry/motion_datagram.h"
+#include "tools/listen/motion_relay.h"
 #include "tools/listen/motion_statistics.h"
 #include "tools/listen/motion_table.h"
 

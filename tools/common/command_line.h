@@ -17,6 +17,11 @@ std::optional<std::uint64_t> parse_unsigned(std::string_view text, std::uint64_t
 // exponent, such as "60", "0.5", ".25" or "2e3".
 std::optional<double> parse_decimal(std::string_view text, double min, double max) noexcept;
 
+// The range of the rates the tools take (the host's --rate, the listener's
+// --relay-rate): a period from 100 s down to 0.1 ms.
+inline constexpr double lowest_rate = 0.01;
+inline constexpr double highest_rate = 10000.0;
+
 // The longest time any option takes: a year, far from every clock's limit.
 inline constexpr double longest_duration = 365.0 * 24.0 * 3600.0;
 

@@ -7,10 +7,6 @@
 
 namespace tools {
 
-// The range of --rate: a period from 100 s down to 0.1 ms.
-inline constexpr double lowest_rate = 0.01;
-inline constexpr double highest_rate = 10000.0;
-
 struct host_options {
     std::string plugin_path;
     double rate = 60.0;  // frames per second

@@ -14,7 +14,6 @@ struct ipv4_endpoint {
     std::uint8_t octets[4] = {};
     std::uint16_t port = 0;
 
-    bool is_loopback() const noexcept { return octets[0] == 127; }
     bool is_unspecified() const noexcept { return !octets[0] && !octets[1] && !octets[2] && !octets[3]; }
     bool is_limited_broadcast() const noexcept
     {

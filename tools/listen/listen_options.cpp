@@ -52,7 +52,7 @@ bool parse_listen_options(int argc, const char* const* argv, listen_options& opt
             options.group = v;
         } else if (arg == "--interface") {
             if (!value()) return false;
-            options.interface_address = v;
+            options.relay.multicast_interface = v;  // for --group too
         } else if (arg == "--csv") {
             if (!value()) return false;
             options.csv_path = v;
@@ -78,7 +78,7 @@ bool parse_listen_options(int argc, const char* const* argv, listen_options& opt
             options.relay.multicast_ttl = static_cast<int>(*ttl);
         } else if (arg == "--relay-rate") {
             if (!value()) return false;
-            options.relay.rate = parse_decimal(v, 0.01, 10000.0);
+            options.relay.rate = parse_decimal(v, lowest_rate, highest_rate);
             if (!options.relay.rate) return bad("datagrams per second from 0.01 to 10000");
         } else if (arg == "--every") {
             if (!value()) return false;
@@ -101,11 +101,10 @@ bool parse_listen_options(int argc, const char* const* argv, listen_options& opt
         error = "--ttl applies to --relay to a multicast group";
         return false;
     }
-    if (!relaying && options.group.empty() && !options.interface_address.empty()) {
+    if (!relaying && options.group.empty() && !options.relay.multicast_interface.empty()) {
         error = "--interface applies to --group and to --relay to a multicast group";
         return false;
     }
-    options.relay.multicast_interface = options.interface_address;
     return true;
 }
 

@@ -17,7 +17,6 @@ struct listen_options {
     std::optional<double> duration;  // stop after this many seconds
     relay_settings relay;  // no destinations: no relay
     std::string group;  // a multicast group to join, or none
-    std::string interface_address;  // the local interface for the group and multicast relaying
     std::uint64_t every = 1;  // print every n-th valid datagram in the table
     bool derive = false;  // add the derived accelerations
     bool quiet = false;  // no table, only the summary

@@ -114,8 +114,10 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
         std::optional<derived_motion> derived;
         if (options.derive) derived = differentiator.add(motion);
         const derived_motion* d = derived ? &*derived : nullptr;
-        if (!write_csv(csv_row(motion, arrival, options.derive, d))) return false;
-        if ((statistics.valid() - 1) % options.every == 0 && !write_table(table_row(motion, options.derive, d)))
+        // Rows are made only where they are written.
+        if (outputs.csv && !write_csv(csv_row(motion, arrival, options.derive, d))) return false;
+        if (outputs.table && (statistics.valid() - 1) % options.every == 0 &&
+            !write_table(table_row(motion, options.derive, d)))
             return false;
     }
     return true;

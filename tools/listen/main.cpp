@@ -25,8 +25,6 @@ int fail(const std::string& message)
     return 1;
 }
 
-std::string system_error() { return "system error " + std::to_string(socket_api::last_error()); }
-
 // Joins the multicast group of --group on the listening socket.
 bool join_group(socket_api::socket_handle socket, const tools::listen_options& options, std::string& error)
 {
@@ -38,16 +36,17 @@ bool join_group(socket_api::socket_handle socket, const tools::listen_options& o
                 "\"";
         return false;
     }
+    const std::string& interface_address = options.relay.multicast_interface;
     socket_api::address local;
-    const bool by_interface = !options.interface_address.empty();
-    if (by_interface && socket_api::resolve_ipv4(options.interface_address.c_str(), nullptr, local) != 0) {
-        error = "cannot resolve the interface address " + options.interface_address;
+    const bool by_interface = !interface_address.empty();
+    if (by_interface && socket_api::resolve_ipv4(interface_address.c_str(), nullptr, local) != 0) {
+        error = "cannot resolve the interface address " + interface_address;
         return false;
     }
     if (!socket_api::join_multicast_group(socket, group, by_interface ? &local : nullptr)) {
         error = "cannot join the multicast group " + endpoint->address_text() +
-                (by_interface ? " on the interface " + options.interface_address : std::string()) + " (" +
-                system_error() + ")";
+                (by_interface ? " on the interface " + interface_address : std::string()) + " (" +
+                tools::socket_error_text() + ")";
         return false;
     }
     return true;
@@ -98,7 +97,7 @@ int main(int argc, char** argv)
         ~socket_closer() { socket_api::close(socket); }
     } closer{socket};
     if (!socket_api::bind_any(socket, options.port, true))
-        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (" + system_error() + ")");
+        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (" + tools::socket_error_text() + ")");
     if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
 
     std::unique_ptr<tools::motion_relay> relay;

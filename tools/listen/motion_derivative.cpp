@@ -19,9 +19,10 @@ std::optional<derived_motion> motion_differentiator::add(const decoded_motion& m
         return std::nullopt;
     }
     const decoded_motion& before = *reference_;
-    const std::uint32_t step = motion.time_us - before.time_us;  // modulo 2^32
-    const bool backwards = step >= 0x80000000u;
-    if (backwards || step > longest_step_us || (step == 0 && !same_values(before, motion))) {
+    // Modulo 2^32: a wrap is an ordinary step, and a step backwards reads as
+    // one of more than 2^31, far beyond the longest.
+    const std::uint32_t step = motion.time_us - before.time_us;
+    if (step > longest_step_us || (step == 0 && !same_values(before, motion))) {
         reference_ = motion;
         return std::nullopt;
     }

@@ -23,9 +23,9 @@ bool is_broadcast_address(const socket_api::address& to) noexcept
     return socket_api::enable_broadcast(broadcasting.handle) && socket_api::connect_to(broadcasting.handle, to);
 }
 
-std::string system_error() { return "system error " + std::to_string(socket_api::last_error()); }
-
 }  // namespace
+
+std::string socket_error_text() { return "system error " + std::to_string(socket_api::last_error()); }
 
 motion_relay::~motion_relay() { socket_api::close(socket_); }
 
@@ -77,11 +77,11 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
     }
     socket_ = socket_api::open_udp();
     if (socket_ == socket_api::invalid_socket || !socket_api::bind_any(socket_, 0)) {
-        error = "cannot open the relay's socket (" + system_error() + ")";
+        error = "cannot open the relay's socket (" + socket_error_text() + ")";
         return false;
     }
     if (multicast && !socket_api::set_multicast_ttl(socket_, settings.multicast_ttl)) {
-        error = "cannot set the multicast time to live (" + system_error() + ")";
+        error = "cannot set the multicast time to live (" + socket_error_text() + ")";
         return false;
     }
     if (multicast && !settings.multicast_interface.empty()) {
@@ -89,7 +89,7 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
         if (socket_api::resolve_ipv4(settings.multicast_interface.c_str(), nullptr, local) != 0 ||
             !socket_api::set_multicast_interface(socket_, local)) {
             error = "cannot send multicast by the interface " + settings.multicast_interface + " (" +
-                    system_error() + ")";
+                    socket_error_text() + ")";
             return false;
         }
     }
@@ -109,11 +109,12 @@ relay_verdict motion_relay::take(const motion_datagram& datagram, const socket_a
         ++counts_.copies;
         return relay_verdict::copy;
     }
+    // A datagram held back is replaced by this newer one: the newest of the
+    // period waits, never a queue; one whose turn passed unseen is not sent.
+    if (held_) ++counts_.superseded;
     if (period_ > 0.0 && last_sent_ && now < *last_sent_ + period_) {
-        if (held_) ++counts_.superseded;
-        held_ = datagram;  // the newest of the period, never a queue
+        held_ = datagram;
     } else {
-        if (held_) ++counts_.superseded;  // its turn passed unseen: the newer one goes instead
         held_.reset();
         send(datagram, now);
     }

@@ -63,7 +63,6 @@ public:
     std::optional<double> due() const noexcept;
 
     const relay_counts& counts() const noexcept { return counts_; }
-    const std::vector<ipv4_endpoint>& destinations() const noexcept { return endpoints_; }
     std::string destinations_text() const;
     std::uint16_t local_port() const noexcept { return local_port_; }
 
@@ -84,5 +83,8 @@ private:
     std::vector<std::pair<ipv4_endpoint, bool>> known_addresses_;
     relay_counts counts_;
 };
+
+// The system's code of the last failed socket call, as text.
+std::string socket_error_text();
 
 }  // namespace tools

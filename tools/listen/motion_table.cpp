@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tools/listen/motion_relay.h"
+
 namespace tools {
 namespace {
 

@@ -5,10 +5,11 @@
 
 #include "telemetry/motion_datagram.h"
 #include "tools/listen/motion_derivative.h"
-#include "tools/listen/motion_relay.h"
 #include "tools/listen/motion_statistics.h"
 
 namespace tools {
+
+struct relay_counts;
 
 // With `derived`, the table and the CSV gain the derived accelerations; a
 // row without them (`derived_values` null) shows "-" in the table and leaves

@@ -1,20 +1,12 @@
 #include "tools/listen/relay_loop_guard.h"
 
+#include "shared/input/tm_msg_id.h"
+
 namespace tools {
-namespace {
-
-std::uint64_t fnv1a(const motion_datagram& bytes) noexcept
-{
-    std::uint64_t hash = 0xCBF29CE484222325ull;
-    for (std::uint8_t b : bytes) hash = (hash ^ b) * 0x100000001B3ull;
-    return hash;
-}
-
-}  // namespace
 
 bool relay_loop_guard::is_copy(const motion_datagram& datagram, const ipv4_endpoint& sender, double now) noexcept
 {
-    const std::uint64_t hash = fnv1a(datagram);
+    const std::uint64_t hash = tm_msg_hash(reinterpret_cast<const char*>(datagram.data()), datagram.size());
     entry* same_sender = nullptr;
     for (entry& e : entries_) {
         if (e.hash != hash || now - e.time > memory_seconds || e.bytes != datagram) continue;
