@@ -46,6 +46,26 @@ struct entry_points {
     shutdown_function* shutdown = nullptr;
 };
 
+// Finds the four exports with `find(name)`, which gives the export's address
+// as a generic function pointer `void (*)()` (GetProcAddress's result, cast)
+// or null, and stores each as its entry point type. Returns the name of the
+// first export not found, or null when all four were.
+template <class Find>
+const char* resolve_entry_points(Find&& find, entry_points& points)
+{
+    const char* missing = nullptr;
+    const auto resolve = [&](const char* name, auto*& function) {
+        using pointer = std::remove_reference_t<decltype(function)>;
+        function = reinterpret_cast<pointer>(find(name));
+        if (function == nullptr && missing == nullptr) missing = name;
+    };
+    resolve(get_interface_version_name, points.get_interface_version);
+    resolve(init_name, points.init);
+    resolve(update_name, points.update);
+    resolve(shutdown_name, points.shutdown);
+    return missing;
+}
+
 // True when a function `Defined` can stand for an entry point of type
 // `Declared`: the same result and arguments, `noexcept` or not.
 template <class Defined, class Declared>

@@ -167,19 +167,11 @@ std::vector<test_frame> size_frames()
     for (const std::uint16_t size : {std::uint16_t{0}, std::uint16_t{63}, std::uint16_t{64}, std::uint16_t{65},
                                      std::uint16_t{128}, std::uint16_t{129}, std::uint16_t{65535}}) {
         for (bool followed : {false, true}) {
-            test_frame frame;
-            frame.what = "Size " + std::to_string(size) + (followed ? " before the simulation time" : " alone");
             const tm_external_message message = raw(simulation_time_id, 2, size, 0x40);
-            // Header and Size - 64 value bytes (zeros past the record's 64).
-            const std::size_t extent = size < 64 ? 64 : size;
-            frame.stream.resize(extent);
-            std::memcpy(frame.stream.data(), &message.Header, 64);
-            std::memcpy(frame.stream.data() + 64, message.Data, std::min<std::size_t>(extent - 64, 64));
-            frame.count = 1;
-            if (followed) {
-                tools::encode_stream({make_double(simulation_time, 3.25, simulation_time_flags)}, frame.stream);
-                frame.count = 2;
-            }
+            tm_message_list messages = {message};
+            if (followed) messages.push_back(make_double(simulation_time, 3.25, simulation_time_flags));
+            test_frame frame = frame_of(
+                "Size " + std::to_string(size) + (followed ? " before the simulation time" : " alone"), messages);
             // Room for readers that take a whole record for a Size below 64
             // or above 128, and then the next one.
             frame.stream.resize(frame.stream.size() + 2 * 128);

@@ -1,12 +1,9 @@
 #include "tests/windows/lifecycle/host_support.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "shared/input/tm_external_message.h"
-#include "tools/common/message_builder.h"
-#include "tools/common/stream_encoding.h"
+#include "tests/support/message_builder.h"
 
 namespace {
 
@@ -54,25 +51,18 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms)
 
 // ---- the plug-in -------------------------------------------------------
 
-namespace {
-
-template <class Function>
-bool resolve(HMODULE module, const char* name, Function& function)
-{
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    return check(function != nullptr, name, __FILE__, __LINE__);
-}
-
-}  // namespace
-
 bool plugin_library::load(const std::string& path)
 {
     module = LoadLibraryA(path.c_str());
     if (!HOST_CHECK(module != nullptr)) return false;
-    bool ok = resolve(module, plugin_interface::init_name, init);
-    ok = resolve(module, plugin_interface::update_name, update) && ok;
-    ok = resolve(module, plugin_interface::shutdown_name, shutdown) && ok;
-    return ok;
+    plugin_interface::entry_points points;
+    const auto find = [this](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
+    const char* missing = plugin_interface::resolve_entry_points(find, points);
+    if (!check(missing == nullptr, missing ? missing : "", __FILE__, __LINE__)) return false;
+    init = points.init;
+    update = points.update;
+    shutdown = points.shutdown;
+    return true;
 }
 
 void plugin_library::unload()
@@ -131,16 +121,10 @@ DWORD window_thread(HWND window)
 
 std::vector<std::uint8_t> motion_frame(const motion_values& values)
 {
-    const tm_message_list frame = {
-        tools::make_double(tm_msg_id("Simulation.Time"), values.time, simulation_time_flags),
-        tools::make_vector3d(tm_msg_id("Aircraft.Velocity"),
-                             {values.velocity[0], values.velocity[1], values.velocity[2]}),
-        tools::make_vector3d(tm_msg_id("Aircraft.AngularVelocity"),
-                             {values.angular_velocity[0], values.angular_velocity[1], values.angular_velocity[2]}),
-    };
-    std::vector<std::uint8_t> stream;
-    tools::encode_stream(frame, stream);
-    return stream;
+    using namespace test_messages;
+    const double* v = values.velocity;
+    const double* w = values.angular_velocity;
+    return stream_of({simulation_time(values.time), velocity(v[0], v[1], v[2]), angular_velocity(w[0], w[1], w[2])});
 }
 
 // ---- datagrams ---------------------------------------------------------

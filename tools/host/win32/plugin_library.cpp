@@ -1,7 +1,5 @@
 #include "tools/host/win32/plugin_library.h"
 
-#include <type_traits>
-
 namespace tools {
 
 std::string system_error_text(DWORD code)
@@ -44,17 +42,9 @@ bool plugin_library::load(const std::string& path, std::string& error)
     }
     // The exports' types are the plug-in interface's; each cast goes through
     // a generic function pointer, as GetProcAddress results must.
-    const auto resolve = [&](const char* name, auto*& function) {
-        using pointer = std::remove_reference_t<decltype(function)>;
-        function = reinterpret_cast<pointer>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
-        if (function == nullptr && error.empty()) error = path + " does not export " + name;
-    };
-    error.clear();
-    resolve(plugin_interface::get_interface_version_name, entry_points_.get_interface_version);
-    resolve(plugin_interface::init_name, entry_points_.init);
-    resolve(plugin_interface::update_name, entry_points_.update);
-    resolve(plugin_interface::shutdown_name, entry_points_.shutdown);
-    if (!error.empty()) {
+    const auto find = [this](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module_, name)); };
+    if (const char* missing = plugin_interface::resolve_entry_points(find, entry_points_)) {
+        error = path + " does not export " + missing;
         unload();
         return false;
     }

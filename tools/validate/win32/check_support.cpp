@@ -4,18 +4,13 @@
 
 #include <cstdio>
 
-#include "tools/common/stream_encoding.h"
-
 namespace validate {
 
 void flight_frames::next(std::vector<std::uint8_t>& stream, std::uint32_t& count)
 {
-    if (started_) flight_.advance(1.0 / frame_rate);
-    started_ = true;
-    tools::make_scenario_frame(flight_.state(), messages_);
-    stream.clear();
-    tools::encode_stream(messages_, stream);
-    count = static_cast<std::uint32_t>(messages_.size());
+    double time_step = 0.0;
+    std::string error;
+    source_.next(time_step, count, stream, error);  // the built-in flight never ends
 }
 
 void pump_messages()
@@ -57,6 +52,12 @@ std::string output_tally::describe() const
     text += std::to_string(left_as_preset) + " were left as the host preset them";
     if (not_zero != 0) text += " and " + std::to_string(not_zero) + " were set to a value other than 0";
     return text;
+}
+
+std::optional<check_result> output_tally::fault() const
+{
+    if (not_zero == 0) return std::nullopt;
+    return failed(failure_kind::expectation, describe());
 }
 
 void frame_loop::one(const std::function<void(double)>& on_update)
@@ -118,6 +119,19 @@ check_result skipped(std::string reason)
 check_result not_loadable(const std::string& error)
 {
     return failed(failure_kind::not_loadable, "cannot run: " + error);
+}
+
+std::optional<check_result> try_load(plugin_under_test& plugin, const check_context& context)
+{
+    std::string error;
+    if (plugin.load(context.options.plugin_path, error)) return std::nullopt;
+    return not_loadable(error);
+}
+
+std::optional<check_result> try_init(plugin_under_test& plugin)
+{
+    if (plugin.init()) return std::nullopt;
+    return failed(failure_kind::expectation, "Init answered false");
 }
 
 std::string ms_text(double ms)

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "shared/input/tm_message_list.h"
-#include "tools/common/flight_scenario.h"
+#include "tools/host/host_session.h"
 #include "tools/validate/check_result.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
@@ -29,16 +30,15 @@ inline constexpr double call_limit_seconds = 10.0;    // a call that takes longe
 inline constexpr double start_stop_limit_ms = 500.0;  // Init and Shutdown each
 inline constexpr double frame_rate = 60.0;
 
-// The built-in flight at 60 frames a second, one frame after another.
+// The built-in flight at 60 frames a second, one frame after another, as
+// the host simulator sends it.
 class flight_frames {
 public:
     // The next frame's stream and count.
     void next(std::vector<std::uint8_t>& stream, std::uint32_t& count);
 
 private:
-    tools::flight_scenario flight_;
-    tm_message_list messages_;
-    bool started_ = false;
+    tools::scenario_source source_{frame_rate};
 };
 
 // Handles the messages waiting for this thread, as a host's main loop does.
@@ -56,6 +56,9 @@ struct output_tally {
 
     void add(const plugin_under_test::outputs& out) noexcept;
     std::string describe() const;  // one sentence
+    // Outputs other than 0, the fault of a check that makes Updates; nothing
+    // when there were none.
+    std::optional<check_result> fault() const;
 };
 class frame_loop {
 public:
@@ -83,6 +86,12 @@ check_result failed(const char* kind, std::string summary);
 check_result skipped(std::string reason);
 // The plug-in could not be loaded with its entry points: the check cannot run.
 check_result not_loadable(const std::string& error);
+
+// The first steps of most checks, each nothing when it went well: the
+// plug-in of the options loaded with its entry points, and Init answering
+// true.
+std::optional<check_result> try_load(plugin_under_test& plugin, const check_context& context);
+std::optional<check_result> try_init(plugin_under_test& plugin);
 
 // Milliseconds, as the reports print them: "0.052 ms", "12.3 ms".
 std::string ms_text(double ms);

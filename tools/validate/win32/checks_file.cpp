@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "tools/common/file_system.h"
 #include "tools/validate/system_dlls.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/pe_image.h"
@@ -25,7 +24,7 @@ std::string joined(const std::vector<std::string>& items)
 
 check_result pe_format(const check_context& context)
 {
-    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
     if (!image.pe) return failed(failure_kind::expectation, "not a Windows executable file (no PE header)");
     if (!image.pe32_plus)
@@ -41,7 +40,7 @@ check_result pe_format(const check_context& context)
 
 check_result exports(const check_context& context)
 {
-    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
         return failed(failure_kind::expectation, "the export table cannot be read (see file.pe_format)");
     std::vector<std::string> missing;
@@ -85,7 +84,7 @@ check_result exports(const check_context& context)
 
 check_result imports(const check_context& context)
 {
-    const pe_image image = read_pe_image(tools::absolute_path(context.options.plugin_path));
+    const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
         return failed(failure_kind::expectation, "the import table cannot be read (see file.pe_format)");
     std::vector<std::string> runtimes;
@@ -138,8 +137,7 @@ check_result load(const check_context& context)
 check_result interface_version(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     const auto judge = [&](const char* when) -> std::optional<check_result> {
         const std::int64_t version = plugin.version();
         if (version == plugin_interface::version) return std::nullopt;
@@ -154,7 +152,7 @@ check_result interface_version(const check_context& context)
         return failed(failure_kind::expectation, text);
     };
     if (auto wrong = judge("before Init")) return *wrong;
-    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     frames.run(10);
     if (auto wrong = judge("while running")) return *wrong;

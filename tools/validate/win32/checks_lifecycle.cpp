@@ -13,13 +13,6 @@ namespace validate {
 
 namespace {
 
-// "Init answered false", as a failure, when it did.
-std::optional<check_result> started(plugin_under_test& plugin)
-{
-    if (plugin.init()) return std::nullopt;
-    return failed(failure_kind::expectation, "Init answered false");
-}
-
 // A Shutdown with nothing to stop must return at once, as an idle one does.
 std::optional<check_result> prompt(const char* which, double seconds)
 {
@@ -30,20 +23,12 @@ std::optional<check_result> prompt(const char* which, double seconds)
     return result;
 }
 
-// Outputs other than 0 are a fault of every check that makes Updates.
-std::optional<check_result> outputs_fault(const output_tally& tally)
-{
-    if (tally.not_zero == 0) return std::nullopt;
-    return failed(failure_kind::expectation, tally.describe());
-}
-
 check_result usual_order(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     plugin.version();
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     frames.run(60);
     plugin.shutdown();
@@ -53,7 +38,7 @@ check_result usual_order(const check_context& context)
     begin_call(plugin_call::after_free_library);
     pump_for(1.0);
     end_call();
-    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    if (auto fault = frames.outputs().fault()) return *fault;
     check_result result = passed("Init, 60 frames, Shutdown, FreeLibrary; alive a second later");
     if (module_mapped(module)) result.notes.push_back("the library stayed in the process after FreeLibrary");
     return result;
@@ -62,12 +47,11 @@ check_result usual_order(const check_context& context)
 check_result shutdown_without_init(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     plugin.shutdown();
     const double first = plugin.last_call_seconds();
     if (auto slow = prompt("Shutdown without Init", first)) return *slow;
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(10);
     plugin.shutdown();
     plugin.unload();
@@ -77,9 +61,8 @@ check_result shutdown_without_init(const check_context& context)
 check_result init_twice(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     frames.run(10);
     const bool second = plugin.init();
@@ -87,16 +70,15 @@ check_result init_twice(const check_context& context)
     plugin.shutdown();
     frames.run(5);
     plugin.unload();
-    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    if (auto fault = frames.outputs().fault()) return *fault;
     return passed(std::string("the second Init answered ") + (second ? "true" : "false") + "; one Shutdown ended it");
 }
 
 check_result shutdown_twice(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(10);
     plugin.shutdown();
     plugin.shutdown();
@@ -109,41 +91,38 @@ check_result shutdown_twice(const check_context& context)
 check_result update_before_init(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     frame_loop frames(plugin, false);
     frames.run(60);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frames.run(10);
     plugin.shutdown();
     plugin.unload();
-    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    if (auto fault = frames.outputs().fault()) return *fault;
     return passed("60 frames before Init, then Init, frames and Shutdown");
 }
 
 check_result update_after_shutdown(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, false);
     frames.run(10);
     plugin.shutdown();
     frames.run(60);
     plugin.unload();
-    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    if (auto fault = frames.outputs().fault()) return *fault;
     return passed("60 frames after Shutdown");
 }
 
 check_result shutdown_at_once(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     double longest = 0.0;
     for (int i = 0; i < 10; ++i) {
-        if (auto fault = started(plugin)) return *fault;
+        if (auto fault = try_init(plugin)) return *fault;
         plugin.shutdown();
         longest = std::max(longest, plugin.last_call_seconds());
     }
@@ -154,14 +133,13 @@ check_result shutdown_at_once(const check_context& context)
 check_result init_shutdown_cycles(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     const int cycles = context.scaled(100, 30);
     frame_loop frames(plugin, false);
     double longest = 0.0;
     const double start = now_seconds();
     for (int i = 0; i < cycles; ++i) {
-        if (auto fault = started(plugin)) return *fault;
+        if (auto fault = try_init(plugin)) return *fault;
         // At once, after a few frames, or after a short while: around the
         // moments a plug-in's own thread is starting up.
         if (i % 3 == 1) frames.run(3);
@@ -172,7 +150,7 @@ check_result init_shutdown_cycles(const check_context& context)
     const double seconds = now_seconds() - start;
     const HMODULE module = plugin.module();
     plugin.unload();
-    if (auto fault = outputs_fault(frames.outputs())) return *fault;
+    if (auto fault = frames.outputs().fault()) return *fault;
     // Every thread the cycles started has ended and let go of the library.
     for (int wait = 0; wait < 20 && module_mapped(module); ++wait) pump_for(0.05);
     if (module_mapped(module)) {
@@ -190,9 +168,8 @@ check_result init_shutdown_cycles(const check_context& context)
 check_result unload_without_shutdown(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     frames.run(30);
     const HMODULE module = plugin.module();
@@ -218,9 +195,8 @@ check_result exit_without_shutdown(const check_context& context)
 {
     constexpr int exit_code = 57;
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (auto fault = started(plugin)) return *fault;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(30);
     // Judged by the validator: the process must end with the host's own code.
     write_result(passed("the process ended with the host's exit code " + std::to_string(exit_code)));
@@ -237,7 +213,7 @@ check_result reload(const check_context& context)
         if (!plugin.load(context.options.plugin_path, error))
             return not_loadable(error + " (load " + std::to_string(round) + ")");
         plugin.version();
-        if (auto fault = started(plugin)) return *fault;
+        if (auto fault = try_init(plugin)) return *fault;
         frame_loop(plugin, true).run(10);
         plugin.shutdown();
         plugin.unload();

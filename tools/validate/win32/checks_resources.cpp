@@ -62,8 +62,7 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
 check_result threads_after_shutdown(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     const auto before = process_threads();
     if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
     std::set<DWORD> known;
@@ -82,8 +81,7 @@ check_result threads_after_shutdown(const check_context& context)
 check_result windows_after_shutdown(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     const std::vector<HWND> before = process_windows();
     return nothing_left(
         plugin, context.scaled(3, 2), "windows",
@@ -185,9 +183,8 @@ check_result per_frame(const check_context& context, const growth_measure& measu
                        int quick_frames)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, false);
     // Warm-up: buffers grown, the socket opened, then a pause long enough for
     // the plug-in's own threads to have done their first work (a window's
@@ -205,8 +202,7 @@ check_result per_frame(const check_context& context, const growth_measure& measu
 check_result per_cycle(const check_context& context, const growth_measure& measure)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     one_cycle(plugin, 5);  // warm-up
     one_cycle(plugin, 5);
     check_result result = measure_growth(measure, "cycle", static_cast<std::uint64_t>(context.scaled(20, 8)),

@@ -16,9 +16,8 @@ check_result feed(const check_context& context, const std::vector<test_frame>& f
                   bool report_outputs = false)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     guarded_stream stream;
     output_tally tally;
     flight_frames flight;
@@ -37,7 +36,7 @@ check_result feed(const check_context& context, const std::vector<test_frame>& f
     set_frame_note("");
     plugin.shutdown();
     plugin.unload();
-    check_result result = tally.not_zero == 0 ? passed(summary) : failed(failure_kind::expectation, tally.describe());
+    check_result result = tally.fault().value_or(passed(summary));
     if (report_outputs) {
         if (result.result == outcome::passed) result.notes.push_back(tally.describe());
         result.figures.emplace_back("outputs_left_as_preset", double(tally.left_as_preset));
@@ -66,8 +65,7 @@ check_result sizes(const check_context& context)
 check_result empty(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     guarded_stream stream;
     output_tally tally;
     const auto empty_frames = [&](const char* when) {
@@ -78,14 +76,14 @@ check_result empty(const check_context& context)
         stream.close_after_call();
     };
     empty_frames("before Init");
-    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    if (auto fault = try_init(plugin)) return *fault;
     empty_frames("right after Init");
     frame_loop(plugin, true).run(10);
     for (int i = 0; i < 20; ++i) empty_frames("after frames");
     plugin.shutdown();
     empty_frames("after Shutdown");
     plugin.unload();
-    if (tally.not_zero != 0) return failed(failure_kind::expectation, tally.describe());
+    if (auto fault = tally.fault()) return *fault;
     return passed("count 0 with a null stream and with no bytes, before, during and after a run");
 }
 

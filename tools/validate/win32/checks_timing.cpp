@@ -21,10 +21,9 @@ struct start_stop_times {
 std::optional<check_result> time_start_stop(const check_context& context, start_stop_times& times)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
+    if (auto fault = try_load(plugin, context)) return *fault;
     for (int cycle = 0; cycle < context.scaled(5, 3); ++cycle) {
-        if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+        if (auto fault = try_init(plugin)) return *fault;
         times.longest_init_ms = std::max(times.longest_init_ms, plugin.last_call_seconds() * 1000.0);
         frame_loop(plugin, true).run(20);
         plugin.shutdown();
@@ -69,9 +68,8 @@ constexpr int update_runs = 3;
 check_result update_time(const check_context& context)
 {
     plugin_under_test plugin;
-    std::string error;
-    if (!plugin.load(context.options.plugin_path, error)) return not_loadable(error);
-    if (!plugin.init()) return failed(failure_kind::expectation, "Init answered false");
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     frames.run(30);  // the plug-in settles: its window made, its socket opened
 

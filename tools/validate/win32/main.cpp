@@ -4,8 +4,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 
+#include "tools/common/file_replacement.h"
+#include "tools/common/file_system.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
@@ -17,44 +18,6 @@
 namespace {
 
 using namespace validate;
-
-// A report file written only when the run is complete: a temporary file
-// beside it, made at the start (so that a path that cannot be written is
-// found at once), renamed over it at the end.
-class report_file {
-public:
-    bool open(const std::string& path, std::string& error)
-    {
-        path_ = path;
-        if (path.empty()) return true;
-        temporary_ = path + ".partial";
-        std::ofstream probe(temporary_, std::ios::binary | std::ios::trunc);
-        if (!probe) {
-            error = "cannot write " + temporary_ + " for " + path;
-            return false;
-        }
-        return true;
-    }
-    bool write(const std::string& text)
-    {
-        if (path_.empty()) return true;
-        {
-            std::ofstream out(temporary_, std::ios::binary | std::ios::trunc);
-            out << text;
-            if (!out.flush()) return false;
-        }
-        return MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    }
-    void discard()
-    {
-        if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
-    }
-    const std::string& path() const noexcept { return path_; }
-
-private:
-    std::string path_;
-    std::string temporary_;
-};
 
 std::uint64_t chosen_seed()
 {
@@ -100,9 +63,12 @@ DWORD WINAPI host_thread(void* parameter)
     return 0;
 }
 
-int run_child(const validate_options& options)
+int run_child(validate_options options)
 {
     if (!open_channel(options.channel)) return 2;
+    // The plug-in is loaded and read by its full path: the loader searches
+    // its own folders for a bare name.
+    options.plugin_path = tools::absolute_path(options.plugin_path);
     install_fault_capture();
     const child_run child{&options, find_check_function(options.child_check)};
     if (child.run == nullptr) {
@@ -123,12 +89,15 @@ int run_checks(validate_options& options)
         std::fprintf(stderr, "validate: no plug-in file at %s\n", options.plugin_path.c_str());
         return 2;
     }
-    report_file junit;
-    report_file json;
+    // Each report file is written only when the run is complete, to a
+    // temporary file made now, so that a path that cannot be written is
+    // found at once.
+    tools::file_replacement junit;
+    tools::file_replacement json;
     std::string error;
-    if (!junit.open(options.junit_path, error) || !json.open(options.json_path, error)) {
+    if ((!options.junit_path.empty() && !junit.open(options.junit_path, error)) ||
+        (!options.json_path.empty() && !json.open(options.json_path, error))) {
         std::fprintf(stderr, "validate: %s\n", error.c_str());
-        junit.discard();
         return 2;
     }
     if (!options.seed) options.seed = chosen_seed();
@@ -153,13 +122,16 @@ int run_checks(validate_options& options)
                 report.count(outcome::failed), report.count(outcome::skipped), report.seconds);
 
     bool written = true;
-    for (auto [file, text] : {std::pair{&junit, junit_report(report)}, std::pair{&json, json_report(report)}}) {
-        if (!file->write(text)) {
-            std::fprintf(stderr, "validate: cannot write %s\n", file->path().c_str());
-            file->discard();
+    const auto write = [&](tools::file_replacement& file, const std::string& path, const std::string& text) {
+        if (path.empty()) return;
+        file.stream() << text;
+        if (!file.commit(error)) {
+            std::fprintf(stderr, "validate: %s\n", error.c_str());
             written = false;
         }
-    }
+    };
+    write(junit, options.junit_path, junit_report(report));
+    write(json, options.json_path, json_report(report));
     if (!written) return 2;
     return report.count(outcome::failed) == 0 ? 0 : 1;
 }

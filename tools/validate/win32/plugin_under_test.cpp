@@ -1,8 +1,6 @@
 #include "tools/validate/win32/plugin_under_test.h"
 
-#include <type_traits>
 
-#include "tools/common/file_system.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
 
@@ -50,7 +48,7 @@ bool plugin_under_test::load(const std::string& path, std::string& error)
     DWORD code = 0;
     {
         call_scope scope(plugin_call::load_library, last_seconds_);
-        module_ = LoadLibraryA(tools::absolute_path(path).c_str());
+        module_ = LoadLibraryA(path.c_str());
         if (module_ == nullptr) code = GetLastError();
     }
     if (module_ == nullptr) {
@@ -62,17 +60,13 @@ bool plugin_under_test::load(const std::string& path, std::string& error)
         return false;
     }
     set_plugin_module(module_);
-    const auto resolve = [&](const char* name, auto*& function) {
-        using pointer = std::remove_reference_t<decltype(function)>;
-        function = reinterpret_cast<pointer>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
-        if (function == nullptr && error.empty()) error = std::string("no export named ") + name;
-    };
+    const auto find = [this](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module_, name)); };
+    if (const char* missing = plugin_interface::resolve_entry_points(find, entry_)) {
+        error = std::string("no export named ") + missing;
+        return false;
+    }
     error.clear();
-    resolve(plugin_interface::get_interface_version_name, entry_.get_interface_version);
-    resolve(plugin_interface::init_name, entry_.init);
-    resolve(plugin_interface::update_name, entry_.update);
-    resolve(plugin_interface::shutdown_name, entry_.shutdown);
-    return error.empty();
+    return true;
 }
 
 void plugin_under_test::unload()

@@ -130,7 +130,7 @@ std::optional<memory_figures> memory_use()
     counters.cb = sizeof counters;
     if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) || counters.PagefileUsage == 0)
         return std::nullopt;
-    return memory_figures{counters.PagefileUsage, counters.WorkingSetSize};
+    return memory_figures{counters.PagefileUsage};
 }
 
 void describe_address(std::uintptr_t address, char* text, std::size_t size) noexcept

@@ -26,7 +26,6 @@ std::optional<std::uint64_t> handle_count();
 
 struct memory_figures {
     std::uint64_t committed = 0;    // PagefileUsage: private committed bytes
-    std::uint64_t working_set = 0;  // WorkingSetSize
 };
 std::optional<memory_figures> memory_use();
 
