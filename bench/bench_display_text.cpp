@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <skarvel/shared/input/tm_msg_id.h>
+
 #include "display/display_text.h"
-#include "shared/input/tm_msg_id.h"
 
 namespace {
 

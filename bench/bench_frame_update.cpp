@@ -6,8 +6,9 @@
 #include <mutex>
 #include <vector>
 
+#include <skarvel/shared/input/tm_message_stream.h>
+
 #include "plugin/frame_update.h"
-#include "shared/input/tm_message_stream.h"
 #include "tests/support/private_network.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // every place, and a lookup always stops at its first. Each identifier is
 // computed from its literal by the entry's constructor while the library
 // loads.
-#include "catalogue/message_name_list.h"
+#include <skarvel/catalogue/message_name_list.h>
 
 #include <cstdint>
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_fixed_string.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_fixed_string.h>
 
 extern const std::vector<tm_msg_name_entry> message_name_list;
 

@@ -13,7 +13,7 @@
 #include <limits>
 #include <system_error>
 
-#include "catalogue/message_name_list.h"
+#include <skarvel/catalogue/message_name_list.h>
 
 namespace {
 

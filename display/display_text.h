@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
 
 // A formatted text of at most 254 UTF-16 units and a terminating zero; units
 // past the text are zero. Longer output is cut at 254 units. Single-byte

@@ -6,7 +6,7 @@
 
 #include <mutex>
 
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_message_list.h>
 
 // `Lock` is std::mutex (handoff_state below); a test puts in a lock that
 // watches what is done while it is held.

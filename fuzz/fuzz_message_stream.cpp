@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "catalogue/message_name_list.h"
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/catalogue/message_name_list.h>
+#include <skarvel/shared/input/tm_message_stream.h>
 
 namespace {
 

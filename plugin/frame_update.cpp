@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/shared/input/tm_message_stream.h>
 
 namespace {
 

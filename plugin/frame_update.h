@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "display/handoff_state.h"
-#include "shared/input/tm_message_list.h"
 #include "telemetry/udp_broadcaster.h"
 
 // Everything one Update touches besides its arguments.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "shared/input/tm_byte_order.h"
+#include <skarvel/shared/input/tm_byte_order.h>
 
 using namespace tm_byte_order;
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
 
 // The three messages the broadcast reads, as constant records.
 inline constexpr tm_external_message simulation_time_message{tm_msg_id("Simulation.Time"), tm_msg_data_type::Double,

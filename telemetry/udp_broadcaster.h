@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "shared/input/tm_fixed_string.h"
+#include <skarvel/shared/input/tm_fixed_string.h>
+
 #include "telemetry/motion_datagram.h"
 #include "telemetry/socket_api.h"
 

@@ -9,8 +9,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "display/handoff_state.h"
-#include "shared/input/tm_message_list.h"
 
 // What the window shows: the frame on show (the display list), its time
 // step, and the number of paints so far. Display thread only. It lives as

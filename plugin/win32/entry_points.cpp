@@ -5,10 +5,11 @@
 
 #include <cstdint>
 
+#include <skarvel/shared/interface/plugin_interface.h>
+
 #include "display/win32/display_thread.h"
 #include "plugin/frame_update.h"
 #include "plugin/win32/process_objects.h"
-#include "shared/interface/plugin_interface.h"
 
 // Everything the exports and the load hook call is noexcept, so there is
 // nothing to catch here. Memory running out in the frame update is handled

@@ -7,10 +7,11 @@
 
 #include <windows.h>
 
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "display/handoff_state.h"
 #include "display/win32/display_state.h"
 #include "plugin/win32/display_lifecycle.h"
-#include "shared/input/tm_message_list.h"
 #include "telemetry/udp_broadcaster.h"
 
 struct process_objects {

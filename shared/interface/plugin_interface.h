@@ -48,22 +48,22 @@ struct entry_points {
 
 // Finds the four exports with `find(name)`, which gives the export's address
 // as a generic function pointer `void (*)()` (GetProcAddress's result, cast)
-// or null, and stores each as its entry point type. Returns the name of the
-// first export not found, or null when all four were.
+// or null, and stores each as its entry point type. True when all four were
+// found.
 template <class Find>
-const char* resolve_entry_points(Find&& find, entry_points& points)
+bool resolve_entry_points(Find&& find, entry_points& points)
 {
-    const char* missing = nullptr;
+    bool complete = true;
     const auto resolve = [&](const char* name, auto*& function) {
         using pointer = std::remove_reference_t<decltype(function)>;
         function = reinterpret_cast<pointer>(find(name));
-        if (function == nullptr && missing == nullptr) missing = name;
+        complete = complete && function != nullptr;
     };
     resolve(get_interface_version_name, points.get_interface_version);
     resolve(init_name, points.init);
     resolve(update_name, points.update);
     resolve(shutdown_name, points.shutdown);
-    return missing;
+    return complete;
 }
 
 // True when a function `Defined` can stand for an entry point of type

@@ -1,5 +1,6 @@
 # Fails when a source file under FOLDER includes a header of any folder named
-# in FORBIDDEN (a ;-list):
+# in FORBIDDEN (a ;-list), or an SDK header (shared/, catalogue/) other than
+# through its prefix, as <skarvel/...>:
 #   cmake -DROOT=<source dir> -DFOLDER=display "-DFORBIDDEN=plugin;tools" -P check_includes.cmake
 file(GLOB_RECURSE sources "${ROOT}/${FOLDER}/*.h" "${ROOT}/${FOLDER}/*.cpp")
 if(NOT sources)
@@ -7,12 +8,16 @@ if(NOT sources)
 endif()
 set(found "")
 foreach(source IN LISTS sources)
+  file(RELATIVE_PATH name "${ROOT}" "${source}")
   foreach(forbidden IN LISTS FORBIDDEN)
-    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"${forbidden}/")
+    file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]+(\"|<skarvel/)${forbidden}/")
     foreach(line IN LISTS lines)
-      file(RELATIVE_PATH name "${ROOT}" "${source}")
       string(APPEND found "\n  ${name}: ${line}")
     endforeach()
+  endforeach()
+  file(STRINGS "${source}" lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"(shared|catalogue)/")
+  foreach(line IN LISTS lines)
+    string(APPEND found "\n  ${name}: ${line} (an SDK header: include it as <skarvel/...>)")
   endforeach()
 endforeach()
 if(found)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/message_name_list.h"
+#include <skarvel/catalogue/message_name_list.h>
 
 namespace {
 

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include <skarvel/shared/input/tm_msg_id.h>
+
 #include "display_text_testing.h"
-#include "shared/input/tm_msg_id.h"
 
 using display_testing::double_record;
 using display_testing::record_of_type;

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include <skarvel/shared/input/tm_external_message.h>
+
 #include "display/display_text.h"
-#include "shared/input/tm_external_message.h"
 
 namespace display_testing {
 

@@ -9,9 +9,10 @@
 #include <string>
 #include <utility>
 
+#include <skarvel/shared/input/tm_external_message.h>
+
 #include "guarded_bytes.h"
 #include "record_bytes.h"
-#include "shared/input/tm_external_message.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <skarvel/shared/input/tm_fixed_string.h>
+
 #include "guarded_bytes.h"
-#include "shared/input/tm_fixed_string.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 #include <initializer_list>
 #include <vector>
 
+#include <skarvel/shared/input/tm_message_stream.h>
+
 #include "guarded_bytes.h"
-#include "shared/input/tm_message_stream.h"
 
 namespace {
 

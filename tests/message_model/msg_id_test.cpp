@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shared/input/tm_msg_id.h"
+#include <skarvel/shared/input/tm_msg_id.h>
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "shared/input/tm_external_message.h"
+#include <skarvel/shared/input/tm_external_message.h>
 
 inline tm_external_message record_of(tm_msg_data_type type, std::initializer_list<std::uint8_t> value)
 {

@@ -2,8 +2,9 @@
 // a mismatched getter reads the value area as its own type.
 #include <gtest/gtest.h>
 
+#include <skarvel/shared/input/tm_external_message.h>
+
 #include "record_bytes.h"
-#include "shared/input/tm_external_message.h"
 
 #if !defined(NDEBUG)
 #error "this test is built with NDEBUG"

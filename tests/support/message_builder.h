@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "tools/common/message_builder.h"
 #include "tools/common/stream_encoding.h"
 

@@ -5,7 +5,8 @@
 #include <cmath>
 #include <set>
 
-#include "catalogue/message_name_list.h"
+#include <skarvel/catalogue/message_name_list.h>
+
 #include "tools/common/flight_scenario.h"
 #include "tools/common/stream_encoding.h"
 

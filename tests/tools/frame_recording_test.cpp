@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "shared/input/tm_msg_id.h"
-#include "shared/input/tm_byte_order.h"
+#include <skarvel/shared/input/tm_byte_order.h>
+#include <skarvel/shared/input/tm_msg_id.h>
+
 #include "tools/common/crc32.h"
 #include "tools/common/flight_scenario.h"
 #include "tools/common/frame_recording.h"

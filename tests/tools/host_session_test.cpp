@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/shared/input/tm_message_stream.h>
+
 #include "tools/common/frame_recording.h"
 #include "tools/common/stream_encoding.h"
 #include "tools/host/host_options.h"

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/shared/input/tm_message_stream.h>
+
 #include "tools/common/message_builder.h"
 #include "tools/common/stream_encoding.h"
 

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <set>
 
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/shared/input/tm_message_stream.h>
+
 #include "tools/common/stream_encoding.h"
 #include "tools/validate/stream_frames.h"
 

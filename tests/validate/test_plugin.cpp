@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/interface/plugin_interface.h"
+#include <skarvel/shared/interface/plugin_interface.h>
 
 namespace {
 

@@ -7,8 +7,8 @@
 // point; body axes are x forward, y right, z down.
 #pragma once
 
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
 
 namespace tools {
 

@@ -5,7 +5,8 @@
 #include <istream>
 #include <ostream>
 
-#include "shared/input/tm_byte_order.h"
+#include <skarvel/shared/input/tm_byte_order.h>
+
 #include "tools/common/crc32.h"
 #include "tools/common/stream_encoding.h"
 

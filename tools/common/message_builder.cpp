@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "shared/input/tm_byte_order.h"
+#include <skarvel/shared/input/tm_byte_order.h>
 
 namespace tools {
 

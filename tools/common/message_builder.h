@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "shared/input/tm_external_message.h"
+#include <skarvel/shared/input/tm_external_message.h>
 
 namespace tools {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "shared/input/tm_message_stream.h"
+#include <skarvel/shared/input/tm_message_stream.h>
 
 namespace tools {
 

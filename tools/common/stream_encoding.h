@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_message_list.h>
 
 namespace tools {
 

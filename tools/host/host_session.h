@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "shared/input/tm_message_list.h"
-#include "shared/interface/plugin_interface.h"
+#include <skarvel/shared/input/tm_message_list.h>
+#include <skarvel/shared/interface/plugin_interface.h>
+
 #include "tools/common/flight_scenario.h"
 #include "tools/common/frame_recording.h"
 

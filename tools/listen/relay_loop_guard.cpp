@@ -1,6 +1,6 @@
 #include "tools/listen/relay_loop_guard.h"
 
-#include "shared/input/tm_msg_id.h"
+#include <skarvel/shared/input/tm_msg_id.h>
 
 namespace tools {
 

@@ -6,9 +6,10 @@
 #include <iterator>
 #include <limits>
 
-#include "shared/input/tm_byte_order.h"
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_byte_order.h>
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "tools/common/flight_scenario.h"
 #include "tools/common/message_builder.h"
 #include "tools/common/stream_encoding.h"

@@ -53,22 +53,22 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms)
 
 bool plugin_library::load(const std::string& path)
 {
-    module = LoadLibraryA(path.c_str());
-    if (!HOST_CHECK(module != nullptr)) return false;
-    plugin_interface::entry_points points;
-    const auto find = [this](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module, name)); };
-    const char* missing = plugin_interface::resolve_entry_points(find, points);
-    if (!check(missing == nullptr, missing ? missing : "", __FILE__, __LINE__)) return false;
-    init = points.init;
-    update = points.update;
-    shutdown = points.shutdown;
+    std::string error;
+    if (!check(library.load(path, error), error.c_str(), __FILE__, __LINE__)) return false;
+    module = library.module();
+    init = library.entry_points().init;
+    update = library.entry_points().update;
+    shutdown = library.entry_points().shutdown;
     return true;
 }
 
 void plugin_library::unload()
 {
-    if (module != nullptr) FreeLibrary(module);
-    *this = plugin_library{};
+    library.unload();
+    module = nullptr;
+    init = nullptr;
+    update = nullptr;
+    shutdown = nullptr;
 }
 
 bool plugin_mapped()

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "shared/interface/plugin_interface.h"
+#include <skarvel/shared/interface/plugin_interface.h>
+
 #include "tests/support/private_network.h"
+#include "tools/common/win32/plugin_library.h"
 
 // ---- checks ------------------------------------------------------------
 
@@ -40,13 +42,14 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms);
 constexpr char plugin_file_name[] = "skarvel_external_dll.dll";
 
 struct plugin_library {
+    tools::plugin_library library;
     HMODULE module = nullptr;
     plugin_interface::init_function* init = nullptr;
     plugin_interface::update_function* update = nullptr;
     plugin_interface::shutdown_function* shutdown = nullptr;
 
-    // LoadLibrary and the three exports the scenarios call; false (and a failed check) when any
-    // is missing.
+    // The library and its exports; false (and a failed check) when it does not load or an
+    // export is missing.
     bool load(const std::string& path);
     // FreeLibrary, forgetting the exports.
     void unload();

@@ -11,19 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "shared/input/tm_external_message.h"
-#include "shared/interface/plugin_interface.h"
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/interface/plugin_interface.h>
+
+#include "tools/common/win32/plugin_library.h"
 
 namespace {
-
-// An export of the library as the function type the interface gives it.
-template <class Function>
-Function* entry(HMODULE library, const char* name)
-{
-    return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
 
 void mark(const char* phase)
 {
@@ -67,18 +63,14 @@ int main(int argc, char** argv)
     }
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);  // the host's duty, before the first Update
-    HMODULE library = LoadLibraryA(argv[2]);
-    if (!library) {
-        std::printf("cannot load %s\n", argv[2]);
+    tools::plugin_library library;
+    std::string error;
+    if (!library.load(argv[2], error)) {
+        std::printf("%s\n", error.c_str());
         return 1;
     }
-    const plugin p{entry<plugin_interface::init_function>(library, plugin_interface::init_name),
-                   entry<plugin_interface::update_function>(library, plugin_interface::update_name),
-                   entry<plugin_interface::shutdown_function>(library, plugin_interface::shutdown_name)};
-    if (!p.init || !p.update || !p.shutdown) {
-        std::printf("entry points missing\n");
-        return 1;
-    }
+    const plugin_interface::entry_points& entry = library.entry_points();
+    const plugin p{entry.init, entry.update, entry.shutdown};
 
     std::vector<std::uint8_t> first;
     append(first, "Simulation.Time", tm_msg_data_type::Double, {12.5});
@@ -110,7 +102,7 @@ int main(int argc, char** argv)
     Sleep(1300);
     mark("stopping");
     p.shutdown();
-    FreeLibrary(library);
+    library.unload();
     WSACleanup();
     std::printf("paints done\n");
     return 0;

@@ -12,10 +12,11 @@
 #include <cstring>
 #include <string>
 
+#include <skarvel/shared/input/tm_external_message.h>
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "display/handoff_state.h"
 #include "display/win32/display_state.h"
-#include "shared/input/tm_external_message.h"
-#include "shared/input/tm_message_list.h"
 #include "tests/windows/paint/paint_window.h"
 
 namespace {

@@ -13,9 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <skarvel/shared/input/tm_external_message.h>
+
 #include "display/handoff_state.h"
 #include "display/win32/display_state.h"
-#include "shared/input/tm_external_message.h"
 #include "tests/windows/paint/paint_window.h"
 
 namespace {

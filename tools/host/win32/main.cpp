@@ -11,7 +11,7 @@
 #include "tools/common/terminal.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
-#include "tools/host/win32/plugin_library.h"
+#include "tools/common/win32/plugin_library.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "shared/input/tm_message_list.h"
+#include <skarvel/shared/input/tm_message_list.h>
+
 #include "tools/host/host_session.h"
 #include "tools/validate/check_result.h"
 #include "tools/validate/validate_options.h"

@@ -45,65 +45,53 @@ private:
 
 bool plugin_under_test::load(const std::string& path, std::string& error)
 {
-    DWORD code = 0;
+    bool loaded = false;
     {
         call_scope scope(plugin_call::load_library, last_seconds_);
-        module_ = LoadLibraryA(path.c_str());
-        if (module_ == nullptr) code = GetLastError();
+        loaded = library_.load(path, error);
     }
-    if (module_ == nullptr) {
-        error = "LoadLibrary failed with error " + std::to_string(code);
+    if (!loaded) {
+        const DWORD code = library_.load_error();
         if (code == ERROR_MOD_NOT_FOUND) error += ": a DLL it needs is missing (see file.imports)";
         if (code == ERROR_BAD_EXE_FORMAT) error += ": not a DLL for this system (see file.pe_format)";
         if (code == ERROR_DLL_INIT_FAILED) error += ": its DllMain answered FALSE";
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) error += ": no such file";
         return false;
     }
-    set_plugin_module(module_);
-    const auto find = [this](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(module_, name)); };
-    if (const char* missing = plugin_interface::resolve_entry_points(find, entry_)) {
-        error = std::string("no export named ") + missing;
-        return false;
-    }
-    error.clear();
+    set_plugin_module(library_.module());
     return true;
 }
 
 void plugin_under_test::unload()
 {
-    if (module_ == nullptr) return;
+    if (library_.module() == nullptr) return;
     set_plugin_module(nullptr);
-    {
-        call_scope scope(plugin_call::free_library, last_seconds_);
-        FreeLibrary(module_);
-    }
-    module_ = nullptr;
-    entry_ = {};
+    call_scope scope(plugin_call::free_library, last_seconds_);
+    library_.unload();
 }
 
 std::int64_t plugin_under_test::version()
 {
     call_scope scope(plugin_call::get_interface_version, last_seconds_);
-    return entry_.get_interface_version();
+    return library_.entry_points().get_interface_version();
 }
 
 bool plugin_under_test::init()
 {
     call_scope scope(plugin_call::init, last_seconds_);
-    return entry_.init(nullptr);
+    return library_.entry_points().init(nullptr);
 }
 
 void plugin_under_test::shutdown()
 {
     call_scope scope(plugin_call::shutdown, last_seconds_);
-    entry_.shutdown();
+    library_.entry_points().shutdown();
 }
 
 plugin_under_test::outputs plugin_under_test::update(double time_step, const std::uint8_t* stream, std::uint32_t count)
 {
     outputs out{output_preset, output_preset};
     call_scope scope(plugin_call::update, last_seconds_);
-    entry_.update(time_step, stream, 0, count, nullptr, &out.first, &out.second);
+    library_.entry_points().update(time_step, stream, 0, count, nullptr, &out.first, &out.second);
     return out;
 }
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "shared/interface/plugin_interface.h"
+#include "tools/common/win32/plugin_library.h"
 
 namespace validate {
 
 class plugin_under_test {
 public:
     plugin_under_test() = default;
-    ~plugin_under_test() = default;  // never unloads by itself: the checks decide when
+    ~plugin_under_test() { library_.release(); }  // never unloads by itself: the checks decide when
     plugin_under_test(const plugin_under_test&) = delete;
     plugin_under_test& operator=(const plugin_under_test&) = delete;
 
@@ -25,7 +25,7 @@ public:
     bool load(const std::string& path, std::string& error);
     // FreeLibrary; the entry points are gone afterwards.
     void unload();
-    HMODULE module() const noexcept { return module_; }
+    HMODULE module() const noexcept { return library_.module(); }
 
     std::int64_t version();
     bool init();
@@ -43,8 +43,7 @@ public:
     double last_call_seconds() const noexcept { return last_seconds_; }
 
 private:
-    HMODULE module_ = nullptr;
-    plugin_interface::entry_points entry_{};
+    tools::plugin_library library_;
     double last_seconds_ = 0.0;
 };
 

@@ -1,0 +1,47 @@
+// Loading a plug-in DLL and finding its four entry points: the one loader of
+// the host simulator, the validator and the Windows test hosts.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include <skarvel/shared/interface/plugin_interface.h>
+
+namespace tools {
+
+class plugin_library {
+public:
+    plugin_library() = default;
+    ~plugin_library();  // FreeLibrary, unless released
+    plugin_library(const plugin_library&) = delete;
+    plugin_library& operator=(const plugin_library&) = delete;
+
+    // LoadLibrary and the four exports, through the interface's types. False
+    // with one sentence in `error` for a missing file, a file that does not
+    // load (with the system's reason) or missing exports (every one named);
+    // nothing stays loaded then.
+    bool load(const std::string& path, std::string& error);
+    // FreeLibrary; the entry points are gone afterwards.
+    void unload() noexcept;
+    // Forgets the library without unloading it: for a caller that decides
+    // itself when, or whether, it goes.
+    void release() noexcept;
+
+    HMODULE module() const noexcept { return module_; }
+    const plugin_interface::entry_points& entry_points() const noexcept { return entry_points_; }
+    // GetLastError of the LoadLibrary that failed last, 0 after a load that
+    // got that far.
+    DWORD load_error() const noexcept { return load_error_; }
+
+private:
+    HMODULE module_ = nullptr;
+    plugin_interface::entry_points entry_points_{};
+    DWORD load_error_ = 0;
+};
+
+// FormatMessage's text for a system error code, without the line break, and
+// the code: "The specified module could not be found. (error 126)".
+std::string system_error_text(DWORD code);
+
+}  // namespace tools
