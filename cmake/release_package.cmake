@@ -7,6 +7,9 @@
 #   listen.exe                 the motion listener
 #   validate.exe               the plug-in validator (when the build has it)
 #   README.md, docs/*.md
+#   include/, lib/cmake/, share/skarvel/, scripts/
+#                              the plug-in SDK (sdk/CMakeLists.txt): the folder is its
+#                              installation, found by find_package(SkarvelPluginSdk)
 #   SHA256SUMS                 the SHA-256 of every other file (sha256sum -c SHA256SUMS)
 #
 # Each binary carries a version resource: the product's name and version, and
@@ -91,6 +94,8 @@ foreach(doc IN LISTS docs)
   cmake_path(GET doc FILENAME name)
   list(APPEND SKARVEL_PACKAGE_FILES docs/${name})
 endforeach()
+get_property(sdk_files GLOBAL PROPERTY SKARVEL_SDK_FILES)
+list(APPEND SKARVEL_PACKAGE_FILES ${sdk_files})
 
 # Last, over everything installed before it.
 install(CODE "set(SKARVEL_CHECKSUMMED_FILES \"${SKARVEL_PACKAGE_FILES}\")")

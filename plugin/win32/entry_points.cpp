@@ -1,6 +1,7 @@
 // The exported entry points and the load hook. The export names come from
-// skarvel_external_dll.def; x64 has one calling convention, so they carry no
-// decoration. No exception leaves any of them: the host is not C++.
+// the .def file that skarvel_add_plugin makes; x64 has one calling
+// convention, so they carry no decoration. No exception leaves any of them:
+// the host is not C++.
 #include <windows.h>
 
 #include <cstdint>
