@@ -70,9 +70,8 @@ refused "skarvel_add_plugin for 32-bit Windows" \
     "skarvel_add_plugin(checked_plugin): a plug-in is a Windows x64 DLL, and this toolchain builds for 32-bit i686" \
     cmake "${plugin[@]}" -B "$work/win32" -DCMAKE_TOOLCHAIN_FILE="$here/plugin/mingw-w64-i686.cmake"
 if cmake "${plugin[@]}" -B "$work/x64" -DCMAKE_TOOLCHAIN_FILE="$toolchain" >"$work/x64.log" 2>&1; then
-    refused "skarvel_add_plugin with an extra export" \
-        "checked_plugin.dll exports debug_counter besides the four entry points: a plug-in exports nothing else (removed)" \
-        cmake --build "$work/x64"
+    refused "skarvel_add_plugin with an extra export" "checked_plugin.dll exports debug_counter besides the four \
+entry points: a plug-in exports nothing else (removed)" cmake --build "$work/x64"
     [[ ! -e "$work/x64/checked_plugin.dll" ]] || fail "the DLL with an extra export was left in the build folder"
 else
     fail "configuring the plug-in with an extra export failed:"
