@@ -4,8 +4,26 @@
 
 #include "tools/common/command_line.h"
 #include "tools/common/file_system.h"
+#include "tools/host/frame_printer.h"
 
 namespace tools {
+namespace {
+
+// NAME,NAME...: appends each name to `names`; false for an empty or
+// malformed one.
+bool parse_print_names(std::string_view list, std::vector<std::string>& names)
+{
+    for (;;) {
+        const std::size_t comma = list.find(',');
+        const std::string_view name = list.substr(0, comma);
+        if (!is_printable_message_name(name)) return false;
+        names.emplace_back(name);
+        if (comma == std::string_view::npos) return true;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+}  // namespace
 
 const char* const host_usage =
     "usage: host [options] PLUGIN.dll\n"
@@ -18,6 +36,8 @@ const char* const host_usage =
     "  --replay FILE     send the frames recorded in FILE instead of the built-in flight\n"
     "  --fast            send frames back to back, without pacing\n"
     "  --quiet           no live status line\n"
+    "  --print NAMES     print these messages' values per frame, e.g. Aircraft.Altitude,Aircraft.Velocity\n"
+    "  --scratch         run the plug-in in a new empty working folder, removed after a run that ends well\n"
     "Without --duration or --frames the built-in flight runs until Ctrl-C.\n";
 
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error)
@@ -77,6 +97,15 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
             options.fast = true;
         } else if (arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--print") {
+            if (!value(v)) return false;
+            if (!parse_print_names(v, options.print)) {
+                error = "--print wants message names separated by commas, such as Aircraft.Altitude,Aircraft.Velocity, "
+                        "not \"" + std::string(v) + "\"";
+                return false;
+            }
+        } else if (arg == "--scratch") {
+            options.scratch = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + std::string(arg);
             return false;

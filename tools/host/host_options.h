@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tools {
 
@@ -18,6 +19,8 @@ struct host_options {
     std::string replay_path;
     bool fast = false;  // no pacing: frames back to back
     bool quiet = false;  // no live status line
+    std::vector<std::string> print;  // messages whose values are printed per frame
+    bool scratch = false;  // the plug-in works in a scratch folder of its own
     bool help = false;
 };
 

@@ -102,6 +102,7 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
         if (output1 != 0 || output2 != 0) ++result.nonzero_outputs;
         ++result.frames;
         result.messages += count;
+        if (settings.on_frame) settings.on_frame(result.frames, stream, count);
 
         if (settings.record && !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
             result.error = "writing the recording failed at frame " + std::to_string(result.frames);

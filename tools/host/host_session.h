@@ -73,6 +73,9 @@ struct session_settings {
     const std::atomic<bool>* stop = nullptr;  // set by Ctrl-C
     // Called about four times a second with frames sent and seconds elapsed.
     std::function<void(std::uint64_t, double)> on_status;
+    // Called after each Update with the frame's number (from 1), its stream
+    // and its message count.
+    std::function<void(std::uint64_t, const std::vector<std::uint8_t>&, std::uint32_t)> on_frame;
 };
 
 struct session_result {

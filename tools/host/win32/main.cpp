@@ -8,7 +8,10 @@
 #include <memory>
 
 #include "tools/common/file_replacement.h"
+#include "tools/common/file_system.h"
+#include "tools/common/scratch_folder.h"
 #include "tools/common/terminal.h"
+#include "tools/host/frame_printer.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
 #include "tools/common/win32/plugin_library.h"
@@ -32,6 +35,9 @@ int fail(const std::string& message)
     return 1;
 }
 
+// The run itself, from the frame source to the summary; the exit status.
+int run(const tools::host_options& options);
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -50,7 +56,35 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return 2;
     }
+    if (!options.scratch) return run(options);
 
+    // The files named on the command line stay where they are named from here.
+    options.plugin_path = tools::absolute_path(options.plugin_path);
+    if (!options.record_path.empty()) options.record_path = tools::absolute_path(options.record_path);
+    if (!options.replay_path.empty()) options.replay_path = tools::absolute_path(options.replay_path);
+    tools::scratch_folder scratch;
+    if (!scratch.enter("skarvel-host", error)) return fail(error);
+    const int status = run(options);
+    // Kept for a look after a run that failed, unless there is nothing to see.
+    const bool keep = status != 0 && !scratch.empty();
+    if (!scratch.leave(!keep, error)) {
+        std::fprintf(stderr, "host: %s\n", error.c_str());
+        return status == 0 ? 1 : status;
+    }
+    if (keep) {
+        std::fprintf(stderr, "host: the plug-in's scratch folder is kept: %s\n", scratch.path().c_str());
+    } else if (scratch.files_removed() > 0) {
+        std::printf("host: removed the plug-in's scratch folder with the %llu file(s) it wrote there\n",
+                    static_cast<unsigned long long>(scratch.files_removed()));
+    }
+    return status;
+}
+
+namespace {
+
+int run(const tools::host_options& options)
+{
+    std::string error;
     std::unique_ptr<tools::frame_source> source;
     if (!options.replay_path.empty()) {
         auto replay = std::make_unique<tools::replay_source>();
@@ -88,7 +122,17 @@ int main(int argc, char** argv)
     settings.max_seconds = options.duration;
     settings.record = options.record_path.empty() ? nullptr : &record.stream();
     settings.stop = &stop_requested;
-    const bool live = !options.quiet && tools::is_terminal(stderr);
+    // Per frame, the values asked for; the live status line would break into them.
+    tools::frame_printer printer(options.print);
+    std::string line;
+    if (!options.print.empty()) {
+        std::puts(printer.header().c_str());
+        settings.on_frame = [&](std::uint64_t frame, const std::vector<std::uint8_t>& stream, std::uint32_t count) {
+            printer.format(frame, stream.data(), stream.size(), count, line);
+            std::puts(line.c_str());
+        };
+    }
+    const bool live = !options.quiet && options.print.empty() && tools::is_terminal(stderr);
     if (live) {
         settings.on_status = [](std::uint64_t frames, double seconds) {
             std::fprintf(stderr, "\rhost: %llu frames  %.1f Hz  %.1f s ", static_cast<unsigned long long>(frames),
@@ -112,6 +156,10 @@ int main(int argc, char** argv)
                      static_cast<unsigned long long>(result.nonzero_outputs));
         return 1;
     }
+    for (const std::string& name : printer.never_seen())
+        std::fprintf(stderr, "host: --print: no frame held %s\n", name.c_str());
     if (!options.record_path.empty() && !record.commit(error)) return fail(error);
     return 0;
 }
+
+}  // namespace
