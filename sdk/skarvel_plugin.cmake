@@ -87,7 +87,8 @@ function(skarvel_add_validate_test name)
   set(SKARVEL_VALIDATE_OPTIONS "$ENV{SKARVEL_VALIDATE_OPTIONS}" CACHE STRING
     "Options of the validator in the tests of skarvel_add_validate_test (--quick, --skip GROUP, --junit FILE...)")
   if(CMAKE_HOST_WIN32)
-    add_test(NAME ${name}.validate COMMAND Skarvel::validate ${SKARVEL_VALIDATE_OPTIONS} $<TARGET_FILE:${name}>)
+    add_test(NAME ${name}.validate
+             COMMAND $<TARGET_FILE:Skarvel::validate> ${SKARVEL_VALIDATE_OPTIONS} $<TARGET_FILE:${name}>)
   else()
     set(prefix "$ENV{SKARVEL_WINEPREFIX}")
     if(NOT prefix)
