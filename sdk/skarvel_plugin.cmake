@@ -47,6 +47,13 @@ function(skarvel_add_plugin name)
       "for ${machine}: use MinGW-w64 x86_64 or MSVC x64 (-A x64)")
   endif()
 
+  # MSVC_RUNTIME_LIBRARY (/MT) takes effect only under policy CMP0091, which
+  # cmake_minimum_required(VERSION 3.15) or later sets before project().
+  if(MSVC AND "${CMAKE_CXX_FLAGS_RELEASE} ${CMAKE_CXX_FLAGS_DEBUG}" MATCHES "/M[DT]")
+    message(FATAL_ERROR " skarvel_add_plugin(${name}): this project's runtime flags are set the old way (policy "
+      "CMP0091): give cmake_minimum_required(VERSION 3.15) or later before project(), so the DLL gets /MT")
+  endif()
+
   # The interface's entry points, by their undecorated names (x64 has one
   # calling convention). The check after each link reads them from here.
   set(def "${CMAKE_CURRENT_BINARY_DIR}/${name}_exports.def")
