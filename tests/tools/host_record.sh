@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The host's --record under Wine: the plug-in and the recording being
-# replayed are refused however spelt, and a run that fails or never starts
-# leaves an earlier file byte for byte as it was, with no temporary file.
+# The host's --record under Wine: the plug-in, the recording being replayed
+# and a folder are refused however spelt, before the flight, and a run that
+# fails or never starts leaves an earlier file byte for byte as it was, with
+# no temporary file.
 # Usage: host_record.sh HOST.exe PLUGIN.dll
 # Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
 set -u
@@ -40,6 +41,9 @@ unchanged() {  # unchanged FILE SUM: the file still has its checksum, and no tem
 dll_sum=$(cksum <plugin.dll)
 expect 2 "is the plug-in" --frames 3 --record ./plugin.dll plugin.dll
 unchanged plugin.dll "$dll_sum"
+# A folder is refused before the flight, not after it.
+mkdir recordings
+expect 2 "host: --record recordings is a folder: name a file" --frames 3 --record recordings plugin.dll
 
 # A run that succeeds puts its recording in place of an earlier file.
 printf 'an earlier file\n' >flight.skvrec

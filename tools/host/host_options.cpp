@@ -1,9 +1,10 @@
 #include "tools/host/host_options.h"
 
 #include <string_view>
+#include <vector>
 
 #include "tools/common/command_line.h"
-#include "tools/common/file_system.h"
+#include "tools/common/output_files.h"
 
 namespace tools {
 
@@ -99,22 +100,13 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
     return true;
 }
 
-bool check_record_target(const host_options& options, std::string& error)
+bool check_host_outputs(const host_options& options, std::string& error)
 {
     if (options.record_path.empty()) return true;
-    const std::optional<file_identity> target = identify_file(options.record_path);
-    if (!target) return true;  // a new file
-    if (*target == identify_file(options.plugin_path)) {
-        error = "--record " + options.record_path + " is the plug-in " + options.plugin_path +
-                " itself: name another file";
-        return false;
-    }
-    if (!options.replay_path.empty() && *target == identify_file(options.replay_path)) {
-        error = "--record " + options.record_path + " is the recording being replayed, " + options.replay_path +
-                ": name another file";
-        return false;
-    }
-    return true;
+    std::vector<input_file> inputs = {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}};
+    if (!options.replay_path.empty())
+        inputs.push_back({options.replay_path, "the recording being replayed, " + options.replay_path});
+    return check_outputs({{"--record", options.record_path}}, inputs, error);
 }
 
 }  // namespace tools

@@ -1,12 +1,15 @@
 // The motion listener: receives the plug-in's motion datagrams and shows
 // them, for checking a set-up or a receiver of one's own.
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "telemetry/socket_api.h"
+#include "tools/common/output_files.h"
+#include "tools/common/system_error.h"
 #include "tools/listen/ipv4_endpoint.h"
 #include "tools/listen/listen_options.h"
 #include "tools/listen/listener.h"
@@ -66,6 +69,10 @@ int main(int argc, char** argv)
         std::fputs(tools::listen_usage, stdout);
         return 0;
     }
+    if (!options.csv_path.empty() && !tools::check_outputs({{"--csv", options.csv_path}}, {}, error)) {
+        std::fprintf(stderr, "listen: %s\n", error.c_str());
+        return 2;
+    }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
 #if defined(SIGPIPE)
@@ -73,18 +80,6 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 
-    std::FILE* csv = nullptr;
-    if (!options.csv_path.empty()) {
-        csv = std::fopen(options.csv_path.c_str(), "w");
-        if (!csv) return fail("cannot write " + options.csv_path);
-    }
-    struct csv_file {
-        std::FILE*& file;
-        ~csv_file()
-        {
-            if (file) std::fclose(file);
-        }
-    } csv_closer{csv};
     if (!socket_api::start()) return fail("the socket layer did not start");
     struct socket_layer {
         ~socket_layer() { socket_api::stop(); }
@@ -105,6 +100,20 @@ int main(int argc, char** argv)
         relay = std::make_unique<tools::motion_relay>();
         if (!relay->open(options.relay, options.port, error)) return fail(error);
     }
+    // The CSV is opened last, once nothing can fail before the first datagram:
+    // a run that cannot start leaves an earlier file as it was.
+    std::FILE* csv = nullptr;
+    if (!options.csv_path.empty()) {
+        csv = std::fopen(options.csv_path.c_str(), "w");
+        if (!csv) return fail("cannot write " + options.csv_path + ": " + tools::system_error_text(errno));
+    }
+    struct csv_file {
+        std::FILE*& file;
+        ~csv_file()
+        {
+            if (file) std::fclose(file);
+        }
+    } csv_closer{csv};
     std::fprintf(stderr, "listen: waiting for motion datagrams on UDP port %u%s%s%s%s\n",
                  static_cast<unsigned>(options.port), options.group.empty() ? "" : " and group ",
                  options.group.c_str(), relay ? ", relaying to " : "",

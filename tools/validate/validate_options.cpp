@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "tools/common/command_line.h"
+#include "tools/common/output_files.h"
 
 namespace validate {
 
@@ -97,10 +98,6 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         error = "no plug-in named";
         return false;
     }
-    if (!options.junit_path.empty() && options.junit_path == options.json_path) {
-        error = "--junit and --json name the same file";
-        return false;
-    }
     if (!options.child_check.empty()) {
         const check_info* check = find_check(options.child_check);
         if (check == nullptr || options.channel == 0) {
@@ -111,6 +108,15 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         return true;
     }
     return select_checks(only, skip, options.checks, error);
+}
+
+bool check_report_targets(const validate_options& options, std::string& error)
+{
+    std::vector<tools::output_file> reports;
+    if (!options.junit_path.empty()) reports.push_back({"--junit", options.junit_path});
+    if (!options.json_path.empty()) reports.push_back({"--json", options.json_path});
+    return tools::check_outputs(reports, {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}},
+                                error);
 }
 
 std::vector<std::string> child_arguments(const validate_options& options, std::string_view check, std::uint64_t channel)

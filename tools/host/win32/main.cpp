@@ -46,7 +46,7 @@ int main(int argc, char** argv)
         std::fputs(tools::host_usage, stdout);
         return 0;
     }
-    if (!tools::check_record_target(options, error)) {
+    if (!tools::check_host_outputs(options, error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return 2;
     }
