@@ -38,6 +38,8 @@ refused "validate: --json ./plugin.dll is the plug-in plugin.dll itself: name an
 refused "validate: --junit r.xml and --json ./r.xml are the same file: name two" \
     --junit r.xml --json ./r.xml --only file.pe_format plugin.dll
 refused "validate: --junit reports is a folder: name a file" --junit reports --only file.pe_format plugin.dll
+refused 'validate: --only wants checks or groups, comma-separated, not ""' --only "" plugin.dll
+refused 'validate: --skip wants checks or groups, comma-separated, not ""' --skip "" plugin.dll
 [ "$(cksum <plugin.dll)" = "$dll_sum" ] || { echo "FAIL: plugin.dll changed"; fail=1; }
 leftovers=$(ls | grep -v -e '^plugin.dll$' -e '^reports$' -e '^out.txt$' -e '^said.txt$')
 [ -z "$leftovers" ] || { echo "FAIL: left behind: $leftovers"; fail=1; }

@@ -35,8 +35,7 @@ bool join_group(socket_api::socket_handle socket, const tools::listen_options& o
     const bool resolved = socket_api::resolve_ipv4(options.group.c_str(), nullptr, group) == 0;
     const std::optional<tools::ipv4_endpoint> endpoint = tools::ipv4_endpoint_of(group);
     if (!resolved || !endpoint || !endpoint->is_multicast()) {
-        error = "--group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not \"" + options.group +
-                "\"";
+        error = "--group wants " + std::string(tools::multicast_group_wanted) + ", not \"" + options.group + "\"";
         return false;
     }
     const std::string& interface_address = options.relay.multicast_interface;
