@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The listener as a user runs it: a wrong command line exits 2, a CSV that
 # cannot be written and a refused relay destination exit 1, each with one
-# line on stderr; --group receives its group. Usage: listen_command.sh LISTEN
+# line on stderr; --group receives its group; SIGHUP and SIGTERM end a run
+# as Ctrl-C does. Usage: listen_command.sh LISTEN
 # Runs inside a private network namespace only (exit 77 = skipped).
 set -u
 listen=$1
@@ -49,5 +50,28 @@ wait $pid
 if [ $? -ne 0 ] || ! grep -q "^datagrams: 1 valid" "$work/group-out"; then
     echo "FAIL: nothing received from the group"; cat "$work/group-err" "$work/group-out"; fail=1
 fi
-[ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported; a group joined"
+# SIGHUP (a closed terminal) and SIGTERM (kill, timeout) end a run as Ctrl-C
+# does: the summary said, exit status 0, every row in the CSV.
+for signal in HUP TERM; do
+    "$listen" --port 50074 --quiet --csv "$work/$signal.csv" >"$work/signal-out" 2>"$work/signal-err" &
+    pid=$!
+    for _ in $(seq 50); do
+        grep -q "waiting for motion datagrams" "$work/signal-err" && break
+        sleep 0.1
+    done
+    python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for t in (1, 2, 3): s.sendto(b"G\0M\4" + t.to_bytes(4, "little") + bytes(24), ("127.0.0.1", 50074))'
+    for _ in $(seq 50); do
+        [ "$(wc -l <"$work/$signal.csv")" -ge 4 ] && break
+        sleep 0.1
+    done
+    kill -"$signal" $pid
+    wait $pid
+    got=$?
+    if [ $got -ne 0 ] || ! grep -q "^datagrams: 3 valid" "$work/signal-out" || [ "$(wc -l <"$work/$signal.csv")" -ne 4 ]; then
+        echo "FAIL: SIG$signal: exit $got (wanted 0)"; cat "$work/signal-err" "$work/signal-out"; fail=1
+    fi
+done
+[ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported; a group joined;" \
+    "SIGHUP and SIGTERM end a run as Ctrl-C does"
 exit $fail

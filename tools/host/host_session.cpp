@@ -120,7 +120,9 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
                                                                                   : 1.0 / settings.rate;
         deadline += std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(period));
         if (now - deadline > std::chrono::milliseconds(250)) deadline = now;
-        std::this_thread::sleep_until(deadline);
+        // In short naps, so that a stop is seen at once even at a slow rate.
+        while (clock::now() < deadline && !(settings.stop && settings.stop->load()))
+            std::this_thread::sleep_until(std::min(deadline, clock::now() + std::chrono::milliseconds(50)));
     }
 
     result.seconds = elapsed();

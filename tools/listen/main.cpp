@@ -1,6 +1,5 @@
 // The motion listener: receives the plug-in's motion datagrams and shows
 // them, for checking a set-up or a receiver of one's own.
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,6 +8,7 @@
 
 #include "telemetry/socket_api.h"
 #include "tools/common/output_files.h"
+#include "tools/common/stop_requests.h"
 #include "tools/common/system_error.h"
 #include "tools/listen/ipv4_endpoint.h"
 #include "tools/listen/listen_options.h"
@@ -17,10 +17,6 @@
 #include "tools/listen/motion_table.h"
 
 namespace {
-
-std::atomic<bool> stop_requested{false};
-
-extern "C" void on_signal(int) { stop_requested = true; }
 
 int fail(const std::string& message)
 {
@@ -72,8 +68,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "listen: %s\n", error.c_str());
         return 2;
     }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
+    tools::catch_stop_requests();
 #if defined(SIGPIPE)
     // A closed pipe is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
@@ -124,7 +119,7 @@ int main(int argc, char** argv)
     outputs.csv = csv;
     outputs.csv_name = options.csv_path;
     outputs.notes = stderr;
-    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &stop_requested, statistics, error);
+    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics, error);
     if (csv) {
         const bool closed = std::fclose(csv) == 0;
         csv = nullptr;

@@ -3,28 +3,17 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "tools/common/file_replacement.h"
+#include "tools/common/stop_requests.h"
 #include "tools/common/terminal.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
 #include "tools/common/win32/plugin_library.h"
 
 namespace {
-
-std::atomic<bool> stop_requested{false};
-
-BOOL WINAPI on_console_event(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        stop_requested = true;
-        return TRUE;
-    }
-    return FALSE;
-}
 
 int fail(const std::string& message)
 {
@@ -50,6 +39,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return 2;
     }
+    // From here on a request to stop ends the flight the way Ctrl-C does.
+    tools::catch_stop_requests();
 
     std::unique_ptr<tools::frame_source> source;
     if (!options.replay_path.empty()) {
@@ -78,7 +69,6 @@ int main(int argc, char** argv)
         WSACleanup();
         return fail(error);
     }
-    SetConsoleCtrlHandler(on_console_event, TRUE);
 
     tools::session_settings settings;
     settings.rate = options.rate;
@@ -87,7 +77,7 @@ int main(int argc, char** argv)
     settings.max_frames = options.frames;
     settings.max_seconds = options.duration;
     settings.record = options.record_path.empty() ? nullptr : &record.stream();
-    settings.stop = &stop_requested;
+    settings.stop = &tools::stop_requested();
     const bool live = !options.quiet && tools::is_terminal(stderr);
     if (live) {
         settings.on_status = [](std::uint64_t frames, double seconds) {
