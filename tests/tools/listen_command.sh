@@ -27,14 +27,14 @@ expect() {
 
 expect 2 'listen: --duration wants a time up to a year such as 10, 10s or 500ms, not "1e12"' --duration 1e12
 expect 2 'listen: --port wants a port from 1 to 65535, not "0x10"' --port 0x10
-expect 1 'listen: writing /dev/full failed: No space left on device' --port 50071 --duration 1 --csv /dev/full
+expect 1 'listen: writing /dev/full failed: No space left on device (system error 28)' --port 50071 --duration 1 --csv /dev/full
 expect 1 'listen: the relay sends to unicast addresses and multicast groups, and 127.255.255.255 is a broadcast address' \
     --port 50071 --duration 1 --relay 127.255.255.255:50072
 expect 1 'listen: --group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not "127.0.0.1"' \
     --port 50071 --duration 1 --group 127.0.0.1
 # A closed pipe: the reader is gone before the table's header is written.
 ( sleep 0.5; "$listen" --port 50071 --duration 1 2>"$work/pipe-err"; echo $? >"$work/pipe-status" ) | true
-if [ "$(cat "$work/pipe-status")" != 1 ] || ! grep -q '^listen: writing the table failed: Broken pipe$' "$work/pipe-err"; then
+if [ "$(cat "$work/pipe-status")" != 1 ] || ! grep -q '^listen: writing the table failed: Broken pipe (system error 32)$' "$work/pipe-err"; then
     echo "FAIL: a closed pipe: exit $(cat "$work/pipe-status")"; cat "$work/pipe-err"; fail=1
 fi
 # --group joins: a datagram sent to the group arrives (without the join the
