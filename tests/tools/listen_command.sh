@@ -32,6 +32,13 @@ expect 1 'listen: the relay sends to unicast addresses and multicast groups, and
     --port 50071 --duration 1 --relay 127.255.255.255:50072
 expect 1 'listen: --group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not "127.0.0.1"' \
     --port 50071 --duration 1 --group 127.0.0.1
+# What --relay refuses, --group refuses too; an adapter that is not this
+# machine's and an IPv6 destination are named for what they are.
+expect 1 "listen: the multicast group 224.0.0.1 belongs to the local network's own protocols; choose one from 239.0.0.0 to 239.255.255.255" \
+    --port 50071 --duration 1 --group 224.0.0.1
+expect 1 'listen: --interface 192.0.2.9 is not an address of this machine' \
+    --port 50071 --duration 1 --group 239.255.50.2 --interface 192.0.2.9
+expect 1 'listen: the relay sends over IPv4 only, and [::1] is an IPv6 address' --port 50071 --duration 1 --relay '[::1]:5000'
 # A closed pipe: the reader is gone before the table's header is written.
 ( sleep 0.5; "$listen" --port 50071 --duration 1 2>"$work/pipe-err"; echo $? >"$work/pipe-status" ) | true
 if [ "$(cat "$work/pipe-status")" != 1 ] || ! grep -q '^listen: writing the table failed: Broken pipe (system error 32)$' "$work/pipe-err"; then

@@ -1,10 +1,12 @@
 #include "tools/host/host_session.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "tools/common/stream_encoding.h"
+#include "tools/common/system_error.h"
 
 namespace tools {
 
@@ -30,9 +32,10 @@ bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<
 
 bool replay_source::open(const std::string& path, std::string& error)
 {
+    errno = 0;
     file_.open(path, std::ios::binary);
     if (!file_) {
-        error = "cannot open the recording " + path;
+        error = "cannot open the recording " + path + (errno ? ": " + system_error_text(errno) : std::string());
         return false;
     }
     reader_ = std::make_unique<recording_reader>(file_);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,24 @@ int fail(const std::string& message)
     return 1;
 }
 
-// Joins the multicast group of --group on the listening socket.
+// The local adapter of --interface: one of this machine's IPv4 addresses.
+bool check_interface(const std::string& text, std::string& error)
+{
+    socket_api::address local;
+    const int resolved = socket_api::resolve_ipv4(text.c_str(), nullptr, local);
+    if (resolved != 0) {
+        error = "cannot resolve the interface address " + text + ": " + tools::resolve_error_text(resolved);
+        return false;
+    }
+    if (!socket_api::is_local_address(local)) {
+        error = "--interface " + text + " is not an address of this machine";
+        return false;
+    }
+    return true;
+}
+
+// Joins the multicast group of --group on the listening socket, on the
+// interface of --interface (checked already) or where the system routes it.
 bool join_group(socket_api::socket_handle socket, const tools::listen_options& options, std::string& error)
 {
     socket_api::address group;
@@ -34,25 +52,24 @@ bool join_group(socket_api::socket_handle socket, const tools::listen_options& o
         error = "--group wants " + std::string(tools::multicast_group_wanted) + ", not \"" + options.group + "\"";
         return false;
     }
+    if (endpoint->is_local_control_multicast()) {
+        error = tools::control_group_refusal(*endpoint);
+        return false;
+    }
     const std::string& interface_address = options.relay.multicast_interface;
     socket_api::address local;
     const bool by_interface = !interface_address.empty();
-    if (by_interface && socket_api::resolve_ipv4(interface_address.c_str(), nullptr, local) != 0) {
-        error = "cannot resolve the interface address " + interface_address;
-        return false;
-    }
+    if (by_interface) socket_api::resolve_ipv4(interface_address.c_str(), nullptr, local);
     if (!socket_api::join_multicast_group(socket, group, by_interface ? &local : nullptr)) {
         error = "cannot join the multicast group " + endpoint->address_text() +
-                (by_interface ? " on the interface " + interface_address : std::string()) + " (" +
-                tools::socket_error_text() + ")";
+                (by_interface ? " on the interface " + interface_address : std::string()) + ": " +
+                tools::socket_error_text();
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     tools::listen_options options;
     std::string error;
@@ -78,15 +95,17 @@ int main(int argc, char** argv)
     struct socket_layer {
         ~socket_layer() { socket_api::stop(); }
     } layer;
+    if (!options.relay.multicast_interface.empty() && !check_interface(options.relay.multicast_interface, error))
+        return fail(error);
 
     const socket_api::socket_handle socket = socket_api::open_udp();
-    if (socket == socket_api::invalid_socket) return fail("cannot open a UDP socket");
+    if (socket == socket_api::invalid_socket) return fail("cannot open a UDP socket: " + tools::socket_error_text());
     struct socket_closer {
         socket_api::socket_handle socket;
         ~socket_closer() { socket_api::close(socket); }
     } closer{socket};
     if (!socket_api::bind_any(socket, options.port, true))
-        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (" + tools::socket_error_text() + ")");
+        return fail("cannot listen on UDP port " + std::to_string(options.port) + ": " + tools::socket_error_text());
     if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
 
     std::unique_ptr<tools::motion_relay> relay;
@@ -119,13 +138,15 @@ int main(int argc, char** argv)
     outputs.csv = csv;
     outputs.csv_name = options.csv_path;
     outputs.notes = stderr;
-    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics, error);
+    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics,
+                                  error);
     if (csv) {
+        errno = 0;
         const bool closed = std::fclose(csv) == 0;
         csv = nullptr;
         if (ok && !closed) {
             ok = false;
-            error = "writing " + options.csv_path + " failed";
+            error = "writing " + options.csv_path + " failed: " + tools::system_error_text(errno);
         }
     }
 
@@ -133,4 +154,15 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     if (!ok) return fail(error);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {  // memory ran out
+        return fail(std::string("stopped: ") + e.what());
+    }
 }

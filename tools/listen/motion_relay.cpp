@@ -62,8 +62,7 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
             return false;
         }
         if (endpoint->is_local_control_multicast()) {
-            error = "the multicast group " + endpoint->address_text() +
-                    " belongs to the local network's own protocols; choose one from 239.0.0.0 to 239.255.255.255";
+            error = control_group_refusal(*endpoint);
             return false;
         }
         if (!endpoint->is_multicast() && endpoint->port == listen_port && is_local_address(*endpoint)) {
@@ -85,19 +84,19 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
     }
     socket_ = socket_api::open_udp();
     if (socket_ == socket_api::invalid_socket || !socket_api::bind_any(socket_, 0)) {
-        error = "cannot open the relay's socket (" + socket_error_text() + ")";
+        error = "cannot open the relay's socket: " + socket_error_text();
         return false;
     }
     if (multicast && !socket_api::set_multicast_ttl(socket_, settings.multicast_ttl)) {
-        error = "cannot set the multicast time to live (" + socket_error_text() + ")";
+        error = "cannot set the multicast time to live: " + socket_error_text();
         return false;
     }
     if (multicast && !settings.multicast_interface.empty()) {
         socket_api::address local;
         if (socket_api::resolve_ipv4(settings.multicast_interface.c_str(), nullptr, local) != 0 ||
             !socket_api::set_multicast_interface(socket_, local)) {
-            error = "cannot send multicast by the interface " + settings.multicast_interface + " (" +
-                    socket_error_text() + ")";
+            error = "cannot send multicast by the interface " + settings.multicast_interface + ": " +
+                    socket_error_text();
             return false;
         }
     }

@@ -8,6 +8,7 @@
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/stop_requests.h"
+#include "tools/common/system_error.h"
 #include "tools/common/terminal.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
@@ -62,7 +63,8 @@ int main(int argc, char** argv)
 
     // A simulator starts Windows Sockets before the plug-in's first Update.
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail("Windows Sockets did not start");
+    const int started = WSAStartup(MAKEWORD(2, 2), &wsa);
+    if (started != 0) return fail("Windows Sockets did not start: " + tools::system_error_text(started));
 
     tools::plugin_library plugin;
     if (!plugin.load(options.plugin_path, error)) {
