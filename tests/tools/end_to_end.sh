@@ -78,5 +78,6 @@ listener=
 if [ $status -ne 0 ] || ! tr -d '\r' <"$work/term.out" | grep -q "^datagrams: 0 valid"; then
     echo "FAIL: SIGTERM: the listener exited with $status"; cat "$work/term.err" "$work/term.out"; fail=1
 fi
-[ $fail -eq 0 ] && echo "end to end: 120 frames sent, 100 datagrams received and decoded; SIGTERM ends the listener well"
+[ $fail -eq 0 ] && echo "end to end: 120 frames sent, 100 datagrams received and decoded;" \
+    "SIGTERM ends the listener well"
 exit $fail

@@ -44,6 +44,10 @@ unchanged plugin.dll "$dll_sum"
 # A folder is refused before the flight, not after it.
 mkdir recordings
 expect 2 "host: --record recordings is a folder: name a file" --frames 3 --record recordings plugin.dll
+# A name longer than Windows allows: refused with the system's reason.
+long=recordings/$(printf 'a%.0s' $(seq 260)).skvrec
+expect 2 "host: --record $long cannot be created: File name is too long (system error 206)" \
+    --frames 3 --record "$long" plugin.dll
 
 # A run that succeeds puts its recording in place of an earlier file.
 printf 'an earlier file\n' >flight.skvrec
@@ -89,5 +93,6 @@ for signal in TERM HUP; do
     expect 0 "host: $frames frames" --replay stopped.skvrec --fast --quiet plugin.dll
 done
 
-[ $fail -eq 0 ] && echo "host --record: refusals and failed runs leave every file as it was; SIGTERM and SIGHUP keep the recording"
+[ $fail -eq 0 ] && echo "host --record: refusals and failed runs leave every file as it was;" \
+    "SIGTERM and SIGHUP keep the recording"
 exit $fail
