@@ -17,7 +17,9 @@
 
 namespace tools {
 
-// Installs the handlers; once, at the start of main().
+// Installs the handlers; once, at the start of main(). A second request
+// ends the process at once, as if none were caught: a run that cannot stop
+// (a plug-in that hangs) can still be ended.
 void catch_stop_requests() noexcept;
 
 // Turns true at the first request to stop.

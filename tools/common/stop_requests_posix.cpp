@@ -11,7 +11,13 @@ namespace {
 std::atomic<bool> requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void on_stop_signal(int) { requested.store(true); }
+extern "C" void on_stop_signal(int signal)
+{
+    if (!requested.exchange(true)) return;
+    // The second request ends the process at once, as if none were caught.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
 
 }  // namespace
 

@@ -18,8 +18,8 @@ BOOL WINAPI on_console_event(DWORD event)
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        requested = true;
-        return TRUE;
+        // The second is left to the system, which ends the process.
+        return requested.exchange(true) ? FALSE : TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
@@ -37,34 +37,23 @@ BOOL WINAPI on_console_event(DWORD event)
 #if defined(__GNUC__) && defined(__x86_64__)
 
 // Linux's own interface, reached from a Windows program that Wine runs in a
-// Linux process: the rt_sigaction system call and the x86-64 system call
-// convention. The handler is called by Linux, so it follows Linux's calling
-// convention; it does nothing but set the flag.
-constexpr long linux_rt_sigaction = 13;
+// Linux process: the rt_sigaction, getpid and kill system calls and the
+// x86-64 system call convention. The handler is called by Linux, so it
+// follows Linux's calling convention; it calls nothing but the system.
+constexpr long linux_rt_sigaction = 13, linux_getpid = 39, linux_kill = 62;
 constexpr int linux_sighup = 1;
 constexpr int linux_sigterm = 15;
 constexpr unsigned long long linux_sa_restorer = 0x04000000, linux_sa_onstack = 0x08000000,
                              linux_sa_restart = 0x10000000;
 
 struct linux_sigaction {
-    void (*handler)(int) __attribute__((sysv_abi));
+    void (*handler)(int) __attribute__((sysv_abi));  // null: the default action
     unsigned long long flags;
     void (*restorer)();
     unsigned long long mask;
 };
 
-__attribute__((sysv_abi)) void on_linux_signal(int) { requested.store(true); }
-
-extern "C" void tools_linux_signal_return();
-// Where the handler returns to: the rt_sigreturn system call (15).
-asm(".text\n"
-    ".globl tools_linux_signal_return\n"
-    "tools_linux_signal_return:\n"
-    "    movl $15, %eax\n"
-    "    syscall\n"
-    "    hlt\n");
-
-long long linux_system_call(long number, long long a, long long b, long long c, long long d) noexcept
+long long linux_system_call(long number, long long a = 0, long long b = 0, long long c = 0, long long d = 0) noexcept
 {
     long long result;
     register long long r10 asm("r10") = d;
@@ -74,6 +63,29 @@ long long linux_system_call(long number, long long a, long long b, long long c, 
                  : "rcx", "r11", "memory");
     return result;
 }
+
+long long set_linux_action(int signal, const linux_sigaction& action) noexcept
+{
+    return linux_system_call(linux_rt_sigaction, signal, reinterpret_cast<long long>(&action), 0, sizeof action.mask);
+}
+
+__attribute__((sysv_abi)) void on_linux_signal(int signal)
+{
+    if (!requested.exchange(true)) return;
+    // The second: Linux's default action again, which ends the process as
+    // soon as this handler returns.
+    set_linux_action(signal, linux_sigaction{nullptr, 0, nullptr, 0});
+    linux_system_call(linux_kill, linux_system_call(linux_getpid), signal);
+}
+
+extern "C" void tools_linux_signal_return();
+// Where the handler returns to: the rt_sigreturn system call (15).
+asm(".text\n"
+    ".globl tools_linux_signal_return\n"
+    "tools_linux_signal_return:\n"
+    "    movl $15, %eax\n"
+    "    syscall\n"
+    "    hlt\n");
 
 bool runs_under_wine_on_linux() noexcept
 {
@@ -94,8 +106,7 @@ void catch_linux_stop_signals() noexcept
     if (!runs_under_wine_on_linux()) return;
     const linux_sigaction action{on_linux_signal, linux_sa_restorer | linux_sa_onstack | linux_sa_restart,
                                  tools_linux_signal_return, 0};
-    for (const int signal : {linux_sigterm, linux_sighup})
-        linux_system_call(linux_rt_sigaction, signal, reinterpret_cast<long long>(&action), 0, sizeof action.mask);
+    for (const int signal : {linux_sigterm, linux_sighup}) set_linux_action(signal, action);
 }
 
 #else
