@@ -10,10 +10,6 @@ namespace tools {
 // WSAGetLastError code on Windows.
 std::string system_error_text(int code);
 
-// The code of the last failed system call on this thread: errno, or
-// GetLastError on Windows.
-int last_system_error() noexcept;
-
 // The text of a failure of getaddrinfo, from the status it returned.
 std::string resolve_error_text(int status);
 

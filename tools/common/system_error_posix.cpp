@@ -13,8 +13,6 @@ std::string system_error_text(int code)
     return std::string(std::strerror(code)) + " (system error " + std::to_string(code) + ")";
 }
 
-int last_system_error() noexcept { return errno; }
-
 std::string resolve_error_text(int status)
 {
     if (status == EAI_SYSTEM) return system_error_text(errno);

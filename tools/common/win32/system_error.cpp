@@ -19,8 +19,6 @@ std::string system_error_text(int code)
     return length == 0 ? number : std::string(words, length) + " (" + number + ")";
 }
 
-int last_system_error() noexcept { return static_cast<int>(GetLastError()); }
-
 // getaddrinfo answers with a Windows Sockets error code.
 std::string resolve_error_text(int status) { return system_error_text(status); }
 
