@@ -104,6 +104,9 @@ int run(int argc, char** argv)
         socket_api::socket_handle socket;
         ~socket_closer() { socket_api::close(socket); }
     } closer{socket};
+    // Room for a burst: the system grants what it allows (on Linux up to
+    // net.core.rmem_max, twice over).
+    socket_api::set_receive_buffer(socket, 4 << 20);
     if (!socket_api::bind_any(socket, options.port, true))
         return fail("cannot listen on UDP port " + std::to_string(options.port) + ": " + tools::socket_error_text());
     if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
