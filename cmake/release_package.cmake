@@ -6,6 +6,7 @@
 #   host.exe                   the host simulator
 #   listen.exe                 the motion listener
 #   validate.exe               the plug-in validator (when the build has it)
+#   plot_motion.py             a picture of the listener's CSV (Python, matplotlib)
 #   README.md, docs/*.md
 #   include/, lib/cmake/, share/skarvel/, scripts/
 #                              the plug-in SDK (sdk/CMakeLists.txt): the folder is its
@@ -87,6 +88,9 @@ if(TARGET validate)
 endif()
 
 install(FILES README.md DESTINATION .)
+# The listener's plotting script, which the README names.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/listen/plot_motion.py DESTINATION .)
+list(APPEND SKARVEL_PACKAGE_FILES plot_motion.py)
 file(GLOB docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES ${docs} DESTINATION docs)
 list(APPEND SKARVEL_PACKAGE_FILES README.md)

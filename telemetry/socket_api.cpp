@@ -31,6 +31,11 @@ in_addr ipv4_of(const address& a) noexcept
 
 bool enable_broadcast(socket_handle s) noexcept { return enable_option(s, SO_BROADCAST); }
 
+bool set_receive_buffer(socket_handle s, int bytes) noexcept
+{
+    return ::setsockopt(native(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
+
 bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address) noexcept
 {
     if (reuse_address && !enable_option(s, SO_REUSEADDR)) return false;

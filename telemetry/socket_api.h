@@ -31,6 +31,10 @@ socket_handle open_udp() noexcept;
 // Lets the socket send to broadcast addresses (SO_BROADCAST).
 bool enable_broadcast(socket_handle s) noexcept;
 
+// Asks for a receive buffer of `bytes` (SO_RCVBUF), which the system may
+// grant in part: room for a burst of datagrams while the reader is busy.
+bool set_receive_buffer(socket_handle s, int bytes) noexcept;
+
 // Binds to 0.0.0.0 and `port`; port 0 lets the system choose. With
 // `reuse_address`, SO_REUSEADDR is set first, so receivers can share a port.
 bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address = false) noexcept;

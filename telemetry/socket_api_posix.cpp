@@ -29,15 +29,22 @@ bool send_to(socket_handle s, const void* bytes, std::size_t length, const addre
 
 std::ptrdiff_t receive(socket_handle s, void* buffer, std::size_t capacity, int timeout_ms, address* from) noexcept
 {
-    pollfd waiting{native(s), POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, timeout_ms < 0 ? -1 : timeout_ms);
-    if (ready == 0) return receive_timed_out;
-    if (ready < 0) return receive_failed;
-
     sockaddr_storage sender{};
     socklen_t sender_length = sizeof sender;
-    const ssize_t got = ::recvfrom(native(s), buffer, capacity, 0, reinterpret_cast<sockaddr*>(&sender),
-                                   &sender_length);
+    const auto read = [&](int flags) {
+        return ::recvfrom(native(s), buffer, capacity, flags, reinterpret_cast<sockaddr*>(&sender), &sender_length);
+    };
+    // A datagram that is waiting already is read at once: one system call,
+    // not two, for each datagram of a busy stream.
+    ssize_t got = read(MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd waiting{native(s), POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, timeout_ms < 0 ? -1 : timeout_ms);
+        if (ready == 0) return receive_timed_out;
+        if (ready < 0) return receive_failed;
+        sender_length = sizeof sender;
+        got = read(0);
+    }
     if (got < 0) return receive_failed;
     if (from != nullptr) {
         std::memcpy(from->bytes, &sender, sizeof from->bytes < sender_length ? sizeof from->bytes : sender_length);

@@ -1,10 +1,13 @@
-// Option values of both tools.
+// Option values of the tools, and their command lines read by the one
+// argument reader.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "tools/common/command_line.h"
+#include "tools/host/host_options.h"
 #include "tools/listen/listen_options.h"
+#include "tools/validate/validate_options.h"
 
 TEST(CommandLine, UnsignedNumbersAreWholeAndInRange)
 {
@@ -96,6 +99,7 @@ TEST(ListenOptions, MistakesAreOneSentence)
     };
     EXPECT_EQ(error_of({"--relay", "nowhere"}), "--relay wants HOST:PORT, not \"nowhere\"");
     EXPECT_EQ(error_of({"extra"}), "unknown argument extra");
+    EXPECT_EQ(error_of({"--bogus"}), "unknown option --bogus");
     EXPECT_EQ(error_of({"--duration", "1e12"}), "--duration wants a time up to a year such as 10, 10s or 500ms, not \"1e12\"");
     EXPECT_EQ(error_of({"--relay", "h:1", "--ttl", "0"}), "--ttl wants a time to live from 1 to 255, not \"0\"");
     EXPECT_EQ(error_of({"--relay", "h:1", "--relay-rate", "0x10"}),
@@ -104,4 +108,46 @@ TEST(ListenOptions, MistakesAreOneSentence)
     EXPECT_EQ(error_of({"--ttl", "2"}), "--ttl applies to --relay to a multicast group");
     EXPECT_EQ(error_of({"--interface", "192.0.2.5"}),
               "--interface applies to --group and to --relay to a multicast group");
+}
+
+// Every option that takes a value refuses an empty one (an empty variable in
+// a script), in every tool, as it refuses a wrong one.
+TEST(ArgumentReader, AnEmptyValueIsRefusedByEveryOptionOfEveryTool)
+{
+    using parser = bool (*)(const std::vector<const char*>&, std::string&);
+    const parser host = [](const std::vector<const char*>& a, std::string& e) {
+        tools::host_options o;
+        return tools::parse_host_options(static_cast<int>(a.size()), a.data(), o, e);
+    };
+    const parser listen = [](const std::vector<const char*>& a, std::string& e) {
+        tools::listen_options o;
+        return tools::parse_listen_options(static_cast<int>(a.size()), a.data(), o, e);
+    };
+    const parser validate = [](const std::vector<const char*>& a, std::string& e) {
+        validate::validate_options o;
+        return validate::parse_validate_options(static_cast<int>(a.size()), a.data(), o, e);
+    };
+    const struct {
+        parser parse;
+        std::vector<const char*> options;
+    } tools_and_options[] = {
+        {host, {"--rate", "--duration", "--frames", "--start", "--record", "--replay"}},
+        {listen, {"--port", "--group", "--interface", "--csv", "--count", "--duration", "--relay", "--ttl",
+                  "--relay-rate", "--every"}},
+        {validate, {"--only", "--skip", "--seed", "--budget", "--junit", "--json"}},
+    };
+    for (const auto& tool : tools_and_options) {
+        for (const char* option : tool.options) {
+            std::string error;
+            EXPECT_FALSE(tool.parse({option, "", "p.dll"}, error)) << option;
+            const std::string wants = std::string(option) + " wants ";
+            EXPECT_EQ(error.substr(0, wants.size()), wants) << error;
+            EXPECT_EQ(error.substr(error.size() - 8), ", not \"\"") << error;
+            EXPECT_FALSE(tool.parse({option}, error)) << option;
+            EXPECT_EQ(error, std::string(option) + " needs a value");
+        }
+    }
+    std::string error;
+    EXPECT_FALSE(validate({"--only", "", "p.dll"}, error));
+    EXPECT_EQ(error, "--only wants checks or groups, comma-separated, not \"\"");
 }

@@ -62,5 +62,22 @@ tr -d '\r' <"$work/motion.csv" | awk -F, '
         if (v < 1.0) { print "FAIL: still standing after 100 frames, speed " v; bad = 1 }
         exit bad
     }' || fail=1
-[ $fail -eq 0 ] && echo "end to end: 120 frames sent, 100 datagrams received and decoded"
+
+# SIGTERM ends the Windows listener under Wine as Ctrl-C does: its summary
+# said, exit status 0 (Wine would end it at once, without a word).
+wine "$listen" --port 50075 --quiet >"$work/term.out" 2>"$work/term.err" &
+listener=$!
+for _ in $(seq 150); do
+    grep -q "waiting for motion datagrams" "$work/term.err" 2>/dev/null && break
+    sleep 0.1
+done
+kill -TERM $listener
+wait $listener
+status=$?
+listener=
+if [ $status -ne 0 ] || ! tr -d '\r' <"$work/term.out" | grep -q "^datagrams: 0 valid"; then
+    echo "FAIL: SIGTERM: the listener exited with $status"; cat "$work/term.err" "$work/term.out"; fail=1
+fi
+[ $fail -eq 0 ] && echo "end to end: 120 frames sent, 100 datagrams received and decoded;" \
+    "SIGTERM ends the listener well"
 exit $fail

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The host's --record under Wine: the plug-in and the recording being
-# replayed are refused however spelt, and a run that fails or never starts
-# leaves an earlier file byte for byte as it was, with no temporary file.
+# The host's --record under Wine: the plug-in, the recording being replayed
+# and a folder are refused however spelt, before the flight, and a run that
+# fails or never starts leaves an earlier file byte for byte as it was, with
+# no temporary file; SIGTERM and SIGHUP end a run as Ctrl-C does.
 # Usage: host_record.sh HOST.exe PLUGIN.dll
 # Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
 set -u
@@ -40,6 +41,13 @@ unchanged() {  # unchanged FILE SUM: the file still has its checksum, and no tem
 dll_sum=$(cksum <plugin.dll)
 expect 2 "is the plug-in" --frames 3 --record ./plugin.dll plugin.dll
 unchanged plugin.dll "$dll_sum"
+# A folder is refused before the flight, not after it.
+mkdir recordings
+expect 2 "host: --record recordings is a folder: name a file" --frames 3 --record recordings plugin.dll
+# A name longer than Windows allows: refused with the system's reason.
+long=recordings/$(printf 'a%.0s' $(seq 260)).skvrec
+expect 2 "host: --record $long cannot be created: File name is too long (system error 206)" \
+    --frames 3 --record "$long" plugin.dll
 
 # A run that succeeds puts its recording in place of an earlier file.
 printf 'an earlier file\n' >flight.skvrec
@@ -60,5 +68,31 @@ head -c 3000 flight.skvrec >damaged.skvrec
 expect 1 "recording: frame" --replay damaged.skvrec --fast --record earlier.skvrec plugin.dll
 unchanged earlier.skvrec "$earlier_sum"
 
-[ $fail -eq 0 ] && echo "host --record: refusals and failed runs leave every file as it was"
+# SIGTERM (kill, timeout, service managers) and SIGHUP (a closed terminal)
+# end a run as Ctrl-C does: its whole recording in place, and no temporary
+# file. Wine hands SIGINT on as Ctrl-C, and these two to no one: the host
+# catches them itself.
+for signal in TERM HUP; do
+    rm -f stopped.skvrec
+    wine "$host" --quiet --duration 60 --record stopped.skvrec plugin.dll >out.txt 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do  # until frames are being recorded
+        [ "$(wc -c <stopped.skvrec.1.tmp 2>/dev/null || echo 0)" -gt 20000 ] && break
+        sleep 0.1
+    done
+    kill -"$signal" $pid
+    wait $pid
+    got=$?
+    frames=$(tr -d '\r' <out.txt | sed -n 's/^host: \([0-9]*\) frames.*/\1/p')
+    if [ $got -ne 0 ] || [ -z "$frames" ] || [ ! -f stopped.skvrec ]; then
+        echo "FAIL: SIG$signal: exit $got (wanted 0), recording $(ls stopped.skvrec* 2>&1), saying:"; cat out.txt
+        fail=1
+        continue
+    fi
+    unchanged stopped.skvrec "$(cksum <stopped.skvrec)"  # no temporary file beside it
+    expect 0 "host: $frames frames" --replay stopped.skvrec --fast --quiet plugin.dll
+done
+
+[ $fail -eq 0 ] && echo "host --record: refusals and failed runs leave every file as it was;" \
+    "SIGTERM and SIGHUP keep the recording"
 exit $fail

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "telemetry/motion_datagram.h"
+#include "tools/common/system_error.h"
 #include "tools/listen/motion_relay.h"
 #include "tools/listen/motion_statistics.h"
 #include "tools/listen/motion_table.h"
@@ -149,8 +150,27 @@ TEST(ListenTexts, RowsAndSummaryShowTheNumbers)
     EXPECT_NE(text.find("600 valid, 3 malformed (2 wrong size, 1 wrong marker)"), std::string::npos) << text;
     EXPECT_NE(text.find("rate: 60.0 Hz"), std::string::npos);
     EXPECT_EQ(text.find("relay"), std::string::npos);
-    tools::relay_counts relay{599, 2, 1, 3, 4};
-    EXPECT_NE(tools::summary_text(s, &relay).find("relay: 599 forwarded, 2 sends failed, 4 held back by the rate cap, "
-                                                  "1 own echoes and 3 copies from a loop or a second path dropped"),
-              std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind("lost: ")),
+              "lost: none that the system tells of (it does not count its drops here)\n");
+    s.dropped = tools::system_drops{0, false};
+    EXPECT_EQ(tools::summary_text(s, nullptr).substr(text.rfind("lost: ")), "lost: none\n");
+
+    // Every loss is counted, a failing destination says why, and the last
+    // line says what was lost.
+    tools::relay_counts relay{599, 2, 1, 3, 4, {{"192.0.2.8:5000", 0, 0}, {"192.0.2.9:5000", 2, 101}}};
+    s.dropped = tools::system_drops{40089, false};
+    const std::string lossy = tools::summary_text(s, &relay);
+    EXPECT_NE(lossy.find("relay: 599 forwarded, 2 sends failed, 4 held back by the rate cap, 1 own echoes and 3 copies "
+                         "from a loop or a second path dropped\n"
+                         "relay: 2 sends to 192.0.2.9:5000 failed, the last: " +
+                         tools::system_error_text(101) + "\n"),
+              std::string::npos)
+        << lossy;
+    EXPECT_EQ(lossy.find("192.0.2.8"), std::string::npos);
+    EXPECT_EQ(lossy.substr(lossy.rfind("lost: ")), "lost: 40089 datagrams dropped by the system before they were read "
+                                                   "(the receive buffer was full); 2 relay sends failed\n");
+    s.dropped = tools::system_drops{12, true};
+    const std::string windows = tools::summary_text(s, nullptr);
+    EXPECT_EQ(windows.substr(windows.rfind("lost: ")), "lost: 12 UDP datagrams discarded on this machine during the "
+                                                       "run (Windows counts them for every program together)\n");
 }

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
+#include <limits>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -91,30 +94,55 @@ TEST(ListenerLoopback, DurationEndsAQuietWait)
     EXPECT_EQ(statistics.summary().valid, 0u);
 }
 
-TEST(ListenerLoopback, DerivedColumnsFollowTheVelocities)
+TEST(ListenerLoopback, DerivedColumnsFollowTheVelocitiesAndNeverShowABadNumber)
 {
     SKIP_UNLESS_PRIVATE_NETWORK();
     bound_socket listener, sender;
     const socket_api::address to = loopback::to("127.0.0.1", listener.port);
     // 2 m/s more every 10 ms of simulation time: 200 m/s^2 forward; the first
-    // row has nothing to differ from.
-    for (std::uint32_t i = 0; i < 3; ++i) {
-        const motion_datagram d = motion(10000 * i, 1.0 + 2.0 * i);
+    // row has nothing to differ from. Then a sender's faults: not a number,
+    // a speed beyond any aircraft's, an infinite one; after each the series
+    // starts afresh.
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double speeds[] = {1, 3, 5, nan, 7, 9, 3.4e38, 11, 13, inf, -inf, 15, 17};
+    std::uint32_t time_us = 0;
+    for (const double speed : speeds) {
+        const motion_datagram d = motion(time_us, speed);
+        time_us += 10000;
         ASSERT_TRUE(socket_api::send_to(sender.handle, d.data(), d.size(), to));
     }
     tools::listen_options options;
-    options.count = 3;
+    options.count = std::size(speeds);
     options.duration = 5.0;
     options.derive = true;
+    std::FILE* table = std::tmpfile();
     std::FILE* csv = std::tmpfile();
-    ASSERT_TRUE(csv);
+    ASSERT_TRUE(table && csv);
     tools::motion_statistics statistics;
     std::string error;
-    ASSERT_TRUE(tools::run_listener(listener.handle, options, nullptr, {nullptr, csv, "m.csv", nullptr}, nullptr,
+    ASSERT_TRUE(tools::run_listener(listener.handle, options, nullptr, {table, csv, "m.csv", nullptr}, nullptr,
                                     statistics, error));
     const std::string text = read_all(csv);
+    const std::string table_text = read_all(table);
     std::fclose(csv);
+    std::fclose(table);
     EXPECT_NE(text.find(",derived_acceleration_x,"), std::string::npos) << text;
     EXPECT_NE(text.find(",0.000000,1,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
     EXPECT_NE(text.find(",0.020000,5,2,3,0,0,0,200,0,0,0,0,0\n"), std::string::npos) << text;
+    // The raw values as they came; no derived value across a break.
+    EXPECT_NE(text.find(",0.030000,nan,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.040000,7,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.050000,9,2,3,0,0,0,200,0,0,0,0,0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.060000,3.39999995e+38,2,3,0,0,0,,,,,,\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",0.120000,17,2,3,0,0,0,200,0,0,0,0,0\n"), std::string::npos) << text;
+
+    // In the table, the six derived columns of every row are "-" or numbers
+    // of their width, whatever the raw columns before them show.
+    const std::regex sound_derived_columns(R"(( +(-|-?[0-9]{1,4}\.[0-9]{3,5})){6}$)");
+    int rows = 0;
+    for (std::size_t start = table_text.find('\n') + 1, end; (end = table_text.find('\n', start)) != std::string::npos;
+         start = end + 1, ++rows)
+        EXPECT_TRUE(std::regex_search(table_text.substr(start, end - start), sound_derived_columns))
+            << table_text.substr(start, end - start);
+    EXPECT_EQ(rows, static_cast<int>(std::size(speeds)));
 }

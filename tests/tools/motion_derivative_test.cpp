@@ -1,10 +1,12 @@
 // Accelerations derived from the motion datagrams: against the built-in
 // flight's own "Aircraft.Acceleration" and "Aircraft.AngularAcceleration",
-// and without spikes at pauses, backward steps and the 2^32 microsecond wrap.
+// and without spikes at pauses, backward steps, the 2^32 microsecond wrap,
+// bad numbers and jumps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "telemetry/motion_datagram.h"
 #include "tools/common/flight_scenario.h"
@@ -121,4 +123,44 @@ TEST(DerivedAcceleration, ASteadyTurnAcceleratesTowardsItsCentre)
     EXPECT_DOUBLE_EQ(d->acceleration[1], 10.0);
     EXPECT_EQ(d->acceleration[2], 0.0);
     EXPECT_EQ(d->angular_acceleration[2], 0.0);
+}
+
+// Values that no aircraft has, and numbers that are none, break the series:
+// nothing for such a datagram nor for the next, which starts afresh; then
+// the steady 1.2 m/s^2 again. A leap of the aircraft's speed or rotation
+// within one frame (a reset) starts afresh without a spike.
+TEST(DerivedAcceleration, BadNumbersAndLeapsBreakTheSeriesWithoutASpike)
+{
+    tools::motion_differentiator derive;
+    std::uint32_t time_us = 0;
+    float speed = 10.0f;
+    auto next = [&](float vx, float wz = 0.0f) {
+        time_us += 16667;
+        const std::optional<tools::derived_motion> d = derive.add(at(time_us, vx, wz));
+        if (d) {
+            EXPECT_NEAR(d->acceleration[0], 1.2, 1e-3) << time_us;
+        }
+        return d.has_value();
+    };
+    auto steady = [&] { return next(speed += 0.02f); };
+    EXPECT_FALSE(steady());
+    EXPECT_TRUE(steady());
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float absurd_speed = 1.01e5f, absurd_rotation = 1.01e3f;
+    for (const float bad : {nan, -nan, inf, -inf, 3.4e38f, absurd_speed, -absurd_speed}) {
+        EXPECT_FALSE(next(bad)) << bad;
+        EXPECT_FALSE(steady()) << bad;
+        EXPECT_TRUE(steady()) << bad;
+    }
+    for (const float bad : {nan, inf, absurd_rotation, -absurd_rotation}) {
+        EXPECT_FALSE(next(speed, bad)) << bad;
+        EXPECT_FALSE(steady()) << bad;
+        EXPECT_TRUE(steady()) << bad;
+    }
+    // 1e5 m/s and 1e3 rad/s themselves are still motion.
+    EXPECT_FALSE(next(1e5f));
+    EXPECT_FALSE(next(speed));  // a leap of 6e6 m/s^2: afresh from here
+    EXPECT_TRUE(steady());
+    EXPECT_FALSE(next(speed, 20.0f));  // 1,200 rad/s^2 within one frame
+    EXPECT_TRUE(next(speed += 0.02f, 20.0f));
 }

@@ -1,6 +1,8 @@
-// The host's recording output, in the test's temporary folder: what the
-// real host's runs under Wine (host_record.sh) do not reach. A hard link to
-// the plug-in is the plug-in; a leftover temporary file is never reused.
+// The tools' output files, in the test's temporary folder: each fault of an
+// output is refused before any work, however its path is spelt, and nothing
+// is written; what the real host's runs under Wine (host_record.sh) do not
+// reach: a hard link to the plug-in is the plug-in; a leftover temporary
+// file is never reused.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
@@ -8,12 +10,15 @@
 #endif
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
+#include "tools/common/output_files.h"
 #include "tools/host/host_options.h"
 
 namespace {
@@ -48,7 +53,7 @@ TEST(RecordTarget, AHardLinkIsTheSameFile)
     tools::host_options options;
     options.plugin_path = plugin;
     options.record_path = link;
-    EXPECT_FALSE(tools::check_record_target(options, error));
+    EXPECT_FALSE(tools::check_host_outputs(options, error));
     EXPECT_EQ(error, "--record " + link + " is the plug-in " + plugin + " itself: name another file");
     std::remove(link.c_str());
     std::remove(plugin.c_str());
@@ -95,5 +100,49 @@ TEST(FileReplacement, AFolderThatDoesNotExistIsOneSentence)
     std::string error;
     const std::string target = folder() + "no_such_folder/out.skvrec";
     EXPECT_FALSE(file.open(target, error));
-    EXPECT_EQ(error, "cannot create a temporary file beside " + target);
+    const std::string said = "cannot create a temporary file beside " + target + ": ";
+    EXPECT_EQ(error.substr(0, said.size()), said);
+    EXPECT_NE(error.find("(system error "), std::string::npos) << error;
+}
+
+TEST(OutputFiles, EachFaultIsRefusedInOneSentenceAndNothingIsWritten)
+{
+    const std::string dir = folder() + "outputs/";
+    std::filesystem::create_directories(dir + "sub");
+    write(dir + "plugin.dll", "MZ");
+    const std::vector<tools::input_file> inputs = {{dir + "plugin.dll", "the plug-in itself"}};
+    auto refusal = [&](const std::vector<tools::output_file>& outputs) {
+        std::string error;
+        EXPECT_FALSE(tools::check_outputs(outputs, inputs, error));
+        return error;
+    };
+
+    // The input, spelt another way, is never overwritten.
+    const std::string plugin = dir + "sub/../plugin.dll";
+    EXPECT_EQ(refusal({{"--json", plugin}}), "--json " + plugin + " is the plug-in itself: name another file");
+    EXPECT_EQ(read(dir + "plugin.dll"), "MZ");
+    // Two spellings of one file that does not exist yet; it is not made.
+    EXPECT_EQ(refusal({{"--junit", dir + "r.xml"}, {"--json", dir + "./r.xml"}}),
+              "--junit " + dir + "r.xml and --json " + dir + "./r.xml are the same file: name two");
+#if defined(_WIN32)
+    EXPECT_EQ(refusal({{"--junit", dir + "r.xml"}, {"--json", dir + "R.XML"}}),
+              "--junit " + dir + "r.xml and --json " + dir + "R.XML are the same file: name two");
+#endif
+    EXPECT_FALSE(exists(dir + "r.xml"));
+    EXPECT_EQ(refusal({{"--record", dir + "sub"}}), "--record " + dir + "sub is a folder: name a file");
+    // A folder that is not there: the system's words and number.
+    const std::string said = "--csv " + dir + "none/m.csv cannot be created: ";
+    const std::string error = refusal({{"--csv", dir + "none/m.csv"}});
+    EXPECT_EQ(error.substr(0, said.size()), said);
+    EXPECT_NE(error.find("(system error "), std::string::npos) << error;
+
+    // Outputs that are fine: an earlier file stays as it was, a new one is
+    // not made yet.
+    write(dir + "earlier.xml", "earlier");
+    std::string none;
+    EXPECT_TRUE(tools::check_outputs({{"--junit", dir + "earlier.xml"}, {"--json", dir + "new.json"}}, inputs, none))
+        << none;
+    EXPECT_EQ(read(dir + "earlier.xml"), "earlier");
+    EXPECT_FALSE(exists(dir + "new.json"));
+    std::filesystem::remove_all(dir);
 }

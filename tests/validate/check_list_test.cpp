@@ -86,7 +86,6 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
         {"--budget", "2000", "p.dll"},
         {"--seed", "-1", "p.dll"},
         {"--only", "nothing", "p.dll"},
-        {"--json", "r", "--junit", "r", "p.dll"},
         {"--frobnicate", "p.dll"},
         {"p.dll", "--json"},
         {"--child", "file.load", "p.dll"},  // a child needs its channel

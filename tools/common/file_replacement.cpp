@@ -1,6 +1,7 @@
 #include "tools/common/file_replacement.h"
 
 #include "tools/common/file_system.h"
+#include "tools/common/system_error.h"
 
 namespace tools {
 
@@ -11,12 +12,20 @@ bool file_replacement::open(const std::string& target, std::string& error)
     discard();
     // A name no other file has: a leftover of a run that crashed is skipped,
     // never overwritten.
-    for (int n = 1; n <= 100 && temporary_.empty(); ++n) {
+    constexpr int names_tried = 100;
+    for (int n = 1; n <= names_tried && temporary_.empty(); ++n) {
         const std::string candidate = target + "." + std::to_string(n) + ".tmp";
-        if (create_new_file(candidate)) temporary_ = candidate;
+        const int code = create_new_file(candidate);
+        if (code == 0) {
+            temporary_ = candidate;
+        } else if (!is_exists_error(code)) {
+            error = "cannot create a temporary file beside " + target + ": " + system_error_text(code);
+            return false;
+        }
     }
     if (temporary_.empty()) {
-        error = "cannot create a temporary file beside " + target;
+        error = "cannot create a temporary file beside " + target + ": " + target + ".1.tmp to " + target + "." +
+                std::to_string(names_tried) + ".tmp all exist";
         return false;
     }
     stream_.open(temporary_, std::ios::binary | std::ios::trunc);

@@ -1,7 +1,8 @@
 // The few file operations that the standard library leaves to each system:
 // telling whether two names lead to one file, creating a file that must not
-// exist yet, putting one file in the place of another in one step, and the
-// absolute form of a path.
+// exist yet, asking whether a file may be written, putting one file in the
+// place of another in one step, and the absolute form of a path. Failures
+// carry the system's error code (system_error.h gives its words).
 #pragma once
 
 #include <cstdint>
@@ -25,9 +26,20 @@ struct file_identity {
 // cannot be asked).
 std::optional<file_identity> identify_file(const std::string& path) noexcept;
 
-// Creates an empty file at `path`; false if anything exists there already or
-// the file cannot be made.
-bool create_new_file(const std::string& path) noexcept;
+// Creates an empty file at `path`, where nothing may exist yet: 0 when it
+// was made, else the system's error code, one that is_exists_error() knows
+// when something is there already.
+int create_new_file(const std::string& path) noexcept;
+bool is_exists_error(int code) noexcept;
+
+// Whether `path` names a folder.
+bool is_folder(const std::string& path) noexcept;
+
+// Opens the existing file at `path` for writing, changing nothing, and
+// closes it: 0 when that worked or the file is no plain file (a device, a
+// pipe, which are only written to), else the system's error code. On
+// Windows the file must also be one that another may take the place of.
+int probe_writing(const std::string& path) noexcept;
 
 // Renames `from` to `to`, replacing a file at `to` in one step. False with
 // the system's reason in `error`.

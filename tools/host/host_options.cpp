@@ -1,9 +1,11 @@
 #include "tools/host/host_options.h"
 
 #include <string_view>
+#include <vector>
 
+#include "tools/common/argument_reader.h"
 #include "tools/common/command_line.h"
-#include "tools/common/file_system.h"
+#include "tools/common/output_files.h"
 #include "tools/host/frame_printer.h"
 
 namespace tools {
@@ -43,79 +45,38 @@ const char* const host_usage =
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error)
 {
     options = host_options{};
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        auto value = [&](std::string_view& out) {
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        std::string_view v;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--rate") {
-            if (!value(v)) return false;
-            const auto rate = parse_decimal(v, lowest_rate, highest_rate);
-            if (!rate) {
-                error = "--rate wants frames per second from 0.01 to 10000, not \"" + std::string(v) + "\"";
-                return false;
-            }
-            options.rate = *rate;
-            options.rate_given = true;
-        } else if (arg == "--duration") {
-            if (!value(v)) return false;
-            options.duration = parse_duration(v);
-            if (!options.duration) {
-                error = "--duration wants a time up to a year such as 10, 10s or 500ms, not \"" + std::string(v) + "\"";
-                return false;
-            }
-        } else if (arg == "--frames") {
-            if (!value(v)) return false;
-            options.frames = parse_unsigned(v, 1, UINT64_MAX);
-            if (!options.frames) {
-                error = "--frames wants a whole number above 0, not \"" + std::string(v) + "\"";
-                return false;
-            }
-        } else if (arg == "--start") {
-            if (!value(v)) return false;
-            const auto start = parse_duration(v, 3600.0, true);
-            if (!start) {
-                error = "--start wants a time up to an hour such as 6 or 6s, not \"" + std::string(v) + "\"";
-                return false;
-            }
-            options.start = *start;
-        } else if (arg == "--record") {
-            if (!value(v)) return false;
-            options.record_path = v;
-        } else if (arg == "--replay") {
-            if (!value(v)) return false;
-            options.replay_path = v;
-        } else if (arg == "--fast") {
-            options.fast = true;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "--print") {
-            if (!value(v)) return false;
-            if (!parse_print_names(v, options.print)) {
-                error = "--print wants message names separated by commas, such as Aircraft.Altitude,Aircraft.Velocity, "
-                        "not \"" + std::string(v) + "\"";
-                return false;
-            }
-        } else if (arg == "--scratch") {
-            options.scratch = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + std::string(arg);
-            return false;
-        } else if (options.plugin_path.empty()) {
-            options.plugin_path = arg;
-        } else {
-            error = "one plug-in only: \"" + std::string(arg) + "\" is one too many";
+    host_options& o = options;
+    const auto help = [&o](std::string_view) { return o.help = true; };
+    const std::vector<command_option> table = {
+        {"--help", "", help},
+        {"-h", "", help},
+        {"--rate", "frames per second from 0.01 to 10000",
+         [&o](std::string_view v) {
+             return o.rate_given = store(parse_decimal(v, lowest_rate, highest_rate), o.rate);
+         }},
+        {"--duration", "a time up to a year such as 10, 10s or 500ms",
+         [&o](std::string_view v) { return (o.duration = parse_duration(v)).has_value(); }},
+        {"--frames", "a whole number above 0",
+         [&o](std::string_view v) { return (o.frames = parse_unsigned(v, 1, UINT64_MAX)).has_value(); }},
+        {"--start", "a time up to an hour such as 6 or 6s",
+         [&o](std::string_view v) { return store(parse_duration(v, 3600.0, true), o.start); }},
+        {"--record", "a file name", [&o](std::string_view v) { return !(o.record_path = v).empty(); }},
+        {"--replay", "a file name", [&o](std::string_view v) { return !(o.replay_path = v).empty(); }},
+        {"--fast", "", [&o](std::string_view) { return o.fast = true; }},
+        {"--quiet", "", [&o](std::string_view) { return o.quiet = true; }},
+        {"--print", "message names separated by commas, such as Aircraft.Altitude,Aircraft.Velocity",
+         [&o](std::string_view v) { return parse_print_names(v, o.print); }},
+        {"--scratch", "", [&o](std::string_view) { return o.scratch = true; }},
+    };
+    const auto plugin = [&o](std::string_view operand, std::string& why) {
+        if (!o.plugin_path.empty()) {
+            why = "one plug-in only: \"" + std::string(operand) + "\" is one too many";
             return false;
         }
-    }
+        o.plugin_path = operand;
+        return true;
+    };
+    if (!read_arguments(argc, argv, table, plugin, error)) return false;
     if (options.help) return true;
     if (options.plugin_path.empty()) {
         error = "no plug-in named";
@@ -128,22 +89,13 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
     return true;
 }
 
-bool check_record_target(const host_options& options, std::string& error)
+bool check_host_outputs(const host_options& options, std::string& error)
 {
     if (options.record_path.empty()) return true;
-    const std::optional<file_identity> target = identify_file(options.record_path);
-    if (!target) return true;  // a new file
-    if (*target == identify_file(options.plugin_path)) {
-        error = "--record " + options.record_path + " is the plug-in " + options.plugin_path +
-                " itself: name another file";
-        return false;
-    }
-    if (!options.replay_path.empty() && *target == identify_file(options.replay_path)) {
-        error = "--record " + options.record_path + " is the recording being replayed, " + options.replay_path +
-                ": name another file";
-        return false;
-    }
-    return true;
+    std::vector<input_file> inputs = {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}};
+    if (!options.replay_path.empty())
+        inputs.push_back({options.replay_path, "the recording being replayed, " + options.replay_path});
+    return check_outputs({{"--record", options.record_path}}, inputs, error);
 }
 
 }  // namespace tools

@@ -28,10 +28,11 @@ struct host_options {
 // returns false with one sentence in `error`.
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error);
 
-// Refuses a --record file that is the plug-in or the recording being
-// replayed, however each is spelt: the files' identities are compared, not
-// their names. False with one sentence in `error`.
-bool check_record_target(const host_options& options, std::string& error);
+// Checks the --record file before the run: a file that can be written, not
+// a folder, neither the plug-in nor the recording being replayed however
+// each is spelt (the files themselves are compared). False with one sentence
+// in `error`.
+bool check_host_outputs(const host_options& options, std::string& error);
 
 extern const char* const host_usage;
 

@@ -1,10 +1,12 @@
 #include "tools/host/host_session.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include "tools/common/stream_encoding.h"
+#include "tools/common/system_error.h"
 
 namespace tools {
 
@@ -30,9 +32,10 @@ bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<
 
 bool replay_source::open(const std::string& path, std::string& error)
 {
+    errno = 0;
     file_.open(path, std::ios::binary);
     if (!file_) {
-        error = "cannot open the recording " + path;
+        error = "cannot open the recording " + path + (errno ? ": " + system_error_text(errno) : std::string());
         return false;
     }
     reader_ = std::make_unique<recording_reader>(file_);
@@ -121,7 +124,9 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
                                                                                   : 1.0 / settings.rate;
         deadline += std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(period));
         if (now - deadline > std::chrono::milliseconds(250)) deadline = now;
-        std::this_thread::sleep_until(deadline);
+        // In short naps, so that a stop is seen at once even at a slow rate.
+        while (clock::now() < deadline && !(settings.stop && settings.stop->load()))
+            std::this_thread::sleep_until(std::min(deadline, clock::now() + std::chrono::milliseconds(50)));
     }
 
     result.seconds = elapsed();

@@ -34,4 +34,10 @@ std::optional<ipv4_endpoint> ipv4_endpoint_of(const socket_api::address& address
     return e;
 }
 
+std::string control_group_refusal(const ipv4_endpoint& group)
+{
+    return "the multicast group " + group.address_text() +
+           " belongs to the local network's own protocols; choose one from 239.0.0.0 to 239.255.255.255";
+}
+
 }  // namespace tools

@@ -39,4 +39,8 @@ struct ipv4_endpoint {
 
 std::optional<ipv4_endpoint> ipv4_endpoint_of(const socket_api::address& address) noexcept;
 
+// Why a group of the local network's own protocols is refused, for --relay
+// and --group alike.
+std::string control_group_refusal(const ipv4_endpoint& group);
+
 }  // namespace tools

@@ -1,6 +1,9 @@
 #include "tools/listen/listen_options.h"
 
 #include <string_view>
+#include <vector>
+
+#include "tools/common/argument_reader.h"
 
 namespace tools {
 
@@ -25,73 +28,50 @@ const char* const listen_usage =
 bool parse_listen_options(int argc, const char* const* argv, listen_options& options, std::string& error)
 {
     options = listen_options{};
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        std::string_view v;
-        auto value = [&] {
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value";
-                return false;
-            }
-            v = argv[++i];
-            return true;
-        };
-        auto bad = [&](const char* wants) {
-            error = std::string(arg) + " wants " + wants + ", not \"" + std::string(v) + "\"";
-            return false;
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--port") {
-            if (!value()) return false;
-            const auto port = parse_unsigned(v, 1, 65535);
-            if (!port) return bad("a port from 1 to 65535");
-            options.port = static_cast<std::uint16_t>(*port);
-        } else if (arg == "--group") {
-            if (!value()) return false;
-            options.group = v;
-        } else if (arg == "--interface") {
-            if (!value()) return false;
-            options.relay.multicast_interface = v;  // for --group too
-        } else if (arg == "--csv") {
-            if (!value()) return false;
-            options.csv_path = v;
-        } else if (arg == "--derive") {
-            options.derive = true;
-        } else if (arg == "--count") {
-            if (!value()) return false;
-            options.count = parse_unsigned(v, 1, UINT64_MAX);
-            if (!options.count) return bad("a whole number above 0");
-        } else if (arg == "--duration") {
-            if (!value()) return false;
-            options.duration = parse_duration(v);
-            if (!options.duration) return bad("a time up to a year such as 10, 10s or 500ms");
-        } else if (arg == "--relay") {
-            if (!value()) return false;
-            const std::optional<host_port> destination = parse_host_port(v);
-            if (!destination) return bad("HOST:PORT");
-            options.relay.destinations.push_back(*destination);
-        } else if (arg == "--ttl") {
-            if (!value()) return false;
-            const auto ttl = parse_unsigned(v, 1, 255);
-            if (!ttl) return bad("a time to live from 1 to 255");
-            options.relay.multicast_ttl = static_cast<int>(*ttl);
-        } else if (arg == "--relay-rate") {
-            if (!value()) return false;
-            options.relay.rate = parse_decimal(v, lowest_rate, highest_rate);
-            if (!options.relay.rate) return bad("datagrams per second from 0.01 to 10000");
-        } else if (arg == "--every") {
-            if (!value()) return false;
-            const auto every = parse_unsigned(v, 1, UINT64_MAX);
-            if (!every) return bad("a whole number above 0");
-            options.every = *every;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else {
-            error = "unknown argument " + std::string(arg);
-            return false;
-        }
-    }
+    listen_options& o = options;
+    relay_settings& relay = options.relay;
+    const auto help = [&o](std::string_view) { return o.help = true; };
+    const std::vector<command_option> table = {
+        {"--help", "", help},
+        {"-h", "", help},
+        {"--port", "a port from 1 to 65535", [&o](std::string_view v) {
+             const auto port = parse_unsigned(v, 1, 65535);
+             if (port) o.port = static_cast<std::uint16_t>(*port);
+             return port.has_value();
+         }},
+        {"--group", multicast_group_wanted, [&o](std::string_view v) { return !(o.group = v).empty(); }},
+        // For --group too.
+        {"--interface", "an IPv4 address of this machine",
+         [&relay](std::string_view v) { return !(relay.multicast_interface = v).empty(); }},
+        {"--csv", "a file name", [&o](std::string_view v) { return !(o.csv_path = v).empty(); }},
+        {"--derive", "", [&o](std::string_view) { return o.derive = true; }},
+        {"--count", "a whole number above 0",
+         [&o](std::string_view v) { return (o.count = parse_unsigned(v, 1, UINT64_MAX)).has_value(); }},
+        {"--duration", "a time up to a year such as 10, 10s or 500ms",
+         [&o](std::string_view v) { return (o.duration = parse_duration(v)).has_value(); }},
+        {"--relay", "HOST:PORT", [&relay](std::string_view v) {
+             const std::optional<host_port> destination = parse_host_port(v);
+             if (destination) relay.destinations.push_back(*destination);
+             return destination.has_value();
+         }},
+        {"--ttl", "a time to live from 1 to 255", [&relay](std::string_view v) {
+             const auto ttl = parse_unsigned(v, 1, 255);
+             if (ttl) relay.multicast_ttl = static_cast<int>(*ttl);
+             return ttl.has_value();
+         }},
+        {"--relay-rate", "datagrams per second from 0.01 to 10000",
+         [&relay](std::string_view v) {
+             return (relay.rate = parse_decimal(v, lowest_rate, highest_rate)).has_value();
+         }},
+        {"--every", "a whole number above 0",
+         [&o](std::string_view v) { return store(parse_unsigned(v, 1, UINT64_MAX), o.every); }},
+        {"--quiet", "", [&o](std::string_view) { return o.quiet = true; }},
+    };
+    const auto no_operands = [](std::string_view operand, std::string& why) {
+        why = "unknown argument " + std::string(operand);
+        return false;
+    };
+    if (!read_arguments(argc, argv, table, no_operands, error)) return false;
     const bool relaying = !options.relay.destinations.empty();
     if (!relaying && options.relay.rate) {
         error = "--relay-rate applies to --relay";

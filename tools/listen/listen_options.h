@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "tools/common/command_line.h"
 #include "tools/listen/motion_relay.h"
@@ -22,6 +23,10 @@ struct listen_options {
     bool quiet = false;  // no table, only the summary
     bool help = false;
 };
+
+// What --group takes.
+inline constexpr std::string_view multicast_group_wanted =
+    "an IPv4 multicast address (224.0.0.0 to 239.255.255.255)";
 
 // Fills `options` from the arguments after the program name. On a mistake
 // returns false with one sentence in `error`.

@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "tools/common/system_error.h"
 #include "tools/listen/motion_derivative.h"
 #include "tools/listen/motion_table.h"
 
@@ -28,16 +28,15 @@ bool put(std::FILE* file, const std::string& text, std::string& why)
     if (!file) return true;
     errno = 0;
     if (std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0) return true;
-    why = errno ? std::strerror(errno) : "write error";
+    why = errno ? system_error_text(errno) : "write error";
     std::clearerr(file);
     return false;
 }
 
-}  // namespace
-
-bool run_listener(socket_api::socket_handle socket, const listen_options& options, motion_relay* relay,
-                  const listener_outputs& outputs, const std::atomic<bool>* stop, motion_statistics& statistics,
-                  std::string& error)
+// The receive loop itself, until the run's end or a failure.
+bool receive(socket_api::socket_handle socket, const listen_options& options, motion_relay* relay,
+             const listener_outputs& outputs, const std::atomic<bool>* stop, motion_statistics& statistics,
+             std::string& error)
 {
     using clock = std::chrono::steady_clock;
     const clock::time_point start = clock::now();
@@ -81,8 +80,7 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
         if (got == socket_api::receive_timed_out) continue;
         if (got == socket_api::receive_failed) {
             if (++failures >= failures_tolerated) {
-                error = "receiving failed " + std::to_string(failures) + " times in a row (system error " +
-                        std::to_string(socket_api::last_error()) + ")";
+                error = "receiving failed " + std::to_string(failures) + " times in a row: " + socket_error_text();
                 return false;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -121,6 +119,19 @@ bool run_listener(socket_api::socket_handle socket, const listen_options& option
             return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool run_listener(socket_api::socket_handle socket, const listen_options& options, motion_relay* relay,
+                  const listener_outputs& outputs, const std::atomic<bool>* stop, motion_statistics& statistics,
+                  std::string& error)
+{
+    const receive_drop_counter drops(socket);
+    const bool ok = receive(socket, options, relay, outputs, stop, statistics, error);
+    statistics.set_dropped(drops.since_start());
+    if (relay) relay->finish();
+    return ok;
 }
 
 }  // namespace tools

@@ -1,12 +1,16 @@
 // The motion listener: receives the plug-in's motion datagrams and shows
 // them, for checking a set-up or a receiver of one's own.
-#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "telemetry/socket_api.h"
+#include "tools/common/output_files.h"
+#include "tools/common/stop_requests.h"
+#include "tools/common/system_error.h"
 #include "tools/listen/ipv4_endpoint.h"
 #include "tools/listen/listen_options.h"
 #include "tools/listen/listener.h"
@@ -15,46 +19,57 @@
 
 namespace {
 
-std::atomic<bool> stop_requested{false};
-
-extern "C" void on_signal(int) { stop_requested = true; }
-
 int fail(const std::string& message)
 {
     std::fprintf(stderr, "listen: %s\n", message.c_str());
     return 1;
 }
 
-// Joins the multicast group of --group on the listening socket.
+// The local adapter of --interface: one of this machine's IPv4 addresses.
+bool check_interface(const std::string& text, std::string& error)
+{
+    socket_api::address local;
+    const int resolved = socket_api::resolve_ipv4(text.c_str(), nullptr, local);
+    if (resolved != 0) {
+        error = "cannot resolve the interface address " + text + ": " + tools::resolve_error_text(resolved);
+        return false;
+    }
+    if (!socket_api::is_local_address(local)) {
+        error = "--interface " + text + " is not an address of this machine";
+        return false;
+    }
+    return true;
+}
+
+// Joins the multicast group of --group on the listening socket, on the
+// interface of --interface (checked already) or where the system routes it.
 bool join_group(socket_api::socket_handle socket, const tools::listen_options& options, std::string& error)
 {
     socket_api::address group;
     const bool resolved = socket_api::resolve_ipv4(options.group.c_str(), nullptr, group) == 0;
     const std::optional<tools::ipv4_endpoint> endpoint = tools::ipv4_endpoint_of(group);
     if (!resolved || !endpoint || !endpoint->is_multicast()) {
-        error = "--group wants an IPv4 multicast address (224.0.0.0 to 239.255.255.255), not \"" + options.group +
-                "\"";
+        error = "--group wants " + std::string(tools::multicast_group_wanted) + ", not \"" + options.group + "\"";
+        return false;
+    }
+    if (endpoint->is_local_control_multicast()) {
+        error = tools::control_group_refusal(*endpoint);
         return false;
     }
     const std::string& interface_address = options.relay.multicast_interface;
     socket_api::address local;
     const bool by_interface = !interface_address.empty();
-    if (by_interface && socket_api::resolve_ipv4(interface_address.c_str(), nullptr, local) != 0) {
-        error = "cannot resolve the interface address " + interface_address;
-        return false;
-    }
+    if (by_interface) socket_api::resolve_ipv4(interface_address.c_str(), nullptr, local);
     if (!socket_api::join_multicast_group(socket, group, by_interface ? &local : nullptr)) {
         error = "cannot join the multicast group " + endpoint->address_text() +
-                (by_interface ? " on the interface " + interface_address : std::string()) + " (" +
-                tools::socket_error_text() + ")";
+                (by_interface ? " on the interface " + interface_address : std::string()) + ": " +
+                tools::socket_error_text();
         return false;
     }
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     tools::listen_options options;
     std::string error;
@@ -66,17 +81,47 @@ int main(int argc, char** argv)
         std::fputs(tools::listen_usage, stdout);
         return 0;
     }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
+    if (!options.csv_path.empty() && !tools::check_outputs({{"--csv", options.csv_path}}, {}, error)) {
+        std::fprintf(stderr, "listen: %s\n", error.c_str());
+        return 2;
+    }
+    tools::catch_stop_requests();
 #if defined(SIGPIPE)
     // A closed pipe is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 
+    if (!socket_api::start()) return fail("the socket layer did not start");
+    struct socket_layer {
+        ~socket_layer() { socket_api::stop(); }
+    } layer;
+    if (!options.relay.multicast_interface.empty() && !check_interface(options.relay.multicast_interface, error))
+        return fail(error);
+
+    const socket_api::socket_handle socket = socket_api::open_udp();
+    if (socket == socket_api::invalid_socket) return fail("cannot open a UDP socket: " + tools::socket_error_text());
+    struct socket_closer {
+        socket_api::socket_handle socket;
+        ~socket_closer() { socket_api::close(socket); }
+    } closer{socket};
+    // Room for a burst: the system grants what it allows (on Linux up to
+    // net.core.rmem_max, twice over).
+    socket_api::set_receive_buffer(socket, 4 << 20);
+    if (!socket_api::bind_any(socket, options.port, true))
+        return fail("cannot listen on UDP port " + std::to_string(options.port) + ": " + tools::socket_error_text());
+    if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
+
+    std::unique_ptr<tools::motion_relay> relay;
+    if (!options.relay.destinations.empty()) {
+        relay = std::make_unique<tools::motion_relay>();
+        if (!relay->open(options.relay, options.port, error)) return fail(error);
+    }
+    // The CSV is opened last, once nothing can fail before the first datagram:
+    // a run that cannot start leaves an earlier file as it was.
     std::FILE* csv = nullptr;
     if (!options.csv_path.empty()) {
         csv = std::fopen(options.csv_path.c_str(), "w");
-        if (!csv) return fail("cannot write " + options.csv_path);
+        if (!csv) return fail("cannot write " + options.csv_path + ": " + tools::system_error_text(errno));
     }
     struct csv_file {
         std::FILE*& file;
@@ -85,26 +130,6 @@ int main(int argc, char** argv)
             if (file) std::fclose(file);
         }
     } csv_closer{csv};
-    if (!socket_api::start()) return fail("the socket layer did not start");
-    struct socket_layer {
-        ~socket_layer() { socket_api::stop(); }
-    } layer;
-
-    const socket_api::socket_handle socket = socket_api::open_udp();
-    if (socket == socket_api::invalid_socket) return fail("cannot open a UDP socket");
-    struct socket_closer {
-        socket_api::socket_handle socket;
-        ~socket_closer() { socket_api::close(socket); }
-    } closer{socket};
-    if (!socket_api::bind_any(socket, options.port, true))
-        return fail("cannot listen on UDP port " + std::to_string(options.port) + " (" + tools::socket_error_text() + ")");
-    if (!options.group.empty() && !join_group(socket, options, error)) return fail(error);
-
-    std::unique_ptr<tools::motion_relay> relay;
-    if (!options.relay.destinations.empty()) {
-        relay = std::make_unique<tools::motion_relay>();
-        if (!relay->open(options.relay, options.port, error)) return fail(error);
-    }
     std::fprintf(stderr, "listen: waiting for motion datagrams on UDP port %u%s%s%s%s\n",
                  static_cast<unsigned>(options.port), options.group.empty() ? "" : " and group ",
                  options.group.c_str(), relay ? ", relaying to " : "",
@@ -116,13 +141,15 @@ int main(int argc, char** argv)
     outputs.csv = csv;
     outputs.csv_name = options.csv_path;
     outputs.notes = stderr;
-    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &stop_requested, statistics, error);
+    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics,
+                                  error);
     if (csv) {
+        errno = 0;
         const bool closed = std::fclose(csv) == 0;
         csv = nullptr;
         if (ok && !closed) {
             ok = false;
-            error = "writing " + options.csv_path + " failed";
+            error = "writing " + options.csv_path + " failed: " + tools::system_error_text(errno);
         }
     }
 
@@ -130,4 +157,15 @@ int main(int argc, char** argv)
     std::fflush(stdout);
     if (!ok) return fail(error);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& e) {  // memory ran out
+        return fail(std::string("stopped: ") + e.what());
+    }
 }

@@ -1,7 +1,24 @@
 #include "tools/listen/motion_derivative.h"
 
+#include <cmath>
+
 namespace tools {
 namespace {
+
+// Finite and at most `largest` in size, each of the three.
+bool within(const float (&values)[3], double largest) noexcept
+{
+    for (const float v : values)
+        if (!(std::abs(v) <= largest)) return false;  // NaN too
+    return true;
+}
+
+bool within(const double (&values)[3], double largest) noexcept
+{
+    for (const double v : values)
+        if (!(std::abs(v) <= largest)) return false;
+    return true;
+}
 
 bool same_values(const decoded_motion& a, const decoded_motion& b) noexcept
 {
@@ -14,6 +31,10 @@ bool same_values(const decoded_motion& a, const decoded_motion& b) noexcept
 
 std::optional<derived_motion> motion_differentiator::add(const decoded_motion& motion) noexcept
 {
+    if (!within(motion.velocity, largest_speed) || !within(motion.angular_velocity, largest_rotation)) {
+        reference_.reset();
+        return std::nullopt;
+    }
     if (!reference_) {
         reference_ = motion;
         return std::nullopt;
@@ -41,6 +62,8 @@ std::optional<derived_motion> motion_differentiator::add(const decoded_motion& m
     d.acceleration[1] += w[2] * v[0] - w[0] * v[2];
     d.acceleration[2] += w[0] * v[1] - w[1] * v[0];
     reference_ = motion;
+    if (!within(d.acceleration, largest_acceleration) || !within(d.angular_acceleration, largest_angular_acceleration))
+        return std::nullopt;
     return d;
 }
 

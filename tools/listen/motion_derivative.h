@@ -37,11 +37,25 @@ public:
     // A longer gap (lost datagrams, a jump forward) starts afresh.
     static constexpr std::uint32_t longest_step_us = 500000;
 
+    // The largest values taken for motion. Beyond them (100 km/s, nine times
+    // the speed that leaves the Earth; 160 turns a second; about 100 g) a
+    // value is no aircraft's: a fault in the sender, which no difference
+    // quotient may turn into a spike.
+    static constexpr double largest_speed = 1e5;  // m/s, each axis
+    static constexpr double largest_rotation = 1e3;  // rad/s
+    static constexpr double largest_acceleration = 1e3;  // m/s^2
+    static constexpr double largest_angular_acceleration = 1e3;  // rad/s^2
+
     // The accelerations between the datagram last used and this one; nothing
     // for the first datagram, while the simulation time stands still (a
     // pause), and when the time goes backwards, jumps or the values change
     // while it stands still: those start afresh from this datagram. Steps are
     // taken modulo 2^32 microseconds, so the wrap is an ordinary step.
+    // A datagram with a value that is not finite or beyond the largest breaks
+    // the series: nothing for it, and the next one starts afresh. A step
+    // whose accelerations would be beyond the largest (a reset, a jump of the
+    // aircraft) gives nothing and starts afresh from this datagram. So every
+    // value given is finite and within the largest.
     std::optional<derived_motion> add(const decoded_motion& motion) noexcept;
 
 private:

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/common/system_error.h"
+
 namespace tools {
 namespace {
 
@@ -25,7 +27,7 @@ bool is_broadcast_address(const socket_api::address& to) noexcept
 
 }  // namespace
 
-std::string socket_error_text() { return "system error " + std::to_string(socket_api::last_error()); }
+std::string socket_error_text() { return system_error_text(socket_api::last_error()); }
 
 motion_relay::~motion_relay() { socket_api::close(socket_); }
 
@@ -34,10 +36,15 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
     known_addresses_.reserve(addresses_remembered);
     bool multicast = false;
     for (const host_port& destination : settings.destinations) {
+        if (destination.host.find(':') != std::string::npos || destination.host.front() == '[') {
+            error = "the relay sends over IPv4 only, and " + destination.host + " is an IPv6 address";
+            return false;
+        }
         const std::string service = std::to_string(destination.port);
         socket_api::address to;
-        if (socket_api::resolve_ipv4(destination.host.c_str(), service.c_str(), to) != 0) {
-            error = "cannot resolve the relay host " + destination.host;
+        const int resolved = socket_api::resolve_ipv4(destination.host.c_str(), service.c_str(), to);
+        if (resolved != 0) {
+            error = "cannot resolve the relay host " + destination.host + ": " + resolve_error_text(resolved);
             return false;
         }
         const std::optional<ipv4_endpoint> endpoint = ipv4_endpoint_of(to);
@@ -55,8 +62,7 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
             return false;
         }
         if (endpoint->is_local_control_multicast()) {
-            error = "the multicast group " + endpoint->address_text() +
-                    " belongs to the local network's own protocols; choose one from 239.0.0.0 to 239.255.255.255";
+            error = control_group_refusal(*endpoint);
             return false;
         }
         if (!endpoint->is_multicast() && endpoint->port == listen_port && is_local_address(*endpoint)) {
@@ -70,6 +76,7 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
         multicast = multicast || endpoint->is_multicast();
         to_.push_back(to);
         endpoints_.push_back(*endpoint);
+        counts_.failures.push_back({endpoint->text(), 0, 0});
     }
     if (!multicast && settings.multicast_ttl != 1) {
         error = "--ttl applies to multicast groups, and no relay destination is one";
@@ -77,19 +84,19 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
     }
     socket_ = socket_api::open_udp();
     if (socket_ == socket_api::invalid_socket || !socket_api::bind_any(socket_, 0)) {
-        error = "cannot open the relay's socket (" + socket_error_text() + ")";
+        error = "cannot open the relay's socket: " + socket_error_text();
         return false;
     }
     if (multicast && !socket_api::set_multicast_ttl(socket_, settings.multicast_ttl)) {
-        error = "cannot set the multicast time to live (" + socket_error_text() + ")";
+        error = "cannot set the multicast time to live: " + socket_error_text();
         return false;
     }
     if (multicast && !settings.multicast_interface.empty()) {
         socket_api::address local;
         if (socket_api::resolve_ipv4(settings.multicast_interface.c_str(), nullptr, local) != 0 ||
             !socket_api::set_multicast_interface(socket_, local)) {
-            error = "cannot send multicast by the interface " + settings.multicast_interface + " (" +
-                    socket_error_text() + ")";
+            error = "cannot send multicast by the interface " + settings.multicast_interface + ": " +
+                    socket_error_text();
             return false;
         }
     }
@@ -98,7 +105,7 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
     return true;
 }
 
-relay_verdict motion_relay::take(const motion_datagram& datagram, const socket_api::address& from, double now) noexcept
+relay_verdict motion_relay::take(const motion_datagram& datagram, const socket_api::address& from, double now)
 {
     const std::optional<ipv4_endpoint> sender = ipv4_endpoint_of(from);
     if (sender && is_own_echo(*sender)) {
@@ -111,7 +118,7 @@ relay_verdict motion_relay::take(const motion_datagram& datagram, const socket_a
     }
     // A datagram held back is replaced by this newer one: the newest of the
     // period waits, never a queue; one whose turn passed unseen is not sent.
-    if (held_) ++counts_.superseded;
+    if (held_) ++counts_.held_back;
     if (period_ > 0.0 && last_sent_ && now < *last_sent_ + period_) {
         held_ = datagram;
     } else {
@@ -136,6 +143,12 @@ std::optional<double> motion_relay::due() const noexcept
     return *last_sent_ + period_;
 }
 
+void motion_relay::finish() noexcept
+{
+    if (held_) ++counts_.held_back;
+    held_.reset();
+}
+
 std::string motion_relay::destinations_text() const
 {
     std::string text;
@@ -145,8 +158,11 @@ std::string motion_relay::destinations_text() const
 
 void motion_relay::send(const motion_datagram& datagram, double now) noexcept
 {
-    for (const socket_api::address& to : to_) {
-        if (!socket_api::send_to(socket_, datagram.data(), datagram.size(), to)) ++counts_.failed;
+    for (std::size_t i = 0; i < to_.size(); ++i) {
+        if (socket_api::send_to(socket_, datagram.data(), datagram.size(), to_[i])) continue;
+        ++counts_.failed;
+        ++counts_.failures[i].sends;
+        counts_.failures[i].last_error = socket_api::last_error();
     }
     ++counts_.forwarded;
     last_sent_ = now;

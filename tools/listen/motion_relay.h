@@ -24,12 +24,23 @@ struct relay_settings {
     std::optional<double> rate;  // at most this many datagrams a second
 };
 
+// The sends to one destination that failed, and the system's reason for the
+// last of them.
+struct relay_failures {
+    std::string destination;  // "192.0.2.7:50001"
+    std::uint64_t sends = 0;
+    int last_error = 0;  // the system's code
+};
+
 struct relay_counts {
     std::uint64_t forwarded = 0;  // datagrams sent on (to every destination)
     std::uint64_t failed = 0;  // sends to one destination that failed
     std::uint64_t echoes = 0;  // our own forwarded datagrams, come back
     std::uint64_t copies = 0;  // copies that came round a loop or by a second path
-    std::uint64_t superseded = 0;  // held back by the rate cap and replaced by a newer one
+    // Held back by the rate cap and never sent: replaced by a newer one, or
+    // still held when the run ended.
+    std::uint64_t held_back = 0;
+    std::vector<relay_failures> failures;  // one for each destination, in order
 };
 
 // What the relay made of a valid datagram.
@@ -54,13 +65,15 @@ public:
 
     // Takes a valid datagram received from `from` at `now` seconds (a steady
     // clock) and sends it on unless it is an echo or a copy, or the rate cap
-    // holds it back until flush().
-    relay_verdict take(const motion_datagram& datagram, const socket_api::address& from, double now) noexcept;
+    // holds it back until flush(). Throws only std::bad_alloc.
+    relay_verdict take(const motion_datagram& datagram, const socket_api::address& from, double now);
 
     // Sends the datagram held back by the rate cap once its turn has come.
     void flush(double now) noexcept;
     // When a held datagram is due, if one is held.
     std::optional<double> due() const noexcept;
+    // The end of the run: a datagram still held is counted as held back.
+    void finish() noexcept;
 
     const relay_counts& counts() const noexcept { return counts_; }
     std::string destinations_text() const;
@@ -84,7 +97,7 @@ private:
     relay_counts counts_;
 };
 
-// The system's code of the last failed socket call, as text.
+// The system's words for the last failed socket call on this thread.
 std::string socket_error_text();
 
 }  // namespace tools

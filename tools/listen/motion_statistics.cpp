@@ -87,6 +87,7 @@ motion_summary motion_statistics::summary() const noexcept
     s.time_still = still_;
     s.pauses = pauses_;
     s.time_wraps = wraps_;
+    s.dropped = dropped_;
     return s;
 }
 

@@ -1,12 +1,16 @@
 // What a listener learns from the motion datagrams it receives: how many,
 // how fast and how evenly they came, whether the simulation time moved on,
-// and how many were not motion datagrams at all.
+// how many were not motion datagrams at all, and how many the system dropped
+// before they could be read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include <optional>
+
 #include "telemetry/motion_datagram.h"
+#include "tools/listen/receive_drops.h"
 
 namespace tools {
 
@@ -34,6 +38,7 @@ struct motion_summary {
     std::uint64_t time_still = 0;  // datagrams whose time stood still
     std::uint64_t pauses = 0;  // runs of standing still
     std::uint64_t time_wraps = 0;  // forward steps across 2^32 microseconds
+    std::optional<system_drops> dropped;  // nothing where the system does not count them
 };
 
 class motion_statistics {
@@ -41,6 +46,8 @@ public:
     // A valid datagram that arrived at `arrival` seconds (any steady clock).
     void add_valid(const decoded_motion& motion, double arrival) noexcept;
     void add_malformed(datagram_kind kind) noexcept;
+    // What the system said of its drops at the end of the run.
+    void set_dropped(const std::optional<system_drops>& dropped) noexcept { dropped_ = dropped; }
     // Convenience: classifies and counts; returns the kind.
     datagram_kind add(const std::uint8_t* bytes, std::size_t length, double arrival, decoded_motion& out) noexcept;
 
@@ -56,6 +63,7 @@ private:
     std::uint32_t last_time_ = 0;
     bool standing_ = false;
     std::uint64_t backwards_ = 0, still_ = 0, pauses_ = 0, wraps_ = 0;
+    std::optional<system_drops> dropped_;
 };
 
 }  // namespace tools

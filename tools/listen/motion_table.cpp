@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "tools/common/system_error.h"
 #include "tools/listen/motion_relay.h"
 
 namespace tools {
@@ -16,6 +17,22 @@ std::string format(const char* pattern, Args... args)
 }
 
 unsigned long long ull(std::uint64_t n) { return static_cast<unsigned long long>(n); }
+
+// The last line of the summary: what the run lost, or that it lost nothing.
+std::string loss_text(const motion_summary& s, const relay_counts* relay)
+{
+    std::string lost;
+    if (s.dropped && s.dropped->datagrams > 0 && s.dropped->whole_machine)
+        lost = format("%llu UDP datagrams discarded on this machine during the run (Windows counts them for every "
+                      "program together)", ull(s.dropped->datagrams));
+    else if (s.dropped && s.dropped->datagrams > 0)
+        lost = format("%llu datagrams dropped by the system before they were read (the receive buffer was full)",
+                      ull(s.dropped->datagrams));
+    if (relay && relay->failed > 0)
+        lost += format("%s%llu relay sends failed", lost.empty() ? "" : "; ", ull(relay->failed));
+    if (!lost.empty()) return "lost: " + lost + "\n";
+    return s.dropped ? "lost: none\n" : "lost: none that the system tells of (it does not count its drops here)\n";
+}
 
 }  // namespace
 
@@ -75,11 +92,17 @@ std::string summary_text(const motion_summary& s, const relay_counts* relay)
                    s.mean_interval_ms, s.min_interval_ms, s.max_interval_ms, s.jitter_ms);
     text += format("simulation time: %llu steps backwards, %llu standing still in %llu pauses, %llu wraps\n",
                    ull(s.time_backwards), ull(s.time_still), ull(s.pauses), ull(s.time_wraps));
-    if (relay)
+    if (relay) {
         text += format("relay: %llu forwarded, %llu sends failed, %llu held back by the rate cap, %llu own echoes "
                        "and %llu copies from a loop or a second path dropped\n",
-                       ull(relay->forwarded), ull(relay->failed), ull(relay->superseded), ull(relay->echoes),
+                       ull(relay->forwarded), ull(relay->failed), ull(relay->held_back), ull(relay->echoes),
                        ull(relay->copies));
+        for (const relay_failures& f : relay->failures)
+            if (f.sends > 0)
+                text += format("relay: %llu sends to %s failed, the last: %s\n", ull(f.sends), f.destination.c_str(),
+                               system_error_text(f.last_error).c_str());
+    }
+    text += loss_text(s, relay);
     return text;
 }
 

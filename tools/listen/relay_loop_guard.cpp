@@ -4,26 +4,38 @@
 
 namespace tools {
 
-bool relay_loop_guard::is_copy(const motion_datagram& datagram, const ipv4_endpoint& sender, double now) noexcept
+relay_loop_guard::relay_loop_guard()
+{
+    entries_.reserve(capacity);
+    newest_.reserve(capacity);
+}
+
+bool relay_loop_guard::is_copy(const motion_datagram& datagram, const ipv4_endpoint& sender, double now)
 {
     const std::uint64_t hash = tm_msg_hash(reinterpret_cast<const char*>(datagram.data()), datagram.size());
-    entry* same_sender = nullptr;
-    for (entry& e : entries_) {
-        if (e.hash != hash || now - e.time > memory_seconds || e.bytes != datagram) continue;
-        if (!(e.sender == sender)) return true;
-        same_sender = &e;
-    }
-    if (same_sender) {
-        same_sender->time = now;  // the same datagram again from its sender
-        return false;
+    const auto found = newest_.find(hash);
+    if (found != newest_.end()) {
+        entry& known = entries_[found->second];
+        if (known.bytes == datagram && now - known.time <= memory_seconds) {
+            if (!(known.sender == sender)) return true;
+            known.time = now;  // the same datagram again from its sender: a pause
+            return false;
+        }
     }
     const entry fresh{hash, datagram, sender, now};
-    if (entries_.size() < capacity) {
+    std::size_t slot = entries_.size();
+    if (slot < capacity) {
         entries_.push_back(fresh);  // within the room reserved
     } else {
-        entries_[next_] = fresh;
+        slot = next_;
         next_ = (next_ + 1) % capacity;
+        // The oldest entry goes; the table forgets it unless a newer entry
+        // of its hash has taken its place there.
+        const auto oldest = newest_.find(entries_[slot].hash);
+        if (oldest != newest_.end() && oldest->second == slot) newest_.erase(oldest);
+        entries_[slot] = fresh;
     }
+    newest_[hash] = slot;
     return false;
 }
 

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <string_view>
 
+#include "tools/common/argument_reader.h"
 #include "tools/common/command_line.h"
+#include "tools/common/output_files.h"
 
 namespace validate {
 
@@ -25,80 +27,48 @@ const char* const validate_usage =
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
     options = validate_options{};
+    validate_options& o = options;
     std::string only;
     std::string skip;
-    for (int i = 0; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        std::string_view v;
-        auto value = [&] {
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value";
-                return false;
-            }
-            v = argv[++i];
+    const auto add_to = [](std::string& list) {
+        return [&list](std::string_view v) {
+            list += list.empty() ? "" : ",";
+            list += v;
             return true;
         };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg == "--quick") {
-            options.quick = true;
-        } else if (arg == "--only" || arg == "--skip") {
-            if (!value()) return false;
-            std::string& list = arg == "--only" ? only : skip;
-            if (!list.empty()) list += ',';
-            list += v;
-        } else if (arg == "--seed") {
-            if (!value()) return false;
-            options.seed = tools::parse_unsigned(v, 0, UINT64_MAX);
-            if (!options.seed) {
-                error = "--seed wants a whole number, not \"" + std::string(v) + "\"";
-                return false;
-            }
-        } else if (arg == "--budget") {
-            if (!value()) return false;
-            const std::optional<double> budget = tools::parse_decimal(v, 0.0, 1000.0);
-            if (!budget || *budget <= 0.0) {
-                error = "--budget wants milliseconds above 0 and at most 1000, not \"" + std::string(v) + "\"";
-                return false;
-            }
-            options.budget_ms = *budget;
-        } else if (arg == "--junit" || arg == "--json") {
-            if (!value()) return false;
-            if (v.empty()) {
-                error = std::string(arg) + " needs a file name";
-                return false;
-            }
-            (arg == "--junit" ? options.junit_path : options.json_path) = v;
-        } else if (arg == "--child") {
-            if (!value()) return false;
-            options.child_check = v;
-        } else if (arg == "--channel") {
-            if (!value()) return false;
-            const std::optional<std::uint64_t> channel = tools::parse_unsigned(v, 1, UINT64_MAX);
-            if (!channel) {
-                error = "--channel wants a handle number";
-                return false;
-            }
-            options.channel = *channel;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + std::string(arg);
-            return false;
-        } else if (options.plugin_path.empty()) {
-            options.plugin_path = arg;
-        } else {
-            error = "one plug-in only: \"" + std::string(arg) + "\" is one too many";
+    };
+    const auto help = [&o](std::string_view) { return o.help = true; };
+    const std::vector<tools::command_option> table = {
+        {"--help", "", help},
+        {"-h", "", help},
+        {"--list", "", [&o](std::string_view) { return o.list = true; }},
+        {"--quick", "", [&o](std::string_view) { return o.quick = true; }},
+        {"--only", "checks or groups, comma-separated", add_to(only)},
+        {"--skip", "checks or groups, comma-separated", add_to(skip)},
+        {"--seed", "a whole number",
+         [&o](std::string_view v) { return (o.seed = tools::parse_unsigned(v, 0, UINT64_MAX)).has_value(); }},
+        {"--budget", "milliseconds above 0 and at most 1000", [&o](std::string_view v) {
+             const std::optional<double> budget = tools::parse_decimal(v, 0.0, 1000.0);
+             return budget && *budget > 0.0 && tools::store(budget, o.budget_ms);
+         }},
+        {"--junit", "a file name", [&o](std::string_view v) { return !(o.junit_path = v).empty(); }},
+        {"--json", "a file name", [&o](std::string_view v) { return !(o.json_path = v).empty(); }},
+        {"--child", "a check name", [&o](std::string_view v) { return !(o.child_check = v).empty(); }},
+        {"--channel", "a handle number",
+         [&o](std::string_view v) { return tools::store(tools::parse_unsigned(v, 1, UINT64_MAX), o.channel); }},
+    };
+    const auto plugin = [&o](std::string_view operand, std::string& why) {
+        if (!o.plugin_path.empty()) {
+            why = "one plug-in only: \"" + std::string(operand) + "\" is one too many";
             return false;
         }
-    }
+        o.plugin_path = operand;
+        return true;
+    };
+    if (!tools::read_arguments(argc, argv, table, plugin, error)) return false;
     if (options.help || options.list) return true;
     if (options.plugin_path.empty()) {
         error = "no plug-in named";
-        return false;
-    }
-    if (!options.junit_path.empty() && options.junit_path == options.json_path) {
-        error = "--junit and --json name the same file";
         return false;
     }
     if (!options.child_check.empty()) {
@@ -111,6 +81,15 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         return true;
     }
     return select_checks(only, skip, options.checks, error);
+}
+
+bool check_report_targets(const validate_options& options, std::string& error)
+{
+    std::vector<tools::output_file> reports;
+    if (!options.junit_path.empty()) reports.push_back({"--junit", options.junit_path});
+    if (!options.json_path.empty()) reports.push_back({"--json", options.json_path});
+    return tools::check_outputs(reports, {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}},
+                                error);
 }
 
 std::vector<std::string> child_arguments(const validate_options& options, std::string_view check, std::uint64_t channel)

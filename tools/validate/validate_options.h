@@ -37,6 +37,11 @@ struct validate_options {
 // sentence in `error` on a mistake.
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error);
 
+// Checks the report files before any check runs: files that can be
+// written, not folders, not the plug-in and not one another, however each
+// is spelt (the files themselves are compared). False with one sentence.
+bool check_report_targets(const validate_options& options, std::string& error);
+
 // The arguments that make a child run `check` with the same settings.
 std::vector<std::string> child_arguments(const validate_options& options, std::string_view check,
                                          std::uint64_t channel);

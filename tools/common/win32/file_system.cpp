@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "tools/common/file_system.h"
+#include "tools/common/system_error.h"
 
 namespace tools {
 
@@ -21,18 +22,45 @@ std::optional<file_identity> identify_file(const std::string& path) noexcept
                          (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
-bool create_new_file(const std::string& path) noexcept
+int create_new_file(const std::string& path) noexcept
 {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
     CloseHandle(file);
-    return true;
+    return 0;
+}
+
+bool is_exists_error(int code) noexcept { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+
+bool is_folder(const std::string& path) noexcept
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int probe_writing(const std::string& path) noexcept
+{
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    const bool disk_file = GetFileType(file) == FILE_TYPE_DISK;
+    CloseHandle(file);
+    if (!disk_file) return 0;
+    // A file on disk is replaced by a rename over it, which needs the right
+    // to delete it, and no other program holding it open without sharing
+    // that.
+    file = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    CloseHandle(file);
+    return 0;
 }
 
 bool replace_file(const std::string& from, const std::string& to, std::string& error)
 {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    error = "system error " + std::to_string(GetLastError());
+    error = system_error_text(static_cast<int>(GetLastError()));
     return false;
 }
 

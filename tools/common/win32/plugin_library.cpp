@@ -1,22 +1,8 @@
 #include "tools/common/win32/plugin_library.h"
 
-namespace tools {
+#include "tools/common/system_error.h"
 
-std::string system_error_text(DWORD code)
-{
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result = length ? std::string(text, length) : "unknown error";
-    if (text) LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    // Inserts are not filled in: name the file in general terms instead.
-    for (std::size_t at = result.find("%1"); at != std::string::npos; at = result.find("%1"))
-        result.replace(at, 2, "the file");
-    return result + " (error " + std::to_string(code) + ")";
-}
+namespace tools {
 
 plugin_library::~plugin_library() { unload(); }
 
@@ -44,7 +30,7 @@ bool plugin_library::load(const std::string& path, std::string& error)
     module_ = LoadLibraryA(path.c_str());
     if (!module_) {
         load_error_ = GetLastError();
-        error = "cannot load " + path + " as a DLL: " + system_error_text(load_error_);
+        error = "cannot load " + path + " as a DLL: " + system_error_text(static_cast<int>(load_error_));
         return false;
     }
     // Each cast goes through a generic function pointer, as GetProcAddress

@@ -40,8 +40,4 @@ private:
     DWORD load_error_ = 0;
 };
 
-// FormatMessage's text for a system error code, without the line break, and
-// the code: "The specified module could not be found. (error 126)".
-std::string system_error_text(DWORD code);
-
 }  // namespace tools

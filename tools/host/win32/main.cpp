@@ -3,13 +3,14 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
 #include "tools/common/scratch_folder.h"
+#include "tools/common/stop_requests.h"
+#include "tools/common/system_error.h"
 #include "tools/common/terminal.h"
 #include "tools/host/frame_printer.h"
 #include "tools/host/host_options.h"
@@ -17,17 +18,6 @@
 #include "tools/common/win32/plugin_library.h"
 
 namespace {
-
-std::atomic<bool> stop_requested{false};
-
-BOOL WINAPI on_console_event(DWORD event)
-{
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-        stop_requested = true;
-        return TRUE;
-    }
-    return FALSE;
-}
 
 int fail(const std::string& message)
 {
@@ -52,10 +42,12 @@ int main(int argc, char** argv)
         std::fputs(tools::host_usage, stdout);
         return 0;
     }
-    if (!tools::check_record_target(options, error)) {
+    if (!tools::check_host_outputs(options, error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return 2;
     }
+    // From here on a request to stop ends the flight the way Ctrl-C does.
+    tools::catch_stop_requests();
     if (!options.scratch) return run(options);
 
     // The files named on the command line stay where they are named from here.
@@ -105,14 +97,14 @@ int run(const tools::host_options& options)
 
     // A simulator starts Windows Sockets before the plug-in's first Update.
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail("Windows Sockets did not start");
+    const int started = WSAStartup(MAKEWORD(2, 2), &wsa);
+    if (started != 0) return fail("Windows Sockets did not start: " + tools::system_error_text(started));
 
     tools::plugin_library plugin;
     if (!plugin.load(options.plugin_path, error)) {
         WSACleanup();
         return fail(error);
     }
-    SetConsoleCtrlHandler(on_console_event, TRUE);
 
     tools::session_settings settings;
     settings.rate = options.rate;
@@ -121,7 +113,7 @@ int run(const tools::host_options& options)
     settings.max_frames = options.frames;
     settings.max_seconds = options.duration;
     settings.record = options.record_path.empty() ? nullptr : &record.stream();
-    settings.stop = &stop_requested;
+    settings.stop = &tools::stop_requested();
     // Per frame, the values asked for; the live status line would break into them.
     tools::frame_printer printer(options.print);
     std::string line;

@@ -90,12 +90,13 @@ int run_checks(validate_options& options)
         return 2;
     }
     // Each report file is written only when the run is complete, to a
-    // temporary file made now, so that a path that cannot be written is
-    // found at once.
+    // temporary file made now: a path that cannot be written, or that would
+    // cost the plug-in or the other report, is refused before any check.
+    std::string error;
     tools::file_replacement junit;
     tools::file_replacement json;
-    std::string error;
-    if ((!options.junit_path.empty() && !junit.open(options.junit_path, error)) ||
+    if (!check_report_targets(options, error) ||
+        (!options.junit_path.empty() && !junit.open(options.junit_path, error)) ||
         (!options.json_path.empty() && !json.open(options.json_path, error))) {
         std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
