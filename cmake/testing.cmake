@@ -8,7 +8,8 @@
 #                              also shows the plug-in's window, whose class is one per
 #                              desktop and whose making the lifecycle tests watch on
 #                              the whole desktop: the lock covers that too.
-#   RUN_SERIAL                 measures time: nothing else runs beside it.
+#   RUN_SERIAL, LABELS clocked holds something to a time: nothing runs beside it, the test
+#                              command's other stages neither.
 # and, in the Windows build, what a test needs under Wine:
 #   LABELS wine                    runs Windows programs that make windows: needs the
 #                                  fixture wine_desktop (skarvel_wine_tests below).

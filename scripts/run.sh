@@ -77,9 +77,9 @@ rm -f "$out"/plugin-window.png "$out"/screen.png "$out"/motion.png "$out"/motion
 sk_sandbox_prepare_beside "$root/build/wineprefix-run" "$out/wine-prefix.log"
 cd "$root" || exit 1
 printf '==> build windows: the plug-in, host.exe, listen.exe\n'
-sk_cmake_build windows "$out/build-windows.log" --target skarvel_external_dll host listen || exit 1
+sk_run sk_cmake_build windows "$out/build-windows.log" --target skarvel_external_dll host listen || exit 1
 printf '==> build native: listen\n'
-sk_cmake_build native "$out/build-native.log" --target listen || exit 1
+sk_run sk_cmake_build native "$out/build-native.log" --target listen || exit 1
 sk_sandbox_begin "$root/build/wineprefix-run" || exit 1
 
 sample=$root/build/windows/plugin/win32/skarvel_external_dll.dll

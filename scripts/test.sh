@@ -99,33 +99,72 @@ total_skipped=0
 failures=()          # one entry per failed test or step
 stage_lines=()       # "name|seconds|result" for the closing table
 stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
-stage_start_ms=0
-stage_name=
-
-stage_begin() {
-    stage_name=$1
-    stage_start_ms=$(now_ms)
-    printf '\n==> %s\n' "$stage_name"
-}
-
-stage_end() {  # stage_end RESULT
-    local took
-    took=$(seconds $(( $(now_ms) - stage_start_ms )))
-    printf '<== %s: %s (%s s)\n' "$stage_name" "$1" "$took"
-    stage_lines+=("$stage_name|$took|$1")
-}
 
 fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
     failures+=("$1")
     total_failed=$(( total_failed + 1 ))
 }
 
-# build PRESET: its configure and build presets; the compiler's warnings shown.
-build() {
-    local preset=$1 log=$logs/$1-build.log warnings
-    stage_begin "$preset: build"
-    if ! sk_cmake_build "$preset" "$log" -- -k 0; then
-        stage_end FAILED
+# Steps. A preset's build and its tests each run as a job (so Ctrl-C ends them at once),
+# their output kept in build/logs/, their exit status and time in a .status file beside
+# it; report_build and report_tests then tell them. Most run in the foreground, one after
+# the other; the sanitize and fuzz stages' may run beside the Windows tests (run_windows).
+
+# timed STATUS_FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS" into STATUS_FILE.
+timed() {
+    local file=$1 start status=0
+    shift
+    start=$(now_ms)
+    "$@" || status=$?
+    printf '%d %d\n' "$status" $(( $(now_ms) - start )) >"$file"
+}
+
+build_step() {  # build_step PRESET: its configure and build presets
+    timed "$logs/$1-build.status" sk_cmake_build "$1" "$logs/$1-build.log" -- -k 0 >/dev/null 2>&1
+}
+
+tests_log() {  # tests_log NAME: the logs' name for a test step's files: "windows: tests" -> windows-tests
+    local name=${1//: /-}
+    printf '%s/%s' "$logs" "${name// /-}"
+}
+
+# test_step PRESET NAME SHOW [CTEST ARGS...]: its test preset; with SHOW 1 the terminal gets
+# one line per finished test.
+test_step() {
+    local preset=$1 name=$2 show=$3 file
+    shift 3
+    file=$(tests_log "$name")
+    timed "$file.status" logged_ctest "$file.log" "$show" \
+        --preset "$preset" "${test_jobs[@]}" --output-junit "$file.xml" "$@"
+}
+
+logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
+    local log=$1 show=$2
+    shift 2
+    if (( show == 0 )); then
+        ctest "$@" >"$log" 2>&1
+        return
+    fi
+    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
+    return "${PIPESTATUS[0]}"
+}
+
+announce() {
+    printf '\n==> %s\n' "$1"
+}
+
+report_line() {  # report_line NAME MILLISECONDS RESULT
+    printf '<== %s: %s (%s s)\n' "$1" "$3" "$(seconds "$2")"
+    stage_lines+=("$1|$(seconds "$2")|$3")
+}
+
+# report_build PRESET: the build's warnings, or the end of its log; fails if it failed.
+report_build() {
+    local preset=$1 log=$logs/$1-build.log status ms warnings
+    read -r status ms <"$logs/$preset-build.status"
+    if (( status != 0 )); then
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 100
+        report_line "$preset: build" "$ms" FAILED
         fail_step "$preset: build"
         return 1
     fi
@@ -134,28 +173,19 @@ build() {
         printf '%s warning(s):\n' "$warnings"
         grep 'warning:' "$log" | sort -u | head -n 40
     fi
-    stage_end ok
+    report_line "$preset: build" "$ms" ok
 }
 
-# ctest_with_progress LOG CTEST-ARGS...: the log keeps everything, the terminal one line
-# per finished test.
-ctest_with_progress() {
-    local log=$1
-    shift
-    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
-    return "${PIPESTATUS[0]}"
-}
-
-# run_tests PRESET: its test preset; adds the counts of ctest's JUnit report to the totals.
-run_tests() {
-    local preset=$1 log=$logs/$1-tests.log report=$logs/$1-tests.xml status=0 summary passed failed skipped line
-    stage_begin "$preset: tests"
-    rm -f "$report"
-    sk_run ctest_with_progress "$log" --preset "$preset" "${test_jobs[@]}" --output-junit "$report" || status=$?
-    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$report"); then
+# report_tests PRESET NAME: the counts of ctest's JUnit report, added to the totals.
+report_tests() {
+    local preset=$1 name=$2 file status ms summary passed failed skipped line
+    file=$(tests_log "$name")
+    read -r status ms <"$file.status"
+    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$file.xml"); then
         # No report, or a broken one: ctest could not run the tests at all.
-        stage_end FAILED
-        fail_step "$preset: ctest exited with status $status and no readable report"
+        tail -n 40 "$file.log"
+        report_line "$name" "$ms" FAILED
+        fail_step "$name: ctest exited with status $status and no readable report"
         return 0
     fi
     read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
@@ -166,44 +196,90 @@ run_tests() {
     total_failed=$(( total_failed + failed ))
     total_skipped=$(( total_skipped + skipped ))
     if (( status != 0 && failed == 0 )); then
-        fail_step "$preset: ctest exited with status $status"
+        fail_step "$name: ctest exited with status $status"
     fi
     line="$passed passed"
     (( failed == 0 )) || line+=", $failed failed"
     (( skipped == 0 )) || line+=", $skipped skipped"
-    stage_end "$line"
+    report_line "$name" "$ms" "$line"
+}
+
+# stage PRESET: build and test in the foreground, or tell what ran beside the Windows tests.
+stage() {
+    local preset=$1
+    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
+        announce "$preset: build"
+        sk_run build_step "$preset"
+    fi
+    report_build "$preset" || return 0
+    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
+        announce "$preset: tests"
+        sk_run test_step "$preset" "$preset: tests" 1
+    fi
+    report_tests "$preset" "$preset: tests"
 }
 
 # ---------------------------------------------------------------------------
 # Stages
 
-run_native() {
-    build native && run_tests native
-}
+ran_beside=()   # the stages whose steps ran beside the Windows tests
 
-run_sanitize() {
-    build sanitize && run_tests sanitize
-}
+run_native() { stage native; }
+run_sanitize() { stage sanitize; }
+run_fuzz() { stage fuzz; }
 
-run_fuzz() {
-    build fuzz && run_tests fuzz
-}
-
-# The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the
-# Wine prefix made beside the build (a new one takes a while), then made ready.
+# The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
+# prefix made beside the build (a new one takes a while), then made ready. The tests
+# mostly wait for Wine: the sanitize and fuzz stages' builds and tests run beside them,
+# at the lowest priority, except beside the tests labelled clocked, which run last and
+# alone since they hold a plug-in to a time.
 run_windows() {
-    local prefix=$root/build/wineprefix-test
+    local prefix=$root/build/wineprefix-test beside= later=() preset
     sk_sandbox_prepare_beside "$prefix" "$logs/wine-prefix.log"
-    build windows || return 0
-    stage_begin "windows: Wine prefix"
+    announce "windows: build"
+    sk_run build_step windows
+    report_build windows || return 0
+    announce "windows: Wine prefix"
+    local start
+    start=$(now_ms)
     if ! sk_sandbox_begin "$prefix" 2>>"$logs/wine-prefix.log"; then
         cat "$logs/wine-prefix.log"
-        stage_end FAILED
+        report_line "windows: Wine prefix" $(( $(now_ms) - start )) FAILED
         fail_step "windows: Wine prefix"
         return 0
     fi
-    stage_end ok
-    run_tests windows
+    report_line "windows: Wine prefix" $(( $(now_ms) - start )) ok
+    # One hold on the Wine desktop for both ctest runs (the sandbox's end lets it go).
+    export SKARVEL_HOLD_DESKTOP=1
+    for preset in sanitize fuzz; do
+        [[ "$selected" == *" $preset "* ]] && later+=("$preset")
+    done
+    if (( ${#later[@]} > 0 )); then
+        sk_spawn beside_windows_tests "${later[@]}"
+        beside=$!
+        ran_beside=("${later[@]}")
+    fi
+    announce "windows: tests (beside them: ${later[*]:-nothing})"
+    sk_run test_step windows "windows: tests" 1 --label-exclude '^clocked$'
+    report_tests windows "windows: tests"
+    if [[ -n "$beside" ]]; then
+        announce "waiting for ${later[*]}, which run beside the tests"
+        sk_wait "$beside"
+    fi
+    announce "windows: clocked tests (alone)"
+    sk_run test_step windows "windows: clocked tests" 1 --label-regex '^clocked$'
+    report_tests windows "windows: clocked tests"
+}
+
+beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then tests, as one low job
+    local preset
+    renice -n 19 -p "$BASHPID" >/dev/null
+    for preset in "$@"; do
+        build_step "$preset"
+        if [[ "$(cut -d' ' -f1 "$logs/$preset-build.status")" == 0 ]]; then
+            test_step "$preset" "$preset: tests" 0
+        fi
+    done
 }
 
 printf 'skarvel tests in %s (private network namespace %s), build jobs %s\n' \

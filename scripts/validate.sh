@@ -33,5 +33,5 @@ esac
 sk_ensure_packages "${SK_PACKAGES[@]}"
 log=$root/build/logs/validate-build.log
 mkdir -p "${log%/*}"
-( cd "$root" && sk_cmake_build windows "$log" --target validate ) >&2 || exit 1
+( cd "$root" && sk_run sk_cmake_build windows "$log" --target validate ) >&2 || exit 1
 exec bash "$root/scripts/sandboxed.sh" -- wine "$validator" "$@"

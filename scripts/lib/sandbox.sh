@@ -56,7 +56,8 @@
 #   sk_sandbox_begin PREFIX        inside only: Xvfb (unless started), PREFIX prepared, its wineserver stopped
 #                                  at exit, and the Wine environment exported; shows the log and fails if not.
 #   sk_cmake_build PRESET LOG [BUILD OPTIONS...]  configure and build a preset of CMakePresets.json, the
-#                                  output into LOG; shows its end and fails if either step fails.
+#                                  output into LOG; shows its end and fails if either step fails. Run it as
+#                                  a job (sk_run sk_cmake_build ...): Ctrl-C then ends the build with it.
 #   sk_wineserver_pids [PREFIX]    print the pids of the wineservers serving PREFIX (default $WINEPREFIX).
 #   sk_wine_netns_ok [PREFIX]      succeed if a wineserver of PREFIX runs, all in this network namespace.
 #   sk_wine_verify_netns [PREFIX]  exit unless sk_wine_netns_ok; say where it runs.
@@ -480,7 +481,7 @@ sk_sandbox_begin() {
 sk_cmake_build() {
     local preset=$1 log=$2
     shift 2
-    if ! { sk_run cmake --preset "$preset" && sk_run cmake --build --preset "$preset" "$@"; } >"$log" 2>&1; then
+    if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "$@"; } >"$log" 2>&1; then
         # The compiler's and CMake's words, without ninja's progress lines.
         grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 100
         printf 'error: the %s build failed (its log: %s)\n' "$preset" "$log" >&2
