@@ -144,7 +144,8 @@ sleep 0.3  # the last datagrams
 sk_stop_job "$listener"
 cd "$root" || exit 1
 # Debian's python3, which has python3-matplotlib.
-if [[ -s "$out/motion.csv" ]] && [[ $(wc -l <"$out/motion.csv") -gt 1 ]]; then
+received=$(( $(wc -l <"$out/motion.csv" 2>/dev/null || echo 1) - 1 ))  # (the CSV's first line names the columns)
+if (( received > 0 )); then
     sk_run /usr/bin/python3 tools/listen/plot_motion.py "$out/motion.csv" "$out/motion.png" >"$out/plot.log" 2>&1 ||
         { cat "$out/plot.log"; sk_log "the motion could not be plotted"; }
 fi
@@ -158,8 +159,8 @@ if [[ -f "$picture" ]]; then
         "$([[ -n "$plugin" ]] && echo screen || echo plug-in window)" "$geometry" "$picture"
 fi
 [[ -f "$out/motion.png" ]] && printf '  plot of the motion received: %s\n' "$out/motion.png"
-printf '  decoded datagrams: %s\n  frames sent (replay with host.exe --replay): %s\n' \
-    "$out/motion.csv" "$out/flight.skvrec"
+(( received > 0 )) && printf '  decoded datagrams: %s\n' "$out/motion.csv"
+[[ -f "$out/flight.skvrec" ]] && printf '  frames sent (replay with host.exe --replay): %s\n' "$out/flight.skvrec"
 if [[ -n "$plugin" ]]; then
     (( host_status == 0 )) || printf 'the host simulator exited with %d: see %s\n' "$host_status" "$out/host.log" >&2
     exit "$host_status"
