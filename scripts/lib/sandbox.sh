@@ -359,17 +359,11 @@ sk_wine_netns_ok() {
 }
 
 sk_wine_verify_netns() {
-    local prefix=${1:-$WINEPREFIX} here pids pid ns
+    local prefix=${1:-$WINEPREFIX} here
     here=$(readlink /proc/self/ns/net)
-    mapfile -t pids < <(sk_wineserver_pids "$prefix")
-    (( ${#pids[@]} > 0 )) || sk_die "no wineserver runs for $prefix"
-    for pid in "${pids[@]}"; do
-        ns=$(readlink "/proc/$pid/ns/net" 2>/dev/null) || sk_die "cannot read the namespace of wineserver $pid"
-        if [[ "$ns" != "$here" ]]; then
-            sk_die "wineserver $pid of $prefix runs in $ns, not in this namespace $here: refusing to go on"
-        fi
-    done
-    sk_log "wineserver ${pids[*]} of $prefix runs in this network namespace ($here)"
+    sk_wine_netns_ok "$prefix" ||
+        sk_die "no wineserver of $prefix runs, or one runs outside this network namespace ($here): refusing to go on"
+    sk_log "wineserver $(sk_wineserver_pids "$prefix" | tr '\n' ' ')of $prefix runs in this network namespace ($here)"
 }
 
 sk_wine_stop() {
