@@ -1,8 +1,29 @@
-# GoogleTest for both builds: Debian's packaged library natively, its source
-# tree when cross-building for Windows (the packaged library is Linux-only).
+# The tests' build: GoogleTest, one precompiled GoogleTest header shared by
+# every test program, and skarvel_add_test.
+#
+# Test properties that say what a test shares with others, so that ctest -j
+# runs side by side only tests that cannot disturb each other:
+#   RESOURCE_LOCK port_50001   sends to or receives on UDP port 50001. Every run of
+#                              this project's plug-in does: it broadcasts there. It
+#                              also shows the plug-in's window, whose class is one per
+#                              desktop and whose making the lifecycle tests watch on
+#                              the whole desktop: the lock covers that too.
+#   RUN_SERIAL, LABELS clocked holds something to a time: nothing runs beside it, the test
+#                              command's other stages neither.
+# and, in the Windows build, what a test needs under Wine:
+#   LABELS wine                    runs Windows programs that make windows: needs the
+#                                  fixture wine_desktop (skarvel_wine_tests below).
+# Every Windows program runs through tests/support/private_network_wine.sh, which
+# refuses to run it outside the sandbox of scripts/sandboxed.sh.
+if(SKARVEL_TESTS OR SKARVEL_FUZZ)
+  enable_testing()
+endif()
 if(NOT SKARVEL_TESTS)
   return()
 endif()
+
+# GoogleTest for both builds: Debian's packaged library natively, its source
+# tree when cross-building for Windows (the packaged library is Linux-only).
 if(CMAKE_CROSSCOMPILING)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -12,13 +33,55 @@ else()
   find_package(GTest REQUIRED)
 endif()
 include(GoogleTest)
+if(CMAKE_CROSSCOMPILING)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/private_network_wine.sh)
+endif()
 
-# skarvel_add_test(name SOURCES... LIBS...): one test executable whose cases
-# are registered with CTest one by one.
+# <gtest/gtest.h> is most of every test source's compile time: it is
+# compiled once per build and reused by every test program.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp CONTENT "// GoogleTest, precompiled\n")
+add_library(skarvel_gtest_pch STATIC ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp)
+target_link_libraries(skarvel_gtest_pch PRIVATE GTest::gtest)
+target_precompile_headers(skarvel_gtest_pch PRIVATE <gtest/gtest.h>)
+
+# skarvel_add_test(name SOURCES... LIBS... [WORKING_DIRECTORY dir]
+#                  [PROPERTIES name value...]): one test program whose cases
+# CTest runs one by one, each in a process of its own, with PROPERTIES (e.g.
+# RESOURCE_LOCK, above) set on every case. Those labelled wine need the Wine
+# desktop held.
 function(skarvel_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "WORKING_DIRECTORY" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       PROPERTIES TIMEOUT 120)
+  target_precompile_headers(${name} REUSE_FROM skarvel_gtest_pch)
+  set(where "")
+  if(T_WORKING_DIRECTORY)
+    set(where WORKING_DIRECTORY ${T_WORKING_DIRECTORY})
+  endif()
+  set(desktop "")
+  if(CMAKE_CROSSCOMPILING AND "wine" IN_LIST T_PROPERTIES)
+    set(desktop FIXTURES_REQUIRED wine_desktop)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 ${where}
+                       PROPERTIES TIMEOUT 120 ${T_PROPERTIES} ${desktop})
+endfunction()
+
+# skarvel_wine_tests(): at the end of a test folder, every test of it labelled
+# wine needs the fixture wine_desktop besides any it has.
+function(skarvel_wine_tests)
+  if(NOT CMAKE_CROSSCOMPILING)
+    return()
+  endif()
+  get_directory_property(tests TESTS)
+  foreach(test IN LISTS tests)
+    get_test_property(${test} LABELS labels)
+    if("wine" IN_LIST labels)
+      get_test_property(${test} FIXTURES_REQUIRED fixtures)
+      if(NOT fixtures)
+        set(fixtures "")
+      endif()
+      list(APPEND fixtures wine_desktop)
+      set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED "${fixtures}")
+    endif()
+  endforeach()
 endfunction()

@@ -5,15 +5,16 @@
 # In a private network namespace (only lo, with the broadcast address and the multicast
 # groups routed onto it), on a virtual display (Xvfb), with a Wine prefix prepared as the
 # tests use it (no window manager, no crash dialog, fonts mapped) and its wineserver
-# started inside the namespace, it runs COMMAND (default: an interactive shell) and exits
-# with its status. A plug-in's broadcast loops back to receivers in the same sandbox and
-# goes nowhere else. Examples:
-#     bash scripts/sandboxed.sh wine build/windows/tools/validate/validate.exe my_plugin.dll
-#     bash scripts/sandboxed.sh ctest --preset windows -R lifecycle
+# started inside the namespace, it runs COMMAND (default: an interactive shell) in the
+# current folder and exits with its status. A plug-in's broadcast loops back to receivers
+# in the same sandbox and goes nowhere else. Examples:
+#     bash scripts/sandboxed.sh ctest --preset windows -R Lifecycle.Restart
+#     bash scripts/sandboxed.sh wine build/windows/tools/host/host.exe --duration 10 my_plugin.dll
 #
 # Options:
-#   --wine-prefix DIR   the Wine prefix (default $SKARVEL_WINEPREFIX, or build/wineprefix-sandboxed
-#                       beside this script); made on first use; its wineserver is restarted here
+#   --wine-prefix DIR   the Wine prefix (default $SKARVEL_WINEPREFIX; else build/wineprefix-sandboxed
+#                       in a source tree, ~/.cache/skarvel/wineprefix elsewhere); made on first use;
+#                       its wineserver is restarted here and stopped at the end
 # Needs root, or user namespaces (unshare -r), and the packages wine, wine64, xvfb, iproute2.
 set -uo pipefail
 
@@ -21,7 +22,13 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=scripts/lib/sandbox.sh
 . "$here/lib/sandbox.sh"
 
-prefix=${SKARVEL_WINEPREFIX:-$here/../build/wineprefix-sandboxed}
+if [[ -n "${SKARVEL_WINEPREFIX:-}" ]]; then
+    prefix=$SKARVEL_WINEPREFIX
+elif [[ -f "$here/../CMakePresets.json" ]]; then
+    prefix=$here/../build/wineprefix-sandboxed
+else
+    prefix=${XDG_CACHE_HOME:-$HOME/.cache}/skarvel/wineprefix
+fi
 args=("$@")
 while (( $# > 0 )); do
     case $1 in
@@ -40,16 +47,7 @@ done
 sk_enter_private_netns "${BASH_SOURCE[0]}" "${args[@]}"
 
 # Inside the private namespace from here on.
-mkdir -p "$prefix" || sk_die "cannot make the Wine prefix folder $prefix"
-prefix=$(cd "$prefix" && pwd)
-sk_on_exit sk_wine_stop "$prefix"
-sk_xvfb_start 2>/dev/null
-log=$(mktemp)
-# (in a subshell: its failure ends only the subshell, and its log is shown)
-( sk_wine_prefix_prepare "$prefix" ) >"$log" 2>&1 || { cat "$log" >&2; rm -f "$log"; exit 1; }
-rm -f "$log"
-sk_wine_env "$prefix"
-export SKARVEL_SANDBOX=1
+sk_sandbox_begin "$prefix" || exit 1
 if (( $# == 0 )); then
     set -- "${SHELL:-bash}"
 fi

@@ -5,28 +5,26 @@
 #   1. installs the packages it needs with apt-get (only when one is missing),
 #   2. re-runs itself in a private network namespace (only lo, with 255.255.255.255 routed
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
-#   3. builds and tests the presets of CMakePresets.json, each in build/<preset>:
-#        native    GCC: the unit tests and the scripts' own tests
-#        windows   MinGW-w64: the unit tests and the plug-in tests under Wine, on Xvfb,
-#                  with a Wine prefix of its own (build/wineprefix-test); with them the
-#                  release package (preset release, as `cmake --workflow --preset release`
-#                  makes it), unpacked and checked under Wine as it ships
+#   3. runs the stages below in this order, each the configure, build and test presets of
+#      its name in CMakePresets.json (what `cmake --workflow --preset NAME` runs), in build/NAME:
+#        native    GCC: the unit tests and the scripts' own tests; the benchmarks built
+#        windows   MinGW-w64: the unit tests and the plug-in's tests under Wine, on Xvfb, with
+#                  a Wine prefix of its own (build/wineprefix-test), as scripts/sandboxed.sh
+#                  runs them; the package made from this build and checked as it ships
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
-#                  (new inputs go to a scratch directory, the committed corpus is only read)
-#   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them, plus
-#      the fuzz run as one test; a configure or build that fails counts as one failed test) and
-#      exits non-zero on any failure.
+#   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them; a
+#      configure or build that fails counts as one failed test) and exits non-zero on any failure.
 # Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
 #
 # Options:
 #   --quick            native and windows only (skips sanitize and fuzz)
-#   --only LIST        only the presets named, e.g. --only windows or --only native,fuzz
+#   --only LIST        only the stages named, e.g. --only windows or --only native,fuzz
 #   --no-install       never call apt-get; fail if a package is missing
 #   --fuzz-seconds N   how long the fuzzer runs (default 20)
-# Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default 1: the
-# tests share one namespace with its UDP port 50001 and, under Wine, one desktop, where the plug-in
-# tests look for the plug-in's window: two at once see each other's); WINEDEBUG (default -all).
+# Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default the
+# test presets' 2: tests that share UDP port 50001 or the plug-in's window take turns, and those
+# that measure time run alone); WINEDEBUG (default -all).
 # Logs of every step, and ctest's JUnit reports, are kept in build/logs/.
 set -uo pipefail
 
@@ -39,9 +37,8 @@ usage() {
     sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "$root/scripts/test.sh"
 }
 
-presets=(native windows sanitize fuzz)
-selected=" ${presets[*]} "
-fuzz_seconds=20
+stages=(native windows sanitize fuzz)
+selected=" ${stages[*]} "
 args=("$@")
 while (( $# > 0 )); do
     case $1 in
@@ -49,33 +46,23 @@ while (( $# > 0 )); do
         --only)
             selected=" ${2:-} "
             selected=${selected//,/ }
-            for p in $selected; do
-                [[ " ${presets[*]} " == *" $p "* ]] || sk_die "--only: no preset $p (${presets[*]})"
+            for s in $selected; do
+                [[ " ${stages[*]} " == *" $s "* ]] || sk_die "--only: no stage $s (${stages[*]})"
             done
             shift ;;
         --no-install) export SK_NO_INSTALL=1 ;;
         --fuzz-seconds)
-            # (libFuzzer reads 0 as no limit)
             [[ "${2:-}" =~ ^[0-9]+$ && "$2" -ge 1 ]] || sk_die "--fuzz-seconds needs a number of seconds, 1 or more"
-            fuzz_seconds=$2
+            export SKARVEL_FUZZ_SECONDS=$2
             shift ;;
         -h|--help) usage; exit 0 ;;
         *) usage >&2; sk_die "unknown option: $1" ;;
     esac
     shift
 done
-
-jobs=${SKARVEL_JOBS:-2}
-test_jobs=${SKARVEL_TEST_JOBS:-1}
-export CMAKE_BUILD_PARALLEL_LEVEL=$jobs
-
-packages=(
-    g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 # native and sanitize builds, tests
-    clang libclang-rt-14-dev llvm                               # fuzz build, symbolized reports
-    g++-mingw-w64-x86-64-posix                                  # windows build
-    wine wine64 xvfb xauth fonts-liberation                     # windows tests
-    iproute2 util-linux                                         # the private network namespace
-)
+export CMAKE_BUILD_PARALLEL_LEVEL=${SKARVEL_JOBS:-2}
+test_jobs=()
+[[ -z "${SKARVEL_TEST_JOBS:-}" ]] || test_jobs=(-j "$SKARVEL_TEST_JOBS")
 
 now_ms() {
     local t=${EPOCHREALTIME/./}
@@ -93,7 +80,7 @@ if ! sk_in_private_netns; then
     export SKARVEL_TEST_START_MS
     SKARVEL_TEST_START_MS=$(now_ms)
     printf '==> packages\n'
-    sk_ensure_packages "${packages[@]}"
+    sk_ensure_packages "${SK_PACKAGES[@]}"
     export SKARVEL_TEST_PACKAGES_MS=$(( $(now_ms) - SKARVEL_TEST_START_MS ))
     printf '<== packages: ok (%s s)\n' "$(seconds "$SKARVEL_TEST_PACKAGES_MS")"
 fi
@@ -113,87 +100,92 @@ failures=()          # one entry per failed test or step
 stage_lines=()       # "name|seconds|result" for the closing table
 stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 
-stage_start_ms=0
-stage_name=
-
-stage_begin() {
-    stage_name=$1
-    stage_start_ms=$(now_ms)
-    printf '\n==> %s\n' "$stage_name"
-}
-
-stage_end() {  # stage_end RESULT
-    local took
-    took=$(seconds $(( $(now_ms) - stage_start_ms )))
-    printf '<== %s: %s (%s s)\n' "$stage_name" "$1" "$took"
-    stage_lines+=("$stage_name|$took|$1")
-}
-
 fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
     failures+=("$1")
     total_failed=$(( total_failed + 1 ))
 }
 
-# configure_and_build PRESET: cmake configure and build; prints the log only when
-# something goes wrong, and the compiler's warnings otherwise.
-configure_and_build() {
-    local preset=$1 log
-    stage_begin "$preset: configure"
-    log=$logs/$preset-configure.log
-    if ! sk_run cmake --preset "$preset" >"$log" 2>&1; then
-        cat "$log"
-        stage_end FAILED
-        fail_step "$preset: configure"
-        return 1
-    fi
-    stage_end ok
+# Steps. A preset's build and its tests each run as a job (so Ctrl-C ends them at once),
+# their output kept in build/logs/, their exit status and time in a .status file beside
+# it; report_build and report_tests then tell them. Most run in the foreground, one after
+# the other; the sanitize and fuzz stages' may run beside the Windows tests (run_windows).
 
-    stage_begin "$preset: build"
-    log=$logs/$preset-build.log
-    if ! sk_run cmake --build --preset "$preset" -- -k 0 >"$log" 2>&1; then
-        # Compiler output in full, without ninja's progress lines.
-        grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
-        stage_end FAILED
-        fail_step "$preset: build"
-        return 1
-    fi
-    show_warnings "$log"
-    stage_end ok
-}
-
-show_warnings() {  # show_warnings LOG
-    local warnings
-    warnings=$(grep -c 'warning:' "$1")
-    if (( warnings > 0 )); then
-        printf '%s warning(s):\n' "$warnings"
-        grep 'warning:' "$1" | sort -u | head -n 40
-    fi
-}
-
-# ctest_with_progress LOG CTEST-ARGS...: the log keeps everything, the terminal one line
-# per finished test.
-ctest_with_progress() {
-    local log=$1
+# timed STATUS_FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS" into STATUS_FILE.
+timed() {
+    local file=$1 start status=0
     shift
+    start=$(now_ms)
+    "$@" || status=$?
+    printf '%d %d\n' "$status" $(( $(now_ms) - start )) >"$file"
+}
+
+build_step() {  # build_step PRESET: its configure and build presets
+    timed "$logs/$1-build.status" sk_cmake_build "$1" "$logs/$1-build.log" -- -k 0 >/dev/null 2>&1
+}
+
+tests_log() {  # tests_log NAME: the logs' name for a test step's files: "windows: tests" -> windows-tests
+    local name=${1//: /-}
+    printf '%s/%s' "$logs" "${name// /-}"
+}
+
+# test_step PRESET NAME SHOW [CTEST ARGS...]: its test preset; with SHOW 1 the terminal gets
+# one line per finished test.
+test_step() {
+    local preset=$1 name=$2 show=$3 file
+    shift 3
+    file=$(tests_log "$name")
+    timed "$file.status" logged_ctest "$file.log" "$show" \
+        --preset "$preset" "${test_jobs[@]}" --output-junit "$file.xml" "$@"
+}
+
+logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
+    local log=$1 show=$2
+    shift 2
+    if (( show == 0 )); then
+        ctest "$@" >"$log" 2>&1
+        return
+    fi
     ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
     return "${PIPESTATUS[0]}"
 }
 
-# run_ctest PRESET [CTEST ARGS...]: the preset's tests (its test preset); adds the counts of
-# ctest's JUnit report to the totals.
-run_ctest() {
-    local preset=$1 log report status=0 summary counts passed failed skipped line
-    shift
-    stage_begin "$preset: tests"
-    log=$logs/$preset-tests.log
-    report=$logs/$preset-tests.xml
-    rm -f "$report"
-    sk_run ctest_with_progress "$log" --preset "$preset" -j "$test_jobs" --output-junit "$report" "$@" \
-        || status=$?
-    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$report"); then
+announce() {
+    printf '\n==> %s\n' "$1"
+}
+
+report_line() {  # report_line NAME MILLISECONDS RESULT
+    printf '<== %s: %s (%s s)\n' "$1" "$3" "$(seconds "$2")"
+    stage_lines+=("$1|$(seconds "$2")|$3")
+}
+
+# report_build PRESET: the build's warnings, or the end of its log; fails if it failed.
+report_build() {
+    local preset=$1 log=$logs/$1-build.log status ms warnings
+    read -r status ms <"$logs/$preset-build.status"
+    if (( status != 0 )); then
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 100
+        report_line "$preset: build" "$ms" FAILED
+        fail_step "$preset: build"
+        return 1
+    fi
+    warnings=$(grep -c 'warning:' "$log")
+    if (( warnings > 0 )); then
+        printf '%s warning(s):\n' "$warnings"
+        grep 'warning:' "$log" | sort -u | head -n 40
+    fi
+    report_line "$preset: build" "$ms" ok
+}
+
+# report_tests PRESET NAME: the counts of ctest's JUnit report, added to the totals.
+report_tests() {
+    local preset=$1 name=$2 file status ms summary passed failed skipped line
+    file=$(tests_log "$name")
+    read -r status ms <"$file.status"
+    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$file.xml"); then
         # No report, or a broken one: ctest could not run the tests at all.
-        stage_end FAILED
-        fail_step "$preset: ctest exited with status $status and no readable report"
+        tail -n 40 "$file.log"
+        report_line "$name" "$ms" FAILED
+        fail_step "$name: ctest exited with status $status and no readable report"
         return 0
     fi
     read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
@@ -204,167 +196,101 @@ run_ctest() {
     total_failed=$(( total_failed + failed ))
     total_skipped=$(( total_skipped + skipped ))
     if (( status != 0 && failed == 0 )); then
-        fail_step "$preset: ctest exited with status $status"
+        fail_step "$name: ctest exited with status $status"
     fi
-    counts="$passed passed"
-    (( failed == 0 )) || counts+=", $failed failed"
-    (( skipped == 0 )) || counts+=", $skipped skipped"
-    if (( passed + failed + skipped == 0 )); then
-        stage_end "ok, no tests"
-    else
-        stage_end "$counts"
+    line="$passed passed"
+    (( failed == 0 )) || line+=", $failed failed"
+    (( skipped == 0 )) || line+=", $skipped skipped"
+    report_line "$name" "$ms" "$line"
+}
+
+# stage PRESET: build and test in the foreground, or tell what ran beside the Windows tests.
+stage() {
+    local preset=$1
+    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
+        announce "$preset: build"
+        sk_run build_step "$preset"
     fi
+    report_build "$preset" || return 0
+    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
+        announce "$preset: tests"
+        sk_run test_step "$preset" "$preset: tests" 1
+    fi
+    report_tests "$preset" "$preset: tests"
 }
 
 # ---------------------------------------------------------------------------
 # Stages
 
-run_native() {
-    configure_and_build native && run_ctest native
-}
+ran_beside=()   # the stages whose steps ran beside the Windows tests
 
-run_sanitize() {
-    configure_and_build sanitize || return 0
-    ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:check_initialization_order=1:detect_stack_use_after_return=1} \
-    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
-        run_ctest sanitize
-}
+run_native() { stage native; }
+run_sanitize() { stage sanitize; }
+run_fuzz() { stage fuzz; }
 
-wine_prefix=$root/build/wineprefix-test
-
-# make_release_package: the release package, made by the command the README gives;
-# the windows preset's tests check it.
-make_release_package() {
-    local log=$logs/release-package.log
-    stage_begin "release: package"
-    if ! sk_run cmake --workflow --preset release >"$log" 2>&1; then
-        grep -v '^\[[0-9]*/[0-9]*\] ' "$log"
-        stage_end FAILED
-        fail_step "release: package"
-        return 1
-    fi
-    show_warnings "$log"
-    sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$log"
-    stage_end ok
-}
-
+# The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
+# prefix made beside the build (a new one takes a while), then made ready. The tests
+# mostly wait for Wine: the sanitize and fuzz stages' builds and tests run beside them,
+# at the lowest priority, except beside the tests labelled clocked, which run last and
+# alone since they hold a plug-in to a time.
 run_windows() {
-    local prep_pid prep_status=0 built=0 skip_package=()
-    # The display and the Wine prefix are made while the builds run.
-    sk_xvfb_start
-    sk_on_exit sk_wine_stop "$wine_prefix"
-    sk_spawn sk_wine_prefix_prepare "$wine_prefix" >"$logs/wine-prefix.log" 2>&1
-    prep_pid=$!
-
-    configure_and_build windows || built=1
-    # A package that failed to build is counted once, not again by each of its checks.
-    make_release_package || skip_package=(--exclude-regex '^package\.')
-
-    stage_begin "windows: Wine prefix"
-    sk_wait "$prep_pid" || prep_status=$?
-    if (( prep_status != 0 )); then
+    local prefix=$root/build/wineprefix-test beside= later=() preset
+    sk_sandbox_prepare_beside "$prefix" "$logs/wine-prefix.log"
+    announce "windows: build"
+    sk_run build_step windows
+    report_build windows || return 0
+    announce "windows: Wine prefix"
+    local start
+    start=$(now_ms)
+    if ! sk_sandbox_begin "$prefix" 2>>"$logs/wine-prefix.log"; then
         cat "$logs/wine-prefix.log"
-        stage_end FAILED
+        report_line "windows: Wine prefix" $(( $(now_ms) - start )) FAILED
         fail_step "windows: Wine prefix"
         return 0
     fi
-    sk_wine_env "$wine_prefix"
-    # Refuse to run anything under Wine unless its server is in this namespace.
-    if ! ( sk_wine_verify_netns "$wine_prefix" ); then
-        stage_end FAILED
-        fail_step "windows: wineserver outside the private network namespace"
-        return 0
+    report_line "windows: Wine prefix" $(( $(now_ms) - start )) ok
+    # One hold on the Wine desktop for both ctest runs (the sandbox's end lets it go).
+    export SKARVEL_HOLD_DESKTOP=1
+    for preset in sanitize fuzz; do
+        [[ "$selected" == *" $preset "* ]] && later+=("$preset")
+    done
+    if (( ${#later[@]} > 0 )); then
+        sk_spawn beside_windows_tests "${later[@]}"
+        beside=$!
+        ran_beside=("${later[@]}")
     fi
-    stage_end ok
-    (( built == 0 )) || return 0
-
-    # Wine ends its desktop process a second after the last program with a
-    # window, and a test that starts while it ends can wait seconds for its first
-    # window: one program holds the desktop open while the tests run.
-    local desktop_keeper
-    sk_spawn wine build/windows/tests/support/keep_desktop.exe
-    desktop_keeper=$!
-    run_ctest windows "${skip_package[@]}"
-    sk_stop_job "$desktop_keeper"
-    if ! ( sk_wine_verify_netns "$wine_prefix" ) 2>/dev/null; then
-        printf 'the wineserver of %s is gone or outside the namespace after the tests\n' "$wine_prefix"
-        fail_step "windows: wineserver after the tests"
+    announce "windows: tests (beside them: ${later[*]:-nothing})"
+    sk_run test_step windows "windows: tests" 1 --label-exclude '^clocked$'
+    report_tests windows "windows: tests"
+    if [[ -n "$beside" ]]; then
+        announce "waiting for ${later[*]}, which run beside the tests"
+        sk_wait "$beside"
     fi
+    announce "windows: clocked tests (alone)"
+    sk_run test_step windows "windows: clocked tests" 1 --label-regex '^clocked$'
+    report_tests windows "windows: clocked tests"
 }
 
-fuzz_binary=build/fuzz/fuzz/fuzz_message_stream
-fuzz_corpus=fuzz/corpus/message_stream
-
-fuzz_target_defined() {
-    grep -v '^[[:space:]]*#' fuzz/CMakeLists.txt 2>/dev/null | grep -q 'fuzz_message_stream'
+beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then tests, as one low job
+    local preset
+    renice -n 19 -p "$BASHPID" >/dev/null
+    for preset in "$@"; do
+        build_step "$preset"
+        if [[ "$(cut -d' ' -f1 "$logs/$preset-build.status")" == 0 ]]; then
+            test_step "$preset" "$preset: tests" 0
+        fi
+    done
 }
 
-corpus_digest() {
-    find "$fuzz_corpus" -type f -print0 | sort -z | xargs -0 -r sha1sum | sha1sum
-}
+printf 'skarvel tests in %s (private network namespace %s), build jobs %s\n' \
+    "$root" "$(readlink /proc/self/ns/net)" "$CMAKE_BUILD_PARALLEL_LEVEL"
 
-run_fuzz() {
-    configure_and_build fuzz || return 0
-    stage_begin "fuzz: fuzz_message_stream ${fuzz_seconds} s"
-    if ! fuzz_target_defined; then
-        printf 'fuzz/CMakeLists.txt defines no fuzz_message_stream yet: nothing to run\n'
-        stage_end SKIPPED
-        return 0
-    fi
-    if [[ ! -x "$fuzz_binary" ]]; then
-        printf '%s was not built although fuzz/CMakeLists.txt names it\n' "$fuzz_binary"
-        stage_end FAILED
-        fail_step "fuzz: fuzz_message_stream not built"
-        return 0
-    fi
-    if [[ -z "$(find "$fuzz_corpus" -type f 2>/dev/null | head -n 1)" ]]; then
-        printf 'the seed corpus %s is missing or empty\n' "$fuzz_corpus"
-        stage_end FAILED
-        fail_step "fuzz: empty seed corpus"
-        return 0
-    fi
-    local scratch artifacts before after status=0 log=$logs/fuzz-run.log
-    scratch=$(mktemp -d "$root/build/fuzz/new-inputs.XXXXXX")
-    artifacts=$root/build/fuzz/artifacts
-    rm -rf "$artifacts"
-    mkdir -p "$artifacts"
-    before=$(corpus_digest)
-    # libFuzzer adds new inputs to its first corpus directory: the scratch one.
-    sk_run timeout -k 10 $(( fuzz_seconds + 120 )) "$fuzz_binary" \
-        -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$artifacts/" "$scratch" "$fuzz_corpus" >"$log" 2>&1 || status=$?
-    after=$(corpus_digest)
-    rm -rf "$scratch"
-    if (( status != 0 )); then
-        tail -n 80 "$log"
-        local artifact
-        for artifact in "$artifacts"/*; do
-            [[ -e "$artifact" ]] && printf 'reproduce: %s %s\n' "$fuzz_binary" "${artifact#"$root"/}"
-        done
-        stage_end FAILED
-        fail_step "fuzz: fuzz_message_stream (exit $status, log $log)"
-        return 0
-    fi
-    if [[ "$before" != "$after" ]]; then
-        printf 'the fuzz run changed the committed corpus %s\n' "$fuzz_corpus"
-        stage_end FAILED
-        fail_step "fuzz: corpus changed"
-        return 0
-    fi
-    grep -E '^(INFO: seed corpus|#[0-9]+[[:space:]]+(INITED|DONE))|^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "$log"
-    total_passed=$(( total_passed + 1 ))
-    stage_end "ok"
-}
-
-printf 'skarvel tests in %s (private network namespace %s), build jobs %s, test jobs %s\n' \
-    "$root" "$(readlink /proc/self/ns/net)" "$jobs" "$test_jobs"
-
-skipped_presets=()
-for p in "${presets[@]}"; do
-    if [[ "$selected" == *" $p "* ]]; then
-        "run_$p"
+not_run=()
+for stage in "${stages[@]}"; do
+    if [[ "$selected" == *" $stage "* ]]; then
+        "run_$stage"
     else
-        skipped_presets+=("$p")
+        not_run+=("$stage")
     fi
 done
 
@@ -381,8 +307,8 @@ if (( ${#failures[@]} > 0 )); then
     printf 'failed:\n'
     printf '  %s\n' "${failures[@]}"
 fi
-if (( ${#skipped_presets[@]} > 0 )); then
-    printf 'not run (by option): %s\n' "${skipped_presets[*]}"
+if (( ${#not_run[@]} > 0 )); then
+    printf 'not run (by option): %s\n' "${not_run[*]}"
 fi
 if (( total_skipped > 0 )); then
     printf '%d passed, %d failed, %d skipped\n' "$total_passed" "$total_failed" "$total_skipped"

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Shared shell functions for the project's scripts (scripts/test.sh, scripts/run.sh).
+# Shared shell functions of the project's scripts (test.sh, run.sh, sandboxed.sh, validate.sh)
+# and of the Windows tests' Wine launcher.
 #
 # Source it from bash:   . "$(dirname "${BASH_SOURCE[0]}")/lib/sandbox.sh"
 #
@@ -16,12 +17,9 @@
 # A typical script (run as `bash scripts/x.sh`; it runs twice: outside, then inside):
 #   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 #   . "$root/scripts/lib/sandbox.sh"
-#   sk_in_private_netns || sk_ensure_packages wine wine64 xvfb ...   # outside only: apt-get needs the network
+#   sk_in_private_netns || sk_ensure_packages "${SK_PACKAGES[@]}"  # outside only: apt-get needs the network
 #   sk_enter_private_netns "$root/scripts/x.sh" "$@"  # outside: exec itself inside; inside: set up, return
-#   prefix=$root/build/wineprefix-x                   # a prefix of its own, used only in the namespace
-#   sk_on_exit sk_wine_stop "$prefix"                 # runs at exit, after the jobs were told to end
-#   sk_xvfb_start                                     # exports DISPLAY
-#   sk_wine_prefix_prepare "$prefix"                  # exports WINEPREFIX...; verifies the server's namespace
+#   sk_sandbox_begin "$root/build/wineprefix-x"       # display, Wine prefix and server, all inside
 #   sk_run wine some.exe ...
 #
 # Functions (one line each):
@@ -53,12 +51,25 @@
 #                                  one here and verify its namespace; wineboot -i if the prefix is new; set and
 #                                  check HKCU X11 Driver Managed=N, WineDbg ShowCrashDialog=0 and the font
 #                                  replacement Courier New -> Liberation Mono; verify the namespace again.
+#   sk_sandbox_prepare_beside PREFIX LOG  inside only: Xvfb, and PREFIX prepared as a job (output in LOG),
+#                                  for a script that builds meanwhile; sk_sandbox_begin waits for it.
+#   sk_sandbox_begin PREFIX        inside only: Xvfb (unless started), PREFIX prepared, its wineserver stopped
+#                                  at exit, and the Wine environment exported; shows the log and fails if not.
+#   sk_cmake_build PRESET LOG [BUILD OPTIONS...]  configure and build a preset of CMakePresets.json, the
+#                                  output into LOG; shows its end and fails if either step fails. Run it as
+#                                  a job (sk_run sk_cmake_build ...): Ctrl-C then ends the build with it.
 #   sk_wineserver_pids [PREFIX]    print the pids of the wineservers serving PREFIX (default $WINEPREFIX).
-#   sk_wine_verify_netns [PREFIX]  exit unless a wineserver of PREFIX runs, all in this network namespace.
+#   sk_wine_netns_ok [PREFIX]      succeed if a wineserver of PREFIX runs, all in this network namespace.
+#   sk_wine_verify_netns [PREFIX]  exit unless sk_wine_netns_ok; say where it runs.
 #   sk_wine_stop [PREFIX]          kill the wineserver of PREFIX (default $WINEPREFIX) and its processes.
+#   sk_sandbox_problem             succeed silently in a sandbox where Windows programs may run (a private
+#                                  namespace with only lo, DISPLAY, a WINEPREFIX served from here); else
+#                                  print what is missing and fail.
+#   sk_check_plugin_dll PATH       exit 2 with one line on stderr unless PATH is a 64-bit (x64) Windows DLL.
 #
-# Variables: SK_NO_INSTALL=1 makes sk_ensure_packages fail on a missing package instead of installing;
-# SK_OUTER_NETNS (set by sk_enter_private_netns) names the namespace the script was started in.
+# Variables: SK_PACKAGES, every Debian package the scripts and the tests need; SK_NO_INSTALL=1 makes
+# sk_ensure_packages fail on a missing package instead of installing; SK_OUTER_NETNS (set by
+# sk_enter_private_netns) names the namespace the script was started in.
 
 if [[ -n "${SK_SANDBOX_LOADED:-}" ]]; then
     return 0
@@ -174,6 +185,16 @@ trap 'exit 129' HUP
 
 # ---------------------------------------------------------------------------
 # Packages
+
+# The one list: what the test command, the main job and the runners need on Debian 12.
+SK_PACKAGES=(
+    g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 # native and sanitize builds, tests
+    clang libclang-rt-14-dev llvm                               # fuzz build, symbolized reports
+    g++-mingw-w64-x86-64-posix                                  # windows build
+    wine wine64 xvfb xauth fonts-liberation                     # the plug-in and the tools under Wine
+    imagemagick x11-utils python3-matplotlib                    # the main job's picture and plot
+    iproute2 util-linux procps                                  # the private network namespace
+)
 
 sk_missing_packages() {
     local installed
@@ -311,31 +332,38 @@ sk_wine_env() {
 }
 
 sk_wineserver_pids() {
-    local prefix=${1:-$WINEPREFIX} dir proc exe cwd
+    local prefix=${1:-$WINEPREFIX} dir comm_file comm pid cwd
     [[ -d "$prefix" ]] || return 0
     # A wineserver works in the directory server-<device>-<inode> of its prefix (both hex).
     dir=$(stat -c '%d %i' "$prefix" | { read -r d i; printf 'server-%x-%x' "$d" "$i"; })
-    for proc in /proc/[0-9]*; do
-        exe=$(readlink "$proc/exe" 2>/dev/null) || continue
-        [[ "${exe##*/}" == wineserver* ]] || continue
-        cwd=$(readlink "$proc/cwd" 2>/dev/null) || continue
-        [[ "${cwd##*/}" == "$dir" ]] && printf '%s\n' "${proc#/proc/}"
+    # (the names with the read builtin: a program per process would take a second)
+    for comm_file in /proc/[0-9]*/comm; do
+        read -r comm 2>/dev/null <"$comm_file" || continue
+        [[ "$comm" == wineserver* ]] || continue
+        pid=${comm_file#/proc/}
+        pid=${pid%/comm}
+        cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null) || continue
+        [[ "${cwd##*/}" == "$dir" ]] && printf '%s\n' "$pid"
     done
     return 0
 }
 
-sk_wine_verify_netns() {
-    local prefix=${1:-$WINEPREFIX} here pids pid ns
+sk_wine_netns_ok() {
+    local prefix=${1:-$WINEPREFIX} here pids pid
     here=$(readlink /proc/self/ns/net)
     mapfile -t pids < <(sk_wineserver_pids "$prefix")
-    (( ${#pids[@]} > 0 )) || sk_die "no wineserver runs for $prefix"
+    (( ${#pids[@]} > 0 )) || return 1
     for pid in "${pids[@]}"; do
-        ns=$(readlink "/proc/$pid/ns/net" 2>/dev/null) || sk_die "cannot read the namespace of wineserver $pid"
-        if [[ "$ns" != "$here" ]]; then
-            sk_die "wineserver $pid of $prefix runs in $ns, not in this namespace $here: refusing to go on"
-        fi
+        [[ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" == "$here" ]] || return 1
     done
-    sk_log "wineserver ${pids[*]} of $prefix runs in this network namespace ($here)"
+}
+
+sk_wine_verify_netns() {
+    local prefix=${1:-$WINEPREFIX} here
+    here=$(readlink /proc/self/ns/net)
+    sk_wine_netns_ok "$prefix" ||
+        sk_die "no wineserver of $prefix runs, or one runs outside this network namespace ($here): refusing to go on"
+    sk_log "wineserver $(sk_wineserver_pids "$prefix" | tr '\n' ' ')of $prefix runs in this network namespace ($here)"
 }
 
 sk_wine_stop() {
@@ -409,4 +437,108 @@ sk_wine_prefix_prepare() {
     # wineboot may have restarted the server: check again what serves the prefix now.
     _sk_wait_for_wineserver "$prefix"
     sk_wine_verify_netns "$prefix"
+}
+
+SK_SANDBOX_PREP_PID=
+
+sk_sandbox_prepare_beside() {
+    local prefix=$1 log=$2
+    sk_in_private_netns || sk_die "the sandbox must be made inside the private network namespace"
+    [[ -n "$SK_XVFB_PID" ]] || sk_xvfb_start 2>/dev/null
+    sk_spawn sk_wine_prefix_prepare "$prefix" >"$log" 2>&1
+    SK_SANDBOX_PREP_PID=$!
+}
+
+sk_sandbox_begin() {
+    local prefix=$1 log
+    sk_in_private_netns || sk_die "the sandbox must be made inside the private network namespace"
+    mkdir -p "$prefix" || sk_die "cannot make the Wine prefix folder $prefix"
+    prefix=$(cd "$prefix" && pwd)
+    if [[ -n "$SK_SANDBOX_PREP_PID" ]]; then
+        sk_wait "$SK_SANDBOX_PREP_PID"  # (what failed there fails again below, with its log)
+        SK_SANDBOX_PREP_PID=
+    fi
+    [[ -n "$SK_XVFB_PID" ]] || sk_xvfb_start 2>/dev/null
+    sk_on_exit sk_wine_stop "$prefix"
+    log=$(mktemp)
+    # (in a subshell: its failure ends only the subshell, and its log is shown)
+    if ! ( sk_wine_prefix_prepare "$prefix" ) >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        printf 'error: the Wine prefix %s could not be prepared\n' "$prefix" >&2
+        return 1
+    fi
+    rm -f "$log"
+    sk_wine_env "$prefix"
+}
+
+sk_cmake_build() {
+    local preset=$1 log=$2
+    shift 2
+    if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "$@"; } >"$log" 2>&1; then
+        # The compiler's and CMake's words, without ninja's progress lines.
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 100
+        printf 'error: the %s build failed (its log: %s)\n' "$preset" "$log" >&2
+        return 1
+    fi
+}
+
+sk_sandbox_problem() {
+    if ! sk_only_loopback; then
+        echo "not in a private network namespace that holds only the loopback device"
+    elif [[ -z "${WINEPREFIX:-}" ]]; then
+        echo "no WINEPREFIX (Wine would use ~/.wine)"
+    elif [[ -z "${DISPLAY:-}" ]]; then
+        echo "no DISPLAY"
+    elif ! sk_wine_netns_ok "$WINEPREFIX"; then
+        echo "no wineserver of $WINEPREFIX runs in this network namespace"
+    else
+        return 0
+    fi
+    return 1
+}
+
+# ---------------------------------------------------------------------------
+# Plug-in DLLs
+
+# The PE header's fields, little-endian: the offset of the "PE\0\0" signature at 0x3c,
+# then the machine (0x8664 for x64) and, 18 bytes on, the characteristics (0x2000: a DLL).
+_sk_le() {  # _sk_le FILE OFFSET BYTES: the unsigned little-endian number there, or nothing
+    od -An -t u"$3" -j "$2" -N "$3" --endian=little "$1" 2>/dev/null | tr -d ' '
+}
+
+sk_check_plugin_dll() {
+    local path=$1 pe machine flags
+    if [[ ! -e "$path" ]]; then
+        printf 'error: %s: no such file\n' "$path" >&2
+        exit 2
+    fi
+    if [[ -d "$path" ]]; then
+        printf 'error: %s: a folder, not a DLL\n' "$path" >&2
+        exit 2
+    fi
+    if [[ ! -f "$path" || ! -r "$path" ]]; then
+        printf 'error: %s: not a readable file\n' "$path" >&2
+        exit 2
+    fi
+    pe=$(_sk_le "$path" 60 4)
+    if [[ "$(head -c 2 "$path" 2>/dev/null)" != MZ || -z "$pe" ||
+          "$(od -An -c -j "$pe" -N 4 "$path" 2>/dev/null | tr -d ' ')" != 'PE\0\0' ]]; then
+        printf 'error: %s: not a Windows DLL (no PE header)\n' "$path" >&2
+        exit 2
+    fi
+    machine=$(_sk_le "$path" $(( pe + 4 )) 2)
+    flags=$(_sk_le "$path" $(( pe + 22 )) 2)
+    if (( (flags & 0x2000) == 0 )); then
+        printf 'error: %s: a Windows program, not a DLL\n' "$path" >&2
+        exit 2
+    fi
+    if (( machine != 0x8664 )); then
+        if (( machine == 0x14c )); then
+            printf 'error: %s: a 32-bit DLL; the host loads 64-bit (x64) plug-ins only\n' "$path" >&2
+        else
+            printf 'error: %s: a DLL for machine 0x%x, not 64-bit x64\n' "$path" "$machine" >&2
+        fi
+        exit 2
+    fi
 }

@@ -10,8 +10,7 @@ host=$1 plugin=$2 listen=$3
 
 # The plug-in broadcasts to 255.255.255.255.
 . "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
-require_private_network
-require_wine_display
+require_wine_sandbox
 ip route show table local 2>/dev/null | grep -q 255.255.255.255 ||
     ip route add 255.255.255.255/32 dev lo 2>/dev/null || true
 

@@ -10,8 +10,7 @@ host=$1 plugin=$2
 
 # The successful run loads the plug-in, which broadcasts.
 . "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
-require_private_network
-require_wine_display
+require_wine_sandbox
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -14,11 +14,12 @@ require_private_network() {
     fi
 }
 
-# Programs under Wine need the prefix made inside this namespace, and a
-# display for the plug-in's window.
-require_wine_display() {
-    if [ -z "${DISPLAY:-}" ] || [ -z "${WINEPREFIX:-}" ]; then
-        echo "skipped: needs DISPLAY and WINEPREFIX"
+# Programs under Wine run only in the sandbox of scripts/sandboxed.sh: the
+# private namespace, a display, and a Wine prefix served from inside.
+require_wine_sandbox() {
+    local problem
+    if ! problem=$(sk_sandbox_problem); then
+        echo "skipped: $problem (run it through bash scripts/sandboxed.sh)"
         exit 77
     fi
 }
