@@ -65,7 +65,13 @@ def main(argv):
     with tempfile.TemporaryDirectory() as scratch:
         report_path = os.path.join(scratch, "report.json")
         command = [emulator, validate, *options, "--json", report_path, dll]
-        run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
+        try:
+            # The validator ends within three minutes whatever the plug-in does.
+            run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                 errors="replace", timeout=200)
+        except subprocess.TimeoutExpired as expired:
+            output = expired.stdout or ""
+            fail("validate did not end within 200 s", output if isinstance(output, str) else output.decode())
         output = run.stdout
         if not os.path.exists(report_path):
             fail("validate wrote no JSON report (exit status %d)" % run.returncode, output)

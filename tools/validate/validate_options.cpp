@@ -18,9 +18,11 @@ const char* const validate_usage =
     "  --quick         shorter runs of the timing, stream and resource checks\n"
     "  --seed N        seed of the random frames (default: chosen and printed)\n"
     "  --budget MS     Update's p99 time budget in milliseconds (default 5)\n"
+    "  --hang-limit S  seconds a call may take before it counts as a hang (default 10)\n"
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
-    "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line.\n";
+    "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
+    "failed but the validator could not run a check.\n";
 
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
@@ -64,6 +66,14 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
                 return false;
             }
             options.budget_ms = *budget;
+        } else if (arg == "--hang-limit") {
+            if (!value()) return false;
+            const std::optional<double> limit = tools::parse_decimal(v, 0.5, 600.0);
+            if (!limit) {
+                error = "--hang-limit wants seconds from 0.5 to 600, not \"" + std::string(v) + "\"";
+                return false;
+            }
+            options.hang_limit_seconds = *limit;
         } else if (arg == "--junit" || arg == "--json") {
             if (!value()) return false;
             if (v.empty()) {

@@ -134,6 +134,19 @@ std::optional<check_result> try_init(plugin_under_test& plugin)
     return failed(failure_kind::expectation, "Init answered false");
 }
 
+check_result report_shared(const check_context& context,
+                           std::vector<std::pair<std::string_view, check_result>> results)
+{
+    check_result first;
+    for (auto& [name, result] : results) {
+        if (context.check != nullptr && name == context.check->name)
+            first = std::move(result);
+        else if (context.others != nullptr)
+            context.others->emplace_back(name, std::move(result));
+    }
+    return first;
+}
+
 std::string ms_text(double ms)
 {
     char text[32];

@@ -8,11 +8,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <skarvel/shared/input/tm_message_list.h>
 
 #include "tools/host/host_session.h"
+#include "tools/validate/check_list.h"
 #include "tools/validate/check_result.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
@@ -22,9 +25,18 @@ namespace validate {
 struct check_context {
     const validate_options& options;
     std::uint64_t seed = 0;
+    const check_info* check = nullptr;  // the check run, reported first
+    // A body that several checks share returns its run's first check's
+    // result and adds the others' here.
+    std::vector<std::pair<std::string_view, check_result>>* others = nullptr;
     // How much of a thing to do: the full count, or the quick one.
     int scaled(int full, int quick) const noexcept { return options.quick ? quick : full; }
 };
+
+// For a body that several checks share: the result for the check being run,
+// out of `results` (by check name); the others go to context.others.
+check_result report_shared(const check_context& context,
+                           std::vector<std::pair<std::string_view, check_result>> results);
 
 // Limits every check keeps to.
 inline constexpr double call_limit_seconds = 10.0;    // a call that takes longer hangs

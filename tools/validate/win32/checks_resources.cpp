@@ -6,6 +6,7 @@
 
 #include "tools/validate/statistics.h"
 #include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
 
 namespace validate {
@@ -57,41 +58,6 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
     check_result result = passed("none left after " + std::to_string(cycles) + " cycles of Init, frames and Shutdown");
     result.figures.emplace_back(things + "_left", 0);
     return result;
-}
-
-check_result threads_after_shutdown(const check_context& context)
-{
-    plugin_under_test plugin;
-    if (auto fault = try_load(plugin, context)) return *fault;
-    const auto before = process_threads();
-    if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
-    std::set<DWORD> known;
-    for (const thread_entry& thread : *before) known.insert(thread.id);
-    return nothing_left(
-        plugin, context.scaled(5, 3), "threads",
-        [&] {
-            std::vector<thread_entry> found;
-            for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
-                if (known.count(thread.id) == 0) found.push_back(thread);
-            return found;
-        },
-        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
-}
-
-check_result windows_after_shutdown(const check_context& context)
-{
-    plugin_under_test plugin;
-    if (auto fault = try_load(plugin, context)) return *fault;
-    const std::vector<HWND> before = process_windows();
-    return nothing_left(
-        plugin, context.scaled(3, 2), "windows",
-        [&] {
-            std::vector<HWND> found;
-            for (HWND window : process_windows())
-                if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
-            return found;
-        },
-        describe_window);
 }
 
 // How a growth check reads its resource and judges it.
@@ -211,39 +177,67 @@ check_result per_cycle(const check_context& context, const growth_measure& measu
     return result;
 }
 
-check_result handles_per_frame(const check_context& context)
+}  // namespace
+
+namespace bodies {
+
+check_result resources_threads_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    const auto before = process_threads();
+    if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
+    std::set<DWORD> known;
+    for (const thread_entry& thread : *before) known.insert(thread.id);
+    return nothing_left(
+        plugin, context.scaled(5, 3), "threads",
+        [&] {
+            std::vector<thread_entry> found;
+            for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
+                if (known.count(thread.id) == 0) found.push_back(thread);
+            return found;
+        },
+        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
+}
+
+check_result resources_windows_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    const std::vector<HWND> before = process_windows();
+    return nothing_left(
+        plugin, context.scaled(3, 2), "windows",
+        [&] {
+            std::vector<HWND> found;
+            for (HWND window : process_windows())
+                if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
+            return found;
+        },
+        describe_window);
+}
+
+check_result resources_handles_per_frame(const check_context& context)
 {
     // Few frames: a socket leaked per frame is a file descriptor under Wine,
     // and the process's limit on them must not end the leak early.
     return per_frame(context, handles_frame, 2000, 1000);
 }
-check_result handles_per_cycle(const check_context& context)
+
+check_result resources_handles_per_cycle(const check_context& context)
 {
     return per_cycle(context, handles_cycle);
 }
-check_result memory_per_frame(const check_context& context)
+
+check_result resources_memory_per_frame(const check_context& context)
 {
     return per_frame(context, memory_frame, 8000, 3000);
 }
-check_result memory_per_cycle(const check_context& context)
+
+check_result resources_memory_per_cycle(const check_context& context)
 {
     return per_cycle(context, memory_cycle);
 }
 
-const named_check resource_checks[] = {
-    {"resources.threads_after_shutdown", threads_after_shutdown},
-    {"resources.windows_after_shutdown", windows_after_shutdown},
-    {"resources.handles_per_frame", handles_per_frame},
-    {"resources.handles_per_cycle", handles_per_cycle},
-    {"resources.memory_per_frame", memory_per_frame},
-    {"resources.memory_per_cycle", memory_per_cycle},
-};
-
-}  // namespace
-
-check_function find_resource_check(std::string_view name) noexcept
-{
-    return find_in(resource_checks, name);
-}
+}  // namespace bodies
 
 }  // namespace validate
