@@ -41,8 +41,8 @@ TEST(CheckSchedule, RunsSideBySideButATimingCheckAlone)
     const auto second = schedule.next();
     ASSERT_EQ(first, checks({"file.pe_format"}));
     ASSERT_EQ(second, checks({"lifecycle.usual_order"}));
-    EXPECT_TRUE(schedule.next().empty()) << "a second loading check waits until the first load is seen";
-    schedule.load_confirmed();
+    EXPECT_TRUE(schedule.next().empty()) << "a second loading check waits until the first load and unload are seen";
+    schedule.load_and_unload_seen();
     const auto third = schedule.next();
     EXPECT_EQ(third, checks({"stream.sizes"}));
     EXPECT_TRUE(schedule.next().empty()) << "timing.update waits for the others to end";

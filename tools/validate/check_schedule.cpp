@@ -44,8 +44,8 @@ check_schedule::check_schedule(std::vector<const check_info*> checks, std::size_
 bool check_schedule::may_start(const check_info& check) const noexcept
 {
     if (check.has(alone)) return running_ == 0;
-    // The first load is watched by one check alone.
-    return !check.has(loads) || load_ == known::works || loaders_running_ == 0;
+    // The first load and unload are watched by one check alone.
+    return !check.has(loads) || first_load_seen_ || loaders_running_ == 0;
 }
 
 std::vector<const check_info*> check_schedule::next()
@@ -83,11 +83,9 @@ void check_schedule::ended(const check_info& check, const check_result& result)
     } else if (unload_ != known::fails && shows_unload_failure(result)) {
         unload_ = known::fails;
         decide_not_run(unloads, result, check);
-    } else if (check.has(loads) && load_ == known::unknown && result.result != outcome::error &&
-               result.call != "LoadLibrary") {
-        // It ended past its load without showing a failure of it.
-        load_ = known::works;
     }
+    // Whatever it showed is known now.
+    if (check.has(loads)) first_load_seen_ = true;
 }
 
 void check_schedule::decide_not_run(unsigned need, const check_result& blocker, const check_info& shown_by)

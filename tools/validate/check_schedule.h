@@ -3,9 +3,10 @@
 // body, judged from one process), except that
 // - a check that measures time (`alone`) starts only when no other runs, and
 //   nothing starts beside it;
-// - until one check has seen the plug-in load, no second check that loads it
-//   starts: a plug-in that does not load, or hangs in its DllMain, is found
-//   once, not by every check after its own wait;
+// - until one check has seen the plug-in load and unload (or has ended), no
+//   second check that loads it starts: a plug-in that does not load, or
+//   hangs in its DllMain, is found once, not by every check after its own
+//   wait;
 // - once a check has shown that the plug-in cannot be loaded, or that
 //   FreeLibrary hangs or crashes, the checks that need that are decided at
 //   once as not run, naming the check that showed it; the others run without
@@ -28,10 +29,10 @@ public:
     check_schedule(std::vector<const check_info*> checks, std::size_t lanes);
 
     // The next run to start now, marked as running; empty when none may
-    // start until a running one ends or confirms the load.
+    // start until a running one ends or has seen the plug-in load and unload.
     std::vector<const check_info*> next();
-    // A running check has seen LoadLibrary succeed.
-    void load_confirmed() noexcept { load_ = known::works; }
+    // A running check has seen LoadLibrary and FreeLibrary return.
+    void load_and_unload_seen() noexcept { first_load_seen_ = true; }
     // A run ended with these results, one for each of its checks.
     void finished(const std::vector<const check_info*>& run, const std::vector<check_result>& results);
     // The checks decided without running since the last call, with their results.
@@ -46,7 +47,7 @@ public:
     bool done() const noexcept;
 
 private:
-    enum class known { unknown, works, fails };
+    enum class known { unknown, fails };
     enum class state { waiting, running, ended };
     bool may_start(const check_info& check) const noexcept;
     void ended(const check_info& check, const check_result& result);
@@ -58,6 +59,7 @@ private:
     std::size_t running_ = 0;
     bool alone_running_ = false;
     std::size_t loaders_running_ = 0;
+    bool first_load_seen_ = false;
     known load_ = known::unknown;
     known unload_ = known::unknown;
     std::vector<std::pair<const check_info*, check_result>> not_run_;

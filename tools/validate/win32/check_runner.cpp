@@ -115,7 +115,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
         const double now = now_seconds();
         for (std::size_t i = 0; i < running.size();) {
             child_check& child = *running[i];
-            if (child.load_seen()) schedule.load_confirmed();
+            if (child.load_and_unload_seen()) schedule.load_and_unload_seen();
             if (!child.poll(now, deadline)) {
                 ++i;
                 continue;

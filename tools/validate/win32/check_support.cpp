@@ -147,6 +147,14 @@ check_result report_shared(const check_context& context,
     return first;
 }
 
+std::uint64_t units_within(double unit_seconds, double budget_seconds, std::uint64_t wanted,
+                           std::uint64_t fewest) noexcept
+{
+    if (unit_seconds <= 0.0 || unit_seconds * static_cast<double>(wanted) <= budget_seconds) return wanted;
+    const auto fit = static_cast<std::uint64_t>(budget_seconds / unit_seconds);
+    return fit < fewest ? fewest : fit;
+}
+
 std::string ms_text(double ms)
 {
     char text[32];

@@ -106,6 +106,12 @@ check_result not_loadable(const std::string& error);
 std::optional<check_result> try_load(plugin_under_test& plugin, const check_context& context);
 std::optional<check_result> try_init(plugin_under_test& plugin);
 
+// How many units of `unit_seconds` each fit in `budget_seconds`: `wanted`,
+// or fewer for a plug-in whose calls are slow (though within their limits),
+// but never fewer than `fewest`. Keeps every check well within its limit.
+std::uint64_t units_within(double unit_seconds, double budget_seconds, std::uint64_t wanted,
+                           std::uint64_t fewest) noexcept;
+
 // Milliseconds, as the reports print them: "0.052 ms", "12.3 ms".
 std::string ms_text(double ms);
 

@@ -95,30 +95,46 @@ std::string memory_amount(double bytes)
     return text;
 }
 
+// A reading that succeeded, tried up to three times a moment apart: the
+// system's table may be read while it changes.
+std::optional<double> reading(const growth_measure& measure)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (std::optional<double> value = measure.read()) return value;
+        Sleep(10);
+    }
+    return std::nullopt;
+}
+
 // Readings at the start, middle and end of two equal halves of `units`
 // frames or cycles each, after a warm-up; `step` does one unit. A leak grows
 // on every run, while the system's own steps (its heap taking another
 // region, a cache filled) seldom land in both halves twice in a row: a
-// growth is measured once more before it is called a leak.
+// growth is measured once more before it is called a leak. Only runs whose
+// every reading succeeded are judged.
 template <class Step>
 check_result measure_growth(const growth_measure& measure, const char* unit, std::uint64_t units, Step step)
 {
-    const auto read = [&](double& value) {
-        const std::optional<double> reading = measure.read();
-        if (reading) value = *reading;
-        return reading.has_value();
-    };
     growth_readings readings;
     growth_verdict verdict;
     readings.units_per_half = units;
     for (int run = 0; run < 2; ++run) {
-        if (!read(readings.start))
+        const std::optional<double> start = reading(measure);
+        if (!start) {
             return skipped(std::string("not measurable here: this system does not give the process's ") +
                            measure.what);
+        }
         for (std::uint64_t i = 0; i < units; ++i) step();
-        read(readings.middle);
+        const std::optional<double> middle = reading(measure);
         for (std::uint64_t i = 0; i < units; ++i) step();
-        read(readings.end);
+        const std::optional<double> end = reading(measure);
+        if (!middle || !end) {
+            return skipped(std::string("not measurable here: the system stopped giving the process's ") +
+                           measure.what + " during the run");
+        }
+        readings.start = *start;
+        readings.middle = *middle;
+        readings.end = *end;
         verdict = judge_growth(readings, measure.per_unit_limit, measure.noise);
         if (!verdict.grows) break;
     }
@@ -134,6 +150,24 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
                       {"end", readings.end},
                       {"per_" + std::string(unit), verdict.per_unit}};
     return result;
+}
+
+// Seconds a half of a growth run may take: a plug-in whose calls are slow,
+// though within their limits, is measured over fewer frames or cycles.
+constexpr double half_budget_seconds = 10.0;
+
+// The units of a half: `wanted`, or as many as the budget holds at the
+// seconds the warm-up took for one, with a note that a leak must then be
+// larger to show.
+std::uint64_t units_per_half(std::uint64_t wanted, std::uint64_t fewest, double unit_seconds, const char* unit,
+                             std::vector<std::string>& notes)
+{
+    const std::uint64_t units = units_within(unit_seconds, half_budget_seconds, wanted, fewest);
+    if (units < wanted) {
+        notes.push_back(std::to_string(units) + " " + unit + "s a half instead of " + std::to_string(wanted) +
+                        ", as one took " + ms_text(unit_seconds * 1000.0) + ": a leak must be larger to show");
+    }
+    return units;
 }
 
 // A leak grows by at least the limit per unit in both halves, and by more
@@ -155,11 +189,16 @@ check_result per_frame(const check_context& context, const growth_measure& measu
     // Warm-up: buffers grown, the socket opened, then a pause long enough for
     // the plug-in's own threads to have done their first work (a window's
     // first paints) without more frames.
+    const double warm_up_start = now_seconds();
     frames.run(500);
+    const double frame_seconds = (now_seconds() - warm_up_start) / 500.0;
     pump_for(1.5);
-    const auto units = static_cast<std::uint64_t>(context.scaled(full_frames, quick_frames));
+    std::vector<std::string> notes;
+    const std::uint64_t units = units_per_half(static_cast<std::uint64_t>(context.scaled(full_frames, quick_frames)),
+                                               200, frame_seconds, "frame", notes);
     check_result result = measure_growth(measure, "frame", units, [&] { frames.run(1); });
     if (result.result == outcome::failed) result.call = "Update";
+    for (std::string& note : notes) result.notes.push_back(std::move(note));
     plugin.shutdown();
     plugin.unload();
     return result;
@@ -169,11 +208,16 @@ check_result per_cycle(const check_context& context, const growth_measure& measu
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
+    const double warm_up_start = now_seconds();
     one_cycle(plugin, 5);  // warm-up
     one_cycle(plugin, 5);
-    check_result result = measure_growth(measure, "cycle", static_cast<std::uint64_t>(context.scaled(20, 8)),
-                                         [&] { one_cycle(plugin, 5); });
+    const double cycle_seconds = (now_seconds() - warm_up_start) / 2.0;
+    std::vector<std::string> notes;
+    const std::uint64_t units =
+        units_per_half(static_cast<std::uint64_t>(context.scaled(20, 8)), 4, cycle_seconds, "cycle", notes);
+    check_result result = measure_growth(measure, "cycle", units, [&] { one_cycle(plugin, 5); });
     plugin.unload();
+    for (std::string& note : notes) result.notes.push_back(std::move(note));
     return result;
 }
 

@@ -127,6 +127,11 @@ void count_load() noexcept
     if (shared != nullptr) InterlockedIncrement(&shared->loads);
 }
 
+void count_unload() noexcept
+{
+    if (shared != nullptr) InterlockedIncrement(&shared->unloads);
+}
+
 void mark_started() noexcept
 {
     if (shared != nullptr) InterlockedExchange(&shared->started, 1);

@@ -46,6 +46,7 @@ struct channel_block {
     volatile LONG64 calls;             // calls begun so far: the validator times each from when it sees it
     volatile LONG host_thread;         // the thread that calls the plug-in
     volatile LONG loads;               // LoadLibrary calls that succeeded
+    volatile LONG unloads;             // FreeLibrary calls that returned
     volatile LONG slowest_call;        // a plugin_call: the one that took longest so far
     volatile LONG slowest_call_ms;
     volatile LONG exit_code_expected;  // 1 when expected_exit_code holds the code the process must end with
@@ -91,6 +92,7 @@ double hang_limit_seconds() noexcept;
 // Whether checks leave the plug-in loaded (its FreeLibrary is known to fail).
 bool leave_loaded() noexcept;
 void count_load() noexcept;
+void count_unload() noexcept;
 void mark_started() noexcept;
 
 // The run's results, each named by its check (a run of a body that several

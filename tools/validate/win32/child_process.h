@@ -45,8 +45,11 @@ public:
 
     const std::vector<const check_info*>& run() const noexcept { return run_; }
     HANDLE process() const noexcept { return process_; }
-    // LoadLibrary has succeeded in the child.
-    bool load_seen() const noexcept { return channel_.ok() && channel_.block().loads > 0; }
+    // LoadLibrary and FreeLibrary have returned in the child.
+    bool load_and_unload_seen() const noexcept
+    {
+        return channel_.ok() && channel_.block().loads > 0 && channel_.block().unloads > 0;
+    }
     // Looks at the child at `now`, ending it when it has passed a limit
     // (`run_deadline` is the run's); true once it has ended.
     bool poll(double now, double run_deadline);

@@ -128,7 +128,7 @@ void write_plugin_frames(result_writer& out, std::uintptr_t skip) noexcept
     const std::size_t count = plugin_frames(slot.context, plugin, frames, 4);
     const char* separator = ", plug-in frames: ";
     for (std::size_t i = 0; i < count; ++i) {
-        if (frames[i] == skip) continue;
+        if (frames[i] == skip || (i > 0 && frames[i] == frames[i - 1])) continue;  // a recursion shows once
         out.text(separator);
         write_address(out, frames[i]);
         separator = ", ";
@@ -155,9 +155,20 @@ void write_exception(result_writer& out) noexcept
     }
     out.text(" at ");
     write_address(out, address);
-    if (unloaded_plugin_range().contains(address) && plugin_range().empty())
-        out.text(": something of the plug-in (a thread, a callback, a handler) ran after FreeLibrary");
     write_plugin_frames(out, address);
+}
+
+// On which thread, when not the host's.
+void write_thread(result_writer& out) noexcept
+{
+    if (slot.host_thread || slot.type == fault_type::hang) return;
+    out.text(" on a thread of the plug-in");
+    if (const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, slot.thread)) {
+        out.text(" (started at ");
+        write_address(out, thread_start_address(thread));
+        out.text(")");
+        CloseHandle(thread);
+    }
 }
 
 const char* kind_of_slot() noexcept
@@ -190,7 +201,9 @@ void write_summary(result_writer& out) noexcept
             out.text(" at ");
             write_address(out, fault_address);
             write_plugin_frames(out, fault_address);
-            break;
+            write_thread(out);
+            if (slot.stream.kind == failure_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
+            return;
         case fault_type::abort_called:
             out.text("abort() was called (std::terminate ends in it too)");
             write_plugin_frames(out, 0);
@@ -214,15 +227,10 @@ void write_summary(result_writer& out) noexcept
             break;
         }
     }
-    if (!slot.host_thread && slot.type != fault_type::hang) {
-        out.text(" on a thread of the plug-in");
-        if (const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, slot.thread)) {
-            out.text(" (started at ");
-            write_address(out, thread_start_address(thread));
-            out.text(")");
-            CloseHandle(thread);
-        }
-    }
+    write_thread(out);
+    if (slot.type == fault_type::exception && plugin_range().empty() &&
+        unloaded_plugin_range().contains(reinterpret_cast<std::uintptr_t>(slot.record.ExceptionAddress)))
+        out.text(": code of the plug-in (a thread, a callback, a handler) ran after FreeLibrary");
 }
 
 // A C++ exception of the validator's own: thrown on the host's thread
@@ -295,8 +303,9 @@ bool stop_hung_host() noexcept
     return true;
 }
 
-DWORD WINAPI watchdog(void*)
+DWORD WINAPI watchdog(void* running)
 {
+    SetEvent(static_cast<HANDLE>(running));
     for (;;) {
         if (WaitForSingleObject(fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host()) {
             write_slot();
@@ -310,7 +319,15 @@ DWORD WINAPI watchdog(void*)
 void install_fault_capture() noexcept
 {
     fault_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    CreateThread(nullptr, 64 * 1024, watchdog, nullptr, 0, &watchdog_id);
+    // The watchdog must be running before the plug-in is loaded: a thread's
+    // start needs the loader lock, which a DllMain that hangs holds.
+    const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &watchdog_id);
+    if (thread != nullptr) {
+        WaitForSingleObject(running, INFINITE);
+        CloseHandle(thread);
+    }
+    CloseHandle(running);
     AddVectoredExceptionHandler(1, on_first_chance);
     SetUnhandledExceptionFilter(on_unhandled);
     std::signal(SIGABRT, on_abort);
@@ -351,9 +368,15 @@ LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept
     return on_unhandled;
 }
 
-void (*own_abort_handler())(int)
+void report_fault(const check_result& fault) noexcept
 {
-    return on_abort;
+    if (claim()) {
+        if (result_writer* out = begin_fault()) {
+            write_check_result(*out, fault);
+            commit_fault();
+        }
+    }
+    end_process(1);
 }
 
 }  // namespace validate

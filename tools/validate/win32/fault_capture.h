@@ -17,6 +17,8 @@
 
 #include <cstdint>
 
+#include "tools/validate/check_result.h"
+
 namespace validate {
 
 // Installs the handlers and starts the watchdog.
@@ -32,8 +34,13 @@ void watch_host_thread(HANDLE host) noexcept;
 // The host's thread has ended inside a call without returning from it.
 void report_host_thread_end(std::uint32_t exit_code) noexcept;
 
-// The child's own handlers, which the process state is compared against.
+// The child's own unhandled-exception filter, which the process state is
+// compared against.
 LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept;
-void (*own_abort_handler())(int);
+
+// A fault found by the child's own checks (process state a call did not
+// restore): reported as the process's fault, unless one came first, and the
+// process ends.
+[[noreturn]] void report_fault(const check_result& fault) noexcept;
 
 }  // namespace validate

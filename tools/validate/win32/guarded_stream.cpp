@@ -110,9 +110,9 @@ void write_stream_access(result_writer& out, const stream_access& access) noexce
     };
     if (access.kind == failure_kind::kept_stream) {
         out.text(access.write ? "wrote into" : "read").text(" the stream of frame ").number(access.stream_frame);
-        out.text(" after its Update had returned (");
+        out.text(" (");
         byte();
-        out.text("): the pointer was kept");
+        out.text(") after its Update had returned");
     } else if (access.past_end) {
         out.text(access.write ? "wrote" : "read").text(" past the end of the ").number(access.length);
         out.text("-byte stream (byte ").number(access.byte).text(")");

@@ -54,8 +54,8 @@ struct child_run {
     check_function run;
 };
 
-// The run's results: the check's own, unless the process state showed a
-// fault first, and those of the checks that share its body.
+// The run's results: the check's own, and those of the checks that share its
+// body.
 std::vector<std::pair<std::string_view, check_result>> run_body(const child_run& child)
 {
     const check_info& check = *child.options->checks.front();
@@ -67,14 +67,8 @@ std::vector<std::pair<std::string_view, check_result>> run_body(const child_run&
     std::vector<std::pair<std::string_view, check_result>> results;
     results.emplace_back(check.name, child.run(context));
     for (auto& other : others) results.push_back(std::move(other));
+    // A DLL unmapped since its FreeLibrary returned (its last thread let go).
     process_watch().after_unload();
-    if (const std::optional<check_result>& fault = process_watch().fault()) {
-        for (auto& [name, result] : results) {
-            check_result first = *fault;
-            if (result.result == outcome::failed) first.notes.push_back("the check also found: " + result.summary);
-            result = std::move(first);
-        }
-    }
     return results;
 }
 

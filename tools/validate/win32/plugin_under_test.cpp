@@ -88,6 +88,7 @@ void plugin_under_test::unload()
         call_scope scope(plugin_call::free_library, last_seconds_);
         library_.unload();
     }
+    count_unload();
     process_watch().after_unload();
 }
 

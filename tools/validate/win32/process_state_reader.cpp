@@ -42,8 +42,10 @@ void read_process_state(process_state& state)
     length = GetDllDirectoryW(MAX_PATH, text);
     assign_utf8(state.dll_directory, text, length < MAX_PATH ? static_cast<int>(length) : 0);
 
-    // No call reads the filter: setting the child's own returns it.
-    state.exception_filter = reinterpret_cast<std::uintptr_t>(SetUnhandledExceptionFilter(own_exception_filter()));
+    // No call reads the filter: setting one returns it, and it is put back.
+    const LPTOP_LEVEL_EXCEPTION_FILTER filter = SetUnhandledExceptionFilter(own_exception_filter());
+    if (filter != own_exception_filter()) SetUnhandledExceptionFilter(filter);
+    state.exception_filter = reinterpret_cast<std::uintptr_t>(filter);
     state.error_mode = GetErrorMode();
     const char* locale = std::setlocale(LC_ALL, nullptr);
     state.crt_locale.assign(locale != nullptr ? locale : "");
@@ -53,9 +55,8 @@ void read_process_state(process_state& state)
                               reinterpret_cast<std::uintptr_t>(GetStdHandle(STD_ERROR_HANDLE))};
     for (std::size_t i = 0; i < state.signal_handlers.size(); ++i) {
         // Nor does a call read a handler: each is set and put back.
-        const bool abort_signal = signal_numbers[i] == SIGABRT;
-        const auto handler = std::signal(signal_numbers[i], abort_signal ? own_abort_handler() : SIG_DFL);
-        if (!abort_signal && handler != SIG_DFL && handler != SIG_ERR) std::signal(signal_numbers[i], handler);
+        const auto handler = std::signal(signal_numbers[i], SIG_DFL);
+        if (handler != SIG_DFL && handler != SIG_ERR) std::signal(signal_numbers[i], handler);
         state.signal_handlers[i] = reinterpret_cast<std::uintptr_t>(handler);
     }
 }

@@ -7,8 +7,9 @@
 
 namespace validate {
 
-// Fills `state`, reusing its strings' memory. Reading the unhandled-exception
-// filter and the C runtime's SIGABRT handler puts the child's own back.
+// Fills `state`, reusing its strings' memory. What no call reads (the
+// unhandled-exception filter, the signal handlers) is set for a moment and
+// put back.
 void read_process_state(process_state& state);
 
 }  // namespace validate

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tools/validate/win32/fault_capture.h"
 #include "tools/validate/win32/import_hooks.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
@@ -53,13 +54,13 @@ void state_watch::start()
 
 void state_watch::before_call()
 {
-    if (watching() && !have_before_) read_process_state(before_);
+    if (started_ && !have_before_) read_process_state(before_);
     have_before_ = true;
 }
 
 void state_watch::after_call(plugin_call call)
 {
-    if (!watching()) return;
+    if (!started_) return;
     read_process_state(after_);
     std::vector<state_change> changes = state_changes(before_, after_);
     if (changes.empty()) {
@@ -83,7 +84,7 @@ void state_watch::after_call(plugin_call call)
 
 void state_watch::after_unload()
 {
-    if (!watching() || plugin_unmaps() == unmaps_seen_) return;
+    if (!started_ || plugin_unmaps() == unmaps_seen_) return;
     unmaps_seen_ = plugin_unmaps();
     const module_range unloaded = unloaded_plugin_range();
     read_process_state(after_);
@@ -115,7 +116,7 @@ void state_watch::fail(const char* kind, const std::string& summary, plugin_call
     result.call = call_name(call);
     result.frame = current_frame();
     if (note != nullptr) result.notes.push_back(note);
-    fault_ = std::move(result);
+    report_fault(result);
 }
 
 }  // namespace validate

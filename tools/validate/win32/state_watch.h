@@ -3,12 +3,11 @@
 // plug-in, and once the DLL has been unmapped compares it with the state
 // before the first load and looks for anything that still points into the
 // unloaded DLL (the filter, handlers, window classes, hooks, timers, window
-// procedures, threads). The first finding is kept as the check's fault; a
-// change made inside a call and undone before it returns is not one.
+// procedures, threads). The first finding is the check's fault, and ends its
+// process; a change made inside a call and undone before it returns is none.
 #pragma once
 
-#include <cstdint>
-#include <optional>
+#include <string>
 
 #include "tools/validate/check_result.h"
 #include "tools/validate/process_state.h"
@@ -31,18 +30,14 @@ public:
     // After FreeLibrary, and at the end of the check: checks the unloaded DLL
     // once for each time it has been unmapped since.
     void after_unload();
-    const std::optional<check_result>& fault() const noexcept { return fault_; }
-
 private:
-    bool watching() const noexcept { return started_ && !fault_; }
-    void fail(const char* kind, const std::string& summary, plugin_call call, const char* note);
+    [[noreturn]] void fail(const char* kind, const std::string& summary, plugin_call call, const char* note);
     bool started_ = false;
     bool have_before_ = false;
     long unmaps_seen_ = 0;
     process_state initial_;
     process_state before_;
     process_state after_;
-    std::optional<check_result> fault_;
 };
 
 // The child's one watch, used by the plug-in's calls.
