@@ -95,9 +95,10 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
     validate_options o;
     std::string error;
     ASSERT_TRUE(parses({"--quick", "--seed", "42", "--budget", "0.5", "--only", "timing", "--skip", "timing.init",
-                        "--junit", "r.xml", "--json", "r.json", "p.dll"},
+                        "--junit", "r.xml", "--json", "r.json", "--hang-limit", "2.5", "p.dll"},
                        o, error))
         << error;
+    EXPECT_DOUBLE_EQ(o.hang_limit_seconds, 2.5);
     EXPECT_TRUE(o.quick);
     EXPECT_EQ(*o.seed, 42u);
     EXPECT_DOUBLE_EQ(o.budget_ms, 0.5);
@@ -117,6 +118,8 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
         {"a.dll", "b.dll"},
         {"--budget", "0", "p.dll"},
         {"--budget", "2000", "p.dll"},
+        {"--hang-limit", "0.1", "p.dll"},
+        {"--hang-limit", "ten", "p.dll"},
         {"--seed", "-1", "p.dll"},
         {"--only", "nothing", "p.dll"},
         {"--json", "r", "--junit", "r", "p.dll"},

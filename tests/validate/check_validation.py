@@ -2,7 +2,7 @@
 """Runs validate.exe on a plug-in and judges its JSON report.
 
 usage: check_validation.py EMULATOR VALIDATE DLL [validate options...]
-         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT]]
+         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]]
          [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]...
 
 Without --expect-failure every check run must pass and validate must exit 0.
@@ -10,7 +10,9 @@ With it, exactly that check must fail, with that kind (and call and frame,
 and a summary holding TEXT, when given), every other check must pass, and
 validate must exit 1. With --not-run-by, the other checks may instead be
 reported as not run because of what CHECK showed, and at least one must be.
-Each --figure asserts one figure of one check's report.
+Each --figure asserts one figure of one check's report. --kept-file asserts
+that the failed check's working folder was kept, named in a note, with the
+file NAME the plug-in wrote in it (the folder is removed afterwards).
 
 validate runs in an empty folder of its own, which must still be empty
 afterwards: the plug-in's files go to the validator's working folders.
@@ -21,6 +23,7 @@ nothing is run and the exit status is 77 (skipped).
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -44,6 +47,31 @@ def in_private_network_namespace():
     return [line.split(":")[0].strip() for line in lines] == ["lo"]
 
 
+def unix_path(windows_path):
+    """The Wine prefix's file for a path on its drive C:."""
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    drive, _, rest = windows_path.partition(":")
+    if drive.upper() != "C":
+        fail("%s is not on drive C:" % windows_path)
+    return os.path.join(prefix, "drive_c", *[part for part in rest.split("\\") if part])
+
+
+def check_kept_folder(check, file_name):
+    """The check's note names its kept working folder, which holds the file."""
+    marker = "the plug-in's working folder is kept: "
+    kept = [note[len(marker):] for note in check["notes"] if note.startswith(marker)]
+    if not kept:
+        fail("%s names no kept working folder: %s" % (check["name"], check["notes"]))
+    folder = unix_path(kept[0])
+    if not os.path.isfile(os.path.join(folder, file_name)):
+        fail("the kept folder %s holds no %s" % (folder, file_name))
+    shutil.rmtree(folder)
+    try:
+        os.rmdir(os.path.dirname(folder))  # the run's folder, when nothing else was kept
+    except OSError:
+        pass
+
+
 def main(argv):
     emulator, validate, dll, rest = argv[0], argv[1], argv[2], argv[3:]
     options, expected, figures, not_run_by = [], None, [], None
@@ -58,6 +86,9 @@ def main(argv):
             i += 2
         elif arg == "--summary-has":
             expected["summary_has"] = rest[i + 1]
+            i += 2
+        elif arg == "--kept-file":
+            expected["kept_file"] = rest[i + 1]
             i += 2
         elif arg == "--not-run-by":
             not_run_by = rest[i + 1]
@@ -127,6 +158,8 @@ def main(argv):
         if "summary_has" in expected and expected["summary_has"] not in check["summary"]:
             fail("%s failed without %r in its summary: %s" % (expected["name"], expected["summary_has"],
                                                               check["summary"]))
+        if "kept_file" in expected:
+            check_kept_folder(check, expected["kept_file"])
     for check_name, name, value in figures:
         actual = checks.get(check_name, {}).get("figures", {}).get(name)
         if actual != value:

@@ -75,6 +75,7 @@ enum class defect {
     tidy_registrations,    // a window class, a vectored handler and a thread timer, each undone in Shutdown;
                            // Update throws and catches a C++ exception
     writes_files,          // writes a log file to the current directory in Init, Update and Shutdown
+    lets_go_late,          // Shutdown only tells the worker to stop; it lets go of the library 100 ms later
 };
 
 #ifndef TEST_PLUGIN_DEFECT
@@ -101,6 +102,7 @@ DWORD WINAPI worker_main(void* library)
         Sleep(300);  // "flushing" after the stop, with no reference held
         return 0;
     }
+    if constexpr (flaw == defect::lets_go_late) Sleep(100);  // "flushing", holding its reference
     FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
 }
 
@@ -113,9 +115,11 @@ LRESULT CALLBACK window_procedure(HWND handle, UINT message, WPARAM w, LPARAM l)
     return DefWindowProcA(handle, message, w, l);
 }
 VOID CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {}
+// A log in the current directory: the legal writes_files, and a plug-in that
+// crashes, whose log is what its author will want to read.
 void log_line(const char* what)
 {
-    if constexpr (flaw != defect::writes_files) return;
+    if constexpr (flaw != defect::writes_files && flaw != defect::crash_in_update) return;
     if (std::FILE* log = std::fopen("test_plugin.log", "a")) {
         std::fprintf(log, "%s\n", what);
         std::fclose(log);
@@ -200,7 +204,8 @@ void stop()
         WaitForSingleObject(worker, INFINITE);  // nobody told it to stop
     }
     SetEvent(stop_worker);
-    if constexpr (flaw != defect::thread_running_at_unload) WaitForSingleObject(worker, INFINITE);
+    if constexpr (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late)
+        WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
     CloseHandle(stop_worker);
     worker = stop_worker = nullptr;
@@ -313,7 +318,10 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
     }
     if constexpr (flaw == defect::crash_in_update) {
         static int* volatile nowhere = nullptr;
-        if (frame == 30) *nowhere = 1;
+        if (frame == 30) {
+            log_line("about to crash");
+            *nowhere = 1;
+        }
     }
     if constexpr (flaw == defect::handle_per_frame) CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if constexpr (flaw == defect::socket_per_frame) socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

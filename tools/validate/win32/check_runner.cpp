@@ -18,7 +18,7 @@ namespace validate {
 namespace {
 
 // Checks side by side: most of a check's time is waiting (paced frames,
-// pauses after Shutdown), so twice the processors, from 2 to 4.
+// pauses after Shutdown), so three times the processors, from 2 to 6.
 std::size_t lanes()
 {
     SYSTEM_INFO info;

@@ -1,5 +1,6 @@
 #include "tools/validate/win32/child_channel.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -46,7 +47,7 @@ channel_owner::~channel_owner()
 namespace {
 
 channel_block* shared = nullptr;
-double call_started_at = 0.0;  // on this process's clock
+std::atomic<double> call_started_at{0.0};  // on this process's clock; the watchdog reads it
 double slowest_seconds = 0.0;
 result_writer* fault_writer = nullptr;
 alignas(result_writer) unsigned char fault_writer_space[sizeof(result_writer)];

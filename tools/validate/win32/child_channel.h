@@ -76,7 +76,8 @@ private:
     channel_block* block_ = nullptr;
 };
 
-// The child's side. Each function is safe to call from an exception handler.
+// The child's side. Each function but write_results and set_frame_note is
+// safe to call from an exception handler or the watchdog.
 bool open_channel(std::uint64_t handle) noexcept;
 void set_host_thread() noexcept;  // the calling thread is the one that calls the plug-in
 channel_block* channel() noexcept;

@@ -30,7 +30,6 @@ struct fault_slot {
     stream_access stream;
     const char* how = nullptr;
     std::uint32_t code = 0;
-    double seconds = 0.0;
 };
 alignas(16) fault_slot slot;
 volatile LONG claimed = 0;
@@ -351,7 +350,7 @@ void report_process_end(const char* how, std::uint32_t code) noexcept
 
 void report_host_thread_end(std::uint32_t exit_code) noexcept
 {
-    if (!claim()) return;
+    if (!claim()) stand_still();  // the watchdog reports the fault that came first, and ends the process
     result_writer* out = begin_fault();
     if (out == nullptr) return;
     out->line("result", "failed");
@@ -370,11 +369,10 @@ LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept
 
 void report_fault(const check_result& fault) noexcept
 {
-    if (claim()) {
-        if (result_writer* out = begin_fault()) {
-            write_check_result(*out, fault);
-            commit_fault();
-        }
+    claim_or_stand_still(1);
+    if (result_writer* out = begin_fault()) {
+        write_check_result(*out, fault);
+        commit_fault();
     }
     end_process(1);
 }

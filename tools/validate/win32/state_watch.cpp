@@ -31,9 +31,26 @@ std::vector<std::string> code_left_in(module_range unloaded)
             left.push_back("the window " + describe_window(window) + " (window procedure at " +
                            describe_address(procedure) + ")");
     }
-    for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
-        if (unloaded.contains(thread.start))
-            left.push_back("a thread started at " + describe_address(thread.start) + ", still there");
+    // A thread that let go of the DLL itself (FreeLibraryAndExitThread) is
+    // listed until it has ended: each gets a second. A crash in that time is
+    // named as one in the wait after FreeLibrary.
+    const auto threads_left = [&] {
+        std::vector<thread_entry> found;
+        for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
+            if (unloaded.contains(thread.start)) found.push_back(thread);
+        return found;
+    };
+    std::vector<thread_entry> threads = threads_left();
+    if (!threads.empty()) {
+        begin_call(plugin_call::after_free_library);
+        for (int wait = 0; wait < 20 && !threads.empty(); ++wait) {
+            Sleep(50);
+            threads = threads_left();
+        }
+        end_call();
+    }
+    for (const thread_entry& thread : threads)
+        left.push_back("a thread started at " + describe_address(thread.start) + ", still there");
     return left;
 }
 
