@@ -119,6 +119,7 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
         {"--budget", "0", "p.dll"},
         {"--budget", "2000", "p.dll"},
         {"--hang-limit", "0.1", "p.dll"},
+        {"--hang-limit", "31", "p.dll"},
         {"--hang-limit", "ten", "p.dll"},
         {"--seed", "-1", "p.dll"},
         {"--only", "nothing", "p.dll"},

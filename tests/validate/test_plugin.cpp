@@ -23,6 +23,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <skarvel/shared/interface/plugin_interface.h>
@@ -55,6 +56,7 @@ enum class defect {
     abort_in_update,     // abort() in frame 20
     exit_process,        // ExitProcess(7) in frame 5
     terminate_process,   // TerminateProcess of its own process in Shutdown
+    joinable_at_exit,    // a std::thread of its own, joined by Shutdown, is still joinable when the process exits
     // Process state changed and not restored:
     mxcsr_in_update,        // flush-to-zero and denormals-are-zero turned on in Update
     x87_in_update,          // the x87 rounding set to truncate in Update
@@ -126,6 +128,9 @@ void log_line(const char* what)
     }
 }
 const char plugin_class[] = "test_plugin_class";
+// joinable_at_exit's thread: destroyed while joinable, it calls std::terminate.
+std::thread helper;
+std::atomic<bool> helper_stop{false};
 PVOID handler = nullptr;
 UINT_PTR timer = 0;
 
@@ -156,10 +161,20 @@ void change_state_in_init()
     if constexpr (flaw == defect::handler_left || flaw == defect::tidy_registrations)
         handler = AddVectoredExceptionHandler(0, ignore_exception);
     if constexpr (flaw == defect::tidy_registrations) timer = SetTimer(nullptr, 0, 1000, on_timer);
+    if constexpr (flaw == defect::joinable_at_exit) {
+        helper_stop = false;
+        helper = std::thread([] {
+            while (!helper_stop) Sleep(10);
+        });
+    }
 }
 
 void undo_state_in_shutdown()
 {
+    if constexpr (flaw == defect::joinable_at_exit) {
+        helper_stop = true;
+        if (helper.joinable()) helper.join();
+    }
     if constexpr (flaw != defect::tidy_registrations) return;
     UnregisterClassA(plugin_class, GetModuleHandleA(nullptr));
     RemoveVectoredExceptionHandler(handler);

@@ -90,6 +90,13 @@ check_result verdict(const child_ending& ending)
             return result;
         }
         case ended_by::call_limit:
+            if (ending.call == "process exit") {
+                return failure(failure_kind::hang,
+                               "the process did not end within " + seconds_text(ending.limit_seconds) +
+                                   " of its exit: a DllMain that waits at DLL_PROCESS_DETACH, or a destructor of a "
+                                   "static object that waits",
+                               ending.call, ending.frame);
+            }
             return failure(failure_kind::hang, ending.call + " did not return within " +
                                                    seconds_text(ending.limit_seconds), ending.call, ending.frame);
         case ended_by::check_limit: {

@@ -68,9 +68,10 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
             options.budget_ms = *budget;
         } else if (arg == "--hang-limit") {
             if (!value()) return false;
-            const std::optional<double> limit = tools::parse_decimal(v, 0.5, 600.0);
+            // Within a check's own limit of 60 s, with room for the check.
+            const std::optional<double> limit = tools::parse_decimal(v, 0.5, 30.0);
             if (!limit) {
-                error = "--hang-limit wants seconds from 0.5 to 600, not \"" + std::string(v) + "\"";
+                error = "--hang-limit wants seconds from 0.5 to 30, not \"" + std::string(v) + "\"";
                 return false;
             }
             options.hang_limit_seconds = *limit;

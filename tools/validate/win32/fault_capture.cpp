@@ -35,6 +35,7 @@ alignas(16) fault_slot slot;
 volatile LONG claimed = 0;
 HANDLE fault_ready = nullptr;
 HANDLE host = nullptr;
+HANDLE watchdog_thread = nullptr;
 DWORD watchdog_id = 0;
 
 bool claim() noexcept
@@ -53,8 +54,12 @@ bool claim() noexcept
     stand_still();
 }
 
+void write_slot() noexcept;
+std::uint32_t exit_code_of_slot() noexcept;
+
 // On the faulting thread, after claiming the slot: note where the host was,
-// hand the fault over and stand still.
+// hand the fault over and stand still. While the process exits, the system
+// has ended the watchdog already: the faulting thread writes it itself.
 [[noreturn]] void hand_over(fault_type type) noexcept
 {
     slot.type = type;
@@ -62,6 +67,10 @@ bool claim() noexcept
     slot.host_thread = is_host_thread();
     slot.call = current_call();
     slot.frame = current_frame();
+    if (watchdog_thread == nullptr || WaitForSingleObject(watchdog_thread, 0) == WAIT_OBJECT_0) {
+        write_slot();
+        end_process(exit_code_of_slot());
+    }
     SetEvent(fault_ready);
     stand_still();
 }
@@ -90,7 +99,9 @@ LONG CALLBACK on_first_chance(EXCEPTION_POINTERS* pointers)
     if (!overflow) {
         if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.NumberParameters < 2)
             return EXCEPTION_CONTINUE_SEARCH;
-        const bool in_update = is_host_thread() && current_call() == plugin_call::update;
+        // A thread of the plug-in may touch the stream while the host's is in
+        // its Update, too.
+        const bool in_update = current_call() == plugin_call::update;
         access = classify_stream_access(record.ExceptionInformation[1], record.ExceptionInformation[0] == 1,
                                         in_update ? current_frame() : 0);
         if (access.kind == nullptr) return EXCEPTION_CONTINUE_SEARCH;
@@ -321,11 +332,8 @@ void install_fault_capture() noexcept
     // The watchdog must be running before the plug-in is loaded: a thread's
     // start needs the loader lock, which a DllMain that hangs holds.
     const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    const HANDLE thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &watchdog_id);
-    if (thread != nullptr) {
-        WaitForSingleObject(running, INFINITE);
-        CloseHandle(thread);
-    }
+    watchdog_thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &watchdog_id);
+    if (watchdog_thread != nullptr) WaitForSingleObject(running, INFINITE);
     CloseHandle(running);
     AddVectoredExceptionHandler(1, on_first_chance);
     SetUnhandledExceptionFilter(on_unhandled);

@@ -49,8 +49,8 @@ struct stream_access {
     std::uint64_t byte = 0;          // from the stream's first byte
     std::uint64_t length = 0;        // the stream's bytes
 };
-// `in_update_of`: the frame whose Update the host's thread is in when the
-// faulting thread is the host's, 0 otherwise.
+// `in_update_of`: the frame whose Update the host's thread is in, 0 between
+// calls.
 stream_access classify_stream_access(std::uintptr_t address, bool write, std::uint64_t in_update_of) noexcept;
 // The access in words, into a summary line being written.
 void write_stream_access(result_writer& out, const stream_access& access) noexcept;
