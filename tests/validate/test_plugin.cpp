@@ -71,6 +71,8 @@ enum class defect {
     // What still points into the DLL after FreeLibrary:
     class_left,    // a window class registered in Init, never unregistered
     handler_left,  // a vectored exception handler added in Init, never removed
+    hook_left,     // a message hook on the host's thread set in Init, never removed
+    timer_left,    // a timer of the host's thread with a procedure, set in Init, never killed
     // Unusual but legal: each must pass.
     fp_restored,           // Update computes with other FP settings and restores them; Init changes the
                            // current directory and restores it; its worker runs with flush-to-zero on
@@ -117,6 +119,10 @@ LRESULT CALLBACK window_procedure(HWND handle, UINT message, WPARAM w, LPARAM l)
     return DefWindowProcA(handle, message, w, l);
 }
 VOID CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {}
+LRESULT CALLBACK on_message(int code, WPARAM w, LPARAM l)
+{
+    return CallNextHookEx(nullptr, code, w, l);
+}
 // A log in the current directory: the legal writes_files, and a plug-in that
 // crashes, whose log is what its author will want to read.
 void log_line(const char* what)
@@ -160,7 +166,10 @@ void change_state_in_init()
     }
     if constexpr (flaw == defect::handler_left || flaw == defect::tidy_registrations)
         handler = AddVectoredExceptionHandler(0, ignore_exception);
-    if constexpr (flaw == defect::tidy_registrations) timer = SetTimer(nullptr, 0, 1000, on_timer);
+    if constexpr (flaw == defect::tidy_registrations || flaw == defect::timer_left)
+        timer = SetTimer(nullptr, 0, 60000, on_timer);
+    if constexpr (flaw == defect::hook_left)
+        SetWindowsHookExA(WH_GETMESSAGE, on_message, nullptr, GetCurrentThreadId());
     if constexpr (flaw == defect::joinable_at_exit) {
         helper_stop = false;
         helper = std::thread([] {

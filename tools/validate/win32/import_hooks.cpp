@@ -223,6 +223,16 @@ T* at(std::uint8_t* base, std::size_t image_size, std::uint64_t rva, std::size_t
     return rva != 0 && rva + size <= image_size ? reinterpret_cast<T*>(base + rva) : nullptr;
 }
 
+// "WH_GETMESSAGE", or the number of a hook type without a name here.
+std::string hook_type_name(int type)
+{
+    static const char* const names[] = {"WH_MSGFILTER",   "WH_JOURNALRECORD", "WH_JOURNALPLAYBACK", "WH_KEYBOARD",
+                                        "WH_GETMESSAGE",  "WH_CALLWNDPROC",   "WH_CBT",             "WH_SYSMSGFILTER",
+                                        "WH_MOUSE",       "WH_HARDWARE",      "WH_DEBUG",           "WH_SHELL",
+                                        "WH_FOREGROUNDIDLE", "WH_CALLWNDPROCRET", "WH_KEYBOARD_LL",  "WH_MOUSE_LL"};
+    return type >= -1 && type <= 14 ? names[type + 1] : "type " + std::to_string(type);
+}
+
 bool thread_alive(DWORD id) noexcept
 {
     const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
@@ -283,8 +293,8 @@ std::vector<std::string> registrations_left(module_range unloaded)
             }
             case registration_type::window_hook:
                 if (entry.thread == 0 || thread_alive(entry.thread))
-                    left.push_back("a window hook of type " + std::to_string(entry.hook_type) + " (procedure at " +
-                                   code + ")");
+                    left.push_back("a window hook " + hook_type_name(entry.hook_type) + " (procedure at " + code +
+                                   ")");
                 break;
             case registration_type::timer:
                 if (thread_alive(entry.thread))
