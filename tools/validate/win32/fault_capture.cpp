@@ -181,6 +181,13 @@ void write_thread(result_writer& out) noexcept
     }
 }
 
+// The fault is code of the plug-in running after its DLL left the process.
+bool ran_after_unload() noexcept
+{
+    return slot.type == fault_type::exception && plugin_range().empty() &&
+           unloaded_plugin_range().contains(reinterpret_cast<std::uintptr_t>(slot.record.ExceptionAddress));
+}
+
 const char* kind_of_slot() noexcept
 {
     switch (slot.type) {
@@ -238,9 +245,7 @@ void write_summary(result_writer& out) noexcept
         }
     }
     write_thread(out);
-    if (slot.type == fault_type::exception && plugin_range().empty() &&
-        unloaded_plugin_range().contains(reinterpret_cast<std::uintptr_t>(slot.record.ExceptionAddress)))
-        out.text(": code of the plug-in (a thread, a callback, a handler) ran after FreeLibrary");
+    if (ran_after_unload()) out.text(": code of the plug-in (a thread, a callback, a handler) ran after FreeLibrary");
 }
 
 // A C++ exception of the validator's own: thrown on the host's thread
@@ -266,7 +271,11 @@ void write_slot() noexcept
     write_summary(out->begin("summary"));
     out->end();
     out->line("kind", kind_of_slot());
-    if (slot.call != plugin_call::none) out->line("call", call_name(slot.call));
+    // Code that ran after the DLL left ran after FreeLibrary, whatever the
+    // host's thread was doing at that moment.
+    const plugin_call call =
+        slot.call == plugin_call::none && ran_after_unload() ? plugin_call::after_free_library : slot.call;
+    if (call != plugin_call::none) out->line("call", call_name(call));
     if (slot.frame != 0) out->begin("frame").number(slot.frame).end();
     const channel_block* block = channel();
     if (slot.call == plugin_call::update && block != nullptr && block->frame_note[0] != '\0')
