@@ -2,7 +2,9 @@
 // plug-in may import.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <string>
 
 #include "tools/validate/check_list.h"
 #include "tools/validate/system_dlls.h"
@@ -12,7 +14,7 @@ using namespace validate;
 
 TEST(CheckList, NamesAreUniqueAndGroupedInRunOrder)
 {
-    const std::vector<std::string_view> groups = {"file", "lifecycle", "timing", "stream", "resources"};
+    const std::vector<std::string_view> groups = {"file", "lifecycle", "stream", "resources", "timing"};
     std::set<std::string_view> names;
     std::size_t group = 0;
     for (const check_info& check : all_checks()) {
@@ -21,8 +23,39 @@ TEST(CheckList, NamesAreUniqueAndGroupedInRunOrder)
         ASSERT_LT(group, groups.size()) << check.name << " is out of its group's order";
         EXPECT_EQ(find_check(check.name), &check);
         EXPECT_FALSE(check.description.empty());
+        // What the scheduler relies on: a check that measures time loads the
+        // plug-in, and one that reads only the file neither loads nor unloads it.
+        if (check.has(alone) || check.has(unloads)) {
+            EXPECT_TRUE(check.has(loads)) << check.name;
+        }
+        EXPECT_EQ(group_of(check.name) == "file" && check.needs == file_only,
+                  check.name == "file.pe_format" || check.name == "file.exports" || check.name == "file.imports")
+            << check.name;
     }
     EXPECT_EQ(find_check("file"), nullptr);
+    EXPECT_EQ(sharing_body(*find_check("timing.shutdown"), {find_check("timing.init"), find_check("timing.update")}),
+              (std::vector<const check_info*>{find_check("timing.shutdown"), find_check("timing.init")}));
+}
+
+// Each check has its row in a table under the heading of its group in the
+// validator's guide, and the guide's tables name no check that is not there.
+TEST(CheckList, EveryCheckHasItsSectionInTheGuide)
+{
+    std::ifstream guide(VALIDATOR_GUIDE);
+    ASSERT_TRUE(guide) << VALIDATOR_GUIDE;
+    std::set<std::string> documented;
+    std::string line, heading;
+    while (std::getline(guide, line)) {
+        if (line.rfind("### ", 0) == 0) heading = line.substr(4);
+        if (line.rfind("| `", 0) != 0) continue;
+        const std::string name = line.substr(3, line.find('`', 3) - 3);
+        if (name.find('.') == std::string::npos) continue;  // an option or a kind, not a check
+        EXPECT_EQ(heading, group_of(name)) << name << " is documented under \"" << heading << "\"";
+        EXPECT_NE(find_check(name), nullptr) << name << " is documented but is no check";
+        documented.insert(name);
+    }
+    for (const check_info& check : all_checks())
+        EXPECT_EQ(documented.count(std::string(check.name)), 1u) << check.name << " has no row in the guide";
 }
 
 std::vector<std::string_view> chosen(std::string_view only, std::string_view skip)
@@ -62,9 +95,10 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
     validate_options o;
     std::string error;
     ASSERT_TRUE(parses({"--quick", "--seed", "42", "--budget", "0.5", "--only", "timing", "--skip", "timing.init",
-                        "--junit", "r.xml", "--json", "r.json", "p.dll"},
+                        "--junit", "r.xml", "--json", "r.json", "--hang-limit", "2.5", "p.dll"},
                        o, error))
         << error;
+    EXPECT_DOUBLE_EQ(o.hang_limit_seconds, 2.5);
     EXPECT_TRUE(o.quick);
     EXPECT_EQ(*o.seed, 42u);
     EXPECT_DOUBLE_EQ(o.budget_ms, 0.5);
@@ -84,6 +118,9 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
         {"a.dll", "b.dll"},
         {"--budget", "0", "p.dll"},
         {"--budget", "2000", "p.dll"},
+        {"--hang-limit", "0.1", "p.dll"},
+        {"--hang-limit", "31", "p.dll"},
+        {"--hang-limit", "ten", "p.dll"},
         {"--seed", "-1", "p.dll"},
         {"--only", "nothing", "p.dll"},
         {"--frobnicate", "p.dll"},

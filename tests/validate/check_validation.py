@@ -2,12 +2,20 @@
 """Runs validate.exe on a plug-in and judges its JSON report.
 
 usage: check_validation.py EMULATOR VALIDATE DLL [validate options...]
-         [--expect-failure CHECK KIND [--call CALL] [--frame N]] [--figure CHECK:NAME=VALUE]...
+         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]]
+         [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]...
 
 Without --expect-failure every check run must pass and validate must exit 0.
-With it, exactly that check must fail, with that kind (and call and frame
-when given), every other check must pass, and validate must exit 1. Each
---figure asserts one figure of one check's report.
+With it, exactly that check must fail, with that kind (and call and frame,
+and a summary holding TEXT, when given), every other check must pass, and
+validate must exit 1. With --not-run-by, the other checks may instead be
+reported as not run because of what CHECK showed, and at least one must be.
+Each --figure asserts one figure of one check's report. --kept-file asserts
+that the failed check's working folder was kept, named in a note, with the
+file NAME the plug-in wrote in it (the folder is removed afterwards).
+
+validate runs in an empty folder of its own, which must still be empty
+afterwards: the plug-in's files go to the validator's working folders.
 
 The plug-in under test may send on the network (this project's broadcasts):
 outside a private network namespace, where loopback is the only interface,
@@ -15,9 +23,11 @@ nothing is run and the exit status is 77 (skipped).
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 
 def fail(message, output=""):
@@ -37,9 +47,34 @@ def in_private_network_namespace():
     return [line.split(":")[0].strip() for line in lines] == ["lo"]
 
 
+def unix_path(windows_path):
+    """The Wine prefix's file for a path on its drive C:."""
+    prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+    drive, _, rest = windows_path.partition(":")
+    if drive.upper() != "C":
+        fail("%s is not on drive C:" % windows_path)
+    return os.path.join(prefix, "drive_c", *[part for part in rest.split("\\") if part])
+
+
+def check_kept_folder(check, file_name):
+    """The check's note names its kept working folder, which holds the file."""
+    marker = "the plug-in's working folder is kept: "
+    kept = [note[len(marker):] for note in check["notes"] if note.startswith(marker)]
+    if not kept:
+        fail("%s names no kept working folder: %s" % (check["name"], check["notes"]))
+    folder = unix_path(kept[0])
+    if not os.path.isfile(os.path.join(folder, file_name)):
+        fail("the kept folder %s holds no %s" % (folder, file_name))
+    shutil.rmtree(folder)
+    try:
+        os.rmdir(os.path.dirname(folder))  # the run's folder, when nothing else was kept
+    except OSError:
+        pass
+
+
 def main(argv):
     emulator, validate, dll, rest = argv[0], argv[1], argv[2], argv[3:]
-    options, expected, figures = [], None, []
+    options, expected, figures, not_run_by = [], None, [], None
     i = 0
     while i < len(rest):
         arg = rest[i]
@@ -48,6 +83,15 @@ def main(argv):
             i += 3
         elif arg in ("--call", "--frame"):
             expected[arg[2:]] = rest[i + 1] if arg == "--call" else int(rest[i + 1])
+            i += 2
+        elif arg == "--summary-has":
+            expected["summary_has"] = rest[i + 1]
+            i += 2
+        elif arg == "--kept-file":
+            expected["kept_file"] = rest[i + 1]
+            i += 2
+        elif arg == "--not-run-by":
+            not_run_by = rest[i + 1]
             i += 2
         elif arg == "--figure":
             check, _, assignment = rest[i + 1].partition(":")
@@ -62,23 +106,45 @@ def main(argv):
         print("skipped: the plug-in may send on the network; run inside a private network namespace (unshare -n)")
         sys.exit(77)
 
-    with tempfile.TemporaryDirectory() as scratch:
+    with tempfile.TemporaryDirectory() as scratch, tempfile.TemporaryDirectory() as workdir:
         report_path = os.path.join(scratch, "report.json")
-        command = [emulator, validate, *options, "--json", report_path, dll]
-        run = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace")
-        output = run.stdout
+        command = [emulator, os.path.abspath(validate), *options, "--json", report_path, os.path.abspath(dll)]
+        start = time.monotonic()
+        # Its output goes to a file, not a pipe: under Wine a process that
+        # validate's children start (Wine's own services) keeps their stderr,
+        # and would hold a pipe open after validate has ended.
+        with open(os.path.join(scratch, "output.txt"), "w+", errors="replace") as log:
+            try:
+                # The validator ends within three minutes whatever the plug-in does.
+                run = subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, timeout=200, cwd=workdir)
+            except subprocess.TimeoutExpired:
+                log.seek(0)
+                fail("validate did not end within 200 s", log.read())
+            seconds = time.monotonic() - start
+            log.seek(0)
+            output = log.read()
         if not os.path.exists(report_path):
             fail("validate wrote no JSON report (exit status %d)" % run.returncode, output)
         with open(report_path, encoding="utf-8") as file:
             report = json.load(file)
+        left = os.listdir(workdir)
+        if left:
+            fail("the plug-in wrote into the folder validate was started in: %s" % ", ".join(left), output)
     print(output)
 
     checks = {check["name"]: check for check in report["checks"]}
+    not_run = 0
     for name, check in checks.items():
         if expected and name == expected["name"]:
             continue
+        if not_run_by and check["result"] == "skipped" and check["kind"] == "not_run" and \
+                check["summary"].endswith("as %s showed" % not_run_by):
+            not_run += 1
+            continue
         if check["result"] != "passed":
             fail("%s %s: %s" % (name, check["result"], check["summary"]))
+    if not_run_by and not_run == 0:
+        fail("no check was reported as not run because of %s" % not_run_by)
     if expected:
         check = checks.get(expected["name"])
         if check is None:
@@ -89,6 +155,11 @@ def main(argv):
             if field in expected and check[field] != expected[field]:
                 fail("%s failed with %s %r, not %r: %s" % (expected["name"], field, check[field], expected[field],
                                                           check["summary"]))
+        if "summary_has" in expected and expected["summary_has"] not in check["summary"]:
+            fail("%s failed without %r in its summary: %s" % (expected["name"], expected["summary_has"],
+                                                              check["summary"]))
+        if "kept_file" in expected:
+            check_kept_folder(check, expected["kept_file"])
     for check_name, name, value in figures:
         actual = checks.get(check_name, {}).get("figures", {}).get(name)
         if actual != value:
@@ -97,7 +168,7 @@ def main(argv):
     status = 1 if expected else 0
     if run.returncode != status:
         fail("validate exited with %d, not %d" % (run.returncode, status))
-    print("ok: %d checks as expected" % len(checks))
+    print("ok: %d checks as expected (%d not run) in %.1f s" % (len(checks), not_run, seconds))
 
 
 if __name__ == "__main__":

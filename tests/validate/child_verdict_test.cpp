@@ -21,6 +21,7 @@ check_result reported(outcome result, std::string summary)
 TEST(ChildVerdict, TheFirstFaultDecidesOverWhatTheCheckReported)
 {
     child_ending ending;
+    ending.started = true;
     ending.reported = reported(outcome::passed, "fine");
     EXPECT_EQ(judge_child(ending).summary, "fine");
 
@@ -38,10 +39,11 @@ TEST(ChildVerdict, TheFirstFaultDecidesOverWhatTheCheckReported)
     EXPECT_EQ(judge_child(ending).summary, fault.summary);
 }
 
-TEST(ChildVerdict, HangsAndSilentEndsNameWhereTheCheckWas)
+TEST(ChildVerdict, AChildEndedByTheValidatorIsJudgedByWhatEndedIt)
 {
     child_ending hang;
-    hang.killed = true;
+    hang.started = true;
+    hang.ender = ended_by::call_limit;
     hang.limit_seconds = 10;
     hang.call = "Shutdown";
     hang.frame = 61;
@@ -51,11 +53,36 @@ TEST(ChildVerdict, HangsAndSilentEndsNameWhereTheCheckWas)
     EXPECT_EQ(in_call.call, "Shutdown");
     EXPECT_EQ(in_call.frame, 61u);
 
-    hang.call.clear();
-    hang.limit_seconds = 180;
-    EXPECT_EQ(judge_child(hang).summary, "the check did not finish within 180 s");
+    // Every call returned, but slowly: the slowest is named.
+    hang.ender = ended_by::check_limit;
+    hang.limit_seconds = 60;
+    hang.slowest_call = "Init";
+    hang.slowest_call_seconds = 3;
+    const check_result slow = judge_child(hang);
+    EXPECT_EQ(slow.kind, failure_kind::too_slow);
+    EXPECT_EQ(slow.summary, "the check did not finish within 60 s: Init took up to 3 s");
+    EXPECT_EQ(slow.call, "Init");
+    hang.slowest_call_seconds = 0.01;  // fast calls: the check itself did not end
+    EXPECT_EQ(judge_child(hang).kind, failure_kind::hang);
 
+    // The run's limit is not the check's fault.
+    hang.ender = ended_by::run_limit;
+    hang.limit_seconds = 170;
+    const check_result stopped = judge_child(hang);
+    EXPECT_EQ(stopped.result, outcome::skipped);
+    EXPECT_EQ(stopped.kind, not_run_kind);
+    EXPECT_EQ(stopped.summary, "not run in full: the run reached its limit of 170 s");
+
+    // A child that would not end is said to be left running.
+    hang.left_running = true;
+    hang.process_id = 4242;
+    EXPECT_NE(judge_child(hang).notes.back().find("(id 4242) did not end"), std::string::npos);
+}
+
+TEST(ChildVerdict, SilentEndsNameWhatEndedThemAndWhere)
+{
     child_ending silent;  // ended without a word: e.g. a fast fail
+    silent.started = true;
     silent.exit_code = 0xC0000409;
     silent.call = "Update";
     silent.frame = 7;
@@ -64,11 +91,25 @@ TEST(ChildVerdict, HangsAndSilentEndsNameWhereTheCheckWas)
     EXPECT_EQ(died.call, "Update");
     EXPECT_EQ(died.frame, 7u);
     EXPECT_NE(died.summary.find("0xC0000409"), std::string::npos);
+
+    silent.exit_code = 3;
+    EXPECT_EQ(judge_child(silent).kind, failure_kind::abort_called);
+    silent.exit_code = 42;  // in a call, without an exception: the plug-in ended the process
+    const check_result ended = judge_child(silent);
+    EXPECT_EQ(ended.kind, failure_kind::process_ended);
+    EXPECT_EQ(ended.summary, "the process ended with exit code 42 in Update, without an exception: the plug-in ended it");
+
+    // Before the check began, an ending is the validator's own failure.
+    silent.started = false;
+    const check_result own = judge_child(silent);
+    EXPECT_EQ(own.result, outcome::error);
+    EXPECT_EQ(own.kind, validator_error_kind);
 }
 
 TEST(ChildVerdict, AnExpectedExitCodeMustBeTheOneTheProcessEndsWith)
 {
     child_ending exit;
+    exit.started = true;
     exit.reported = reported(outcome::passed, "kept");
     exit.expected_exit_code = 57;
     exit.exit_code = 57;

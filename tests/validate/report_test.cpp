@@ -4,7 +4,9 @@
 #include <cmath>
 
 #include "tools/validate/check_list.h"
+#include "tools/validate/child_verdict.h"
 #include "tools/validate/report.h"
+#include "tests/support/failing_new.h"
 
 using namespace validate;
 
@@ -30,10 +32,19 @@ check_result awkward_failure()
 
 }  // namespace
 
+// The result as the child's writer puts it into a buffer of `size` bytes.
+std::string written(const check_result& result, std::size_t size = 4096)
+{
+    std::vector<char> buffer(size);
+    result_writer out(buffer.data(), buffer.size());
+    write_check_result(out, result);
+    return std::string(out.finish());
+}
+
 TEST(CheckResult, SurvivesTheChannelWithEveryCharacter)
 {
     const check_result sent = awkward_failure();
-    const std::optional<check_result> got = parse_result("garbage line\n" + serialize(sent) + "unknown key\n");
+    const std::optional<check_result> got = parse_result("garbage line\n" + written(sent) + "unknown key\n");
     ASSERT_TRUE(got);
     EXPECT_EQ(got->result, outcome::failed);
     EXPECT_EQ(got->summary, sent.summary);
@@ -47,6 +58,50 @@ TEST(CheckResult, SurvivesTheChannelWithEveryCharacter)
     EXPECT_EQ(got->notes, sent.notes);
     EXPECT_FALSE(parse_result("summary no result line\n"));
     EXPECT_EQ(parse_result("result skipped\n")->result, outcome::skipped);
+}
+
+TEST(CheckResult, TheWriterAllocatesNothingAndSaysWhatDidNotFit)
+{
+    check_result big = awkward_failure();
+    for (int i = 0; i < 50; ++i) big.notes.push_back("note " + std::to_string(i) + std::string(40, 'x'));
+    char buffer[512];
+    // It runs where the heap may be locked: a crash handler, a watchdog.
+    const std::size_t before = forbidden_heap_calls();
+    forbid_heap_on_this_thread(true);
+    result_writer out(buffer, sizeof buffer);
+    write_check_result(out, big);
+    out.begin("summary").text("a ").number(42).text(" ").hex(0x1a2b).text(" ").decimal(0.1).end();
+    const std::string_view text = out.finish();
+    forbid_heap_on_this_thread(false);
+    EXPECT_EQ(forbidden_heap_calls(), before);
+    ASSERT_LE(text.size(), sizeof buffer);
+    EXPECT_GT(out.lines_left_out(), 0u);
+
+    // Whole lines were left out, and the reader is told how many.
+    const std::optional<check_result> got = parse_result(text);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->summary, "a 42 0x1a2b 0.1");  // the last whole line that fitted
+    EXPECT_EQ(got->kind, failure_kind::read_past_stream);
+    ASSERT_FALSE(got->notes.empty());
+    EXPECT_NE(got->notes.back().find(std::to_string(out.lines_left_out()) + " of its lines"), std::string::npos)
+        << got->notes.back();
+    for (std::size_t i = 0; i + 1 < got->notes.size(); ++i) EXPECT_EQ(got->notes[i], big.notes[i]);
+}
+
+TEST(CheckResult, ARunOfSeveralChecksCarriesEachByName)
+{
+    check_result init;
+    init.result = outcome::passed;
+    init.summary = "the longest Init took 1 ms";
+    const std::string text = "check timing.init\n" + written(init) + "check timing.shutdown\n" +
+                             written(awkward_failure());
+    const auto results = parse_results(text);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].first, "timing.init");
+    EXPECT_EQ(results[0].second.summary, init.summary);
+    EXPECT_EQ(results[1].first, "timing.shutdown");
+    EXPECT_EQ(results[1].second.frame, 12u);
+    EXPECT_EQ(parse_results(written(init)).at(0).first, "");  // a result without a name
 }
 
 TEST(Reports, JsonAndJUnitEscapeAndCount)
@@ -63,18 +118,23 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     pass.result = outcome::passed;
     pass.summary = "fine";
     report.results.emplace_back(find_check("file.load"), pass);
+    report.results.emplace_back(find_check("file.imports"), validator_error("validate: cannot start a child process"));
 
     const std::string json = json_report(report);
     EXPECT_TRUE(contains(json, R"("plugin": "C:\\plug-ins\\\"odd\".dll")")) << json;
     EXPECT_TRUE(contains(json, R"("passed": 1,)"));
     EXPECT_TRUE(contains(json, R"("failed": 1,)"));
     EXPECT_TRUE(contains(json, R"("skipped": 1,)"));
+    EXPECT_TRUE(contains(json, R"("errors": 1,)"));
+    EXPECT_TRUE(contains(json, R"("result": "error", "summary": "validate: cannot start a child process", "kind": "validator")"))
+        << json;
     EXPECT_TRUE(contains(json, R"("summary": "read 1 byte past \"the\" end\\n\nsecond line\ttab\u0001")")) << json;
     EXPECT_TRUE(contains(json, R"("kind": "read_past_stream", "call": "Update", "frame": 12)"));
     EXPECT_TRUE(contains(json, R"("figures": {"p99_ms": 0.25, "not a number": null})"));
 
     const std::string xml = junit_report(report);
-    EXPECT_TRUE(contains(xml, R"(tests="3" failures="1" errors="0" skipped="1")")) << xml;
+    EXPECT_TRUE(contains(xml, R"(tests="4" failures="1" errors="1" skipped="1")")) << xml;
+    EXPECT_TRUE(contains(xml, R"(<error message="validate: cannot start a child process" type="validator">)"));
     EXPECT_TRUE(contains(xml, R"(<testcase classname="validate.stream" name="stream.sizes")"));
     EXPECT_TRUE(contains(xml, R"(<failure message="read 1 byte past &quot;the&quot; end\n)"));
     EXPECT_TRUE(contains(xml, R"(type="read_past_stream")"));

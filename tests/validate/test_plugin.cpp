@@ -1,7 +1,8 @@
-// A minimal sound plug-in of the interface, built once as it is and once for
-// each defect that plug-in authors really make (TEST_PLUGIN_DEFECT names
-// it). The validator must pass the sound one and flag each defect with the
-// check meant for it.
+// A minimal sound plug-in of the interface, built once as it is, once for
+// each defect that plug-in authors really make, and once for each unusual
+// but legal thing a sound plug-in may do (TEST_PLUGIN_DEFECT names it). The
+// validator must pass the sound and the unusual ones and flag each defect
+// for what it is.
 //
 // The sound plug-in: Init starts a worker thread that holds a reference on
 // the library, Update reads the stream within the Size of each message and
@@ -10,11 +11,19 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <float.h>
+#include <xmmintrin.h>
+
 #include <atomic>
+#include <clocale>
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <skarvel/shared/interface/plugin_interface.h>
@@ -39,6 +48,38 @@ enum class defect {
     runtime_dependency,        // linked against the C++ runtime DLL
     wrong_version,             // answers an older interface version
     missing_export,            // Shutdown not exported
+    // What ends a host, named for what it is:
+    hang_at_attach,      // DllMain never returns from DLL_PROCESS_ATTACH
+    deadlock_at_detach,  // DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader lock to end
+    stack_overflow,      // unbounded recursion in frame 10
+    kept_stream,         // keeps the stream pointer and reads it in the next Update
+    abort_in_update,     // abort() in frame 20
+    exit_process,        // ExitProcess(7) in frame 5
+    terminate_process,   // TerminateProcess of its own process in Shutdown
+    joinable_at_exit,    // a std::thread of its own, joined by Shutdown, is still joinable when the process exits
+    // Process state changed and not restored:
+    mxcsr_in_update,        // flush-to-zero and denormals-are-zero turned on in Update
+    x87_in_update,          // the x87 rounding set to truncate in Update
+    cwd_in_init,            // the current directory changed in Init
+    filter_in_init,         // the unhandled-exception filter replaced in Init
+    error_mode_in_init,     // the error mode changed in Init
+    dll_directory_in_init,  // SetDllDirectory in Init
+    locale_in_init,         // the C runtime's locale set in Init
+    priority_in_update,     // the host thread's priority raised in Update
+    std_handle_in_init,     // the standard output handle replaced in Init
+    signal_in_init,         // a SIGINT handler of its own installed in Init
+    // What still points into the DLL after FreeLibrary:
+    class_left,    // a window class registered in Init, never unregistered
+    handler_left,  // a vectored exception handler added in Init, never removed
+    hook_left,     // a message hook on the host's thread set in Init, never removed
+    timer_left,    // a timer of the host's thread with a procedure, set in Init, never killed
+    // Unusual but legal: each must pass.
+    fp_restored,           // Update computes with other FP settings and restores them; Init changes the
+                           // current directory and restores it; its worker runs with flush-to-zero on
+    tidy_registrations,    // a window class, a vectored handler and a thread timer, each undone in Shutdown;
+                           // Update throws and catches a C++ exception
+    writes_files,          // writes a log file to the current directory in Init, Update and Shutdown
+    lets_go_late,          // Shutdown only tells the worker to stop; it lets go of the library 100 ms later
 };
 
 #ifndef TEST_PLUGIN_DEFECT
@@ -58,17 +99,102 @@ std::string last_error;  // keeps the C++ runtime in use
 // unloads the library without Shutdown.
 DWORD WINAPI worker_main(void* library)
 {
+    // A thread of its own may run with any settings.
+    if constexpr (flaw == defect::fp_restored) _mm_setcsr(_mm_getcsr() | 0x8040);
     while (WaitForSingleObject(stop_worker, 10) == WAIT_TIMEOUT) ++worker_ticks;
     if constexpr (flaw == defect::thread_running_at_unload) {
         Sleep(300);  // "flushing" after the stop, with no reference held
         return 0;
     }
+    if constexpr (flaw == defect::lets_go_late) Sleep(100);  // "flushing", holding its reference
     FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
+}
+
+LONG CALLBACK ignore_exception(EXCEPTION_POINTERS*)
+{
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+LRESULT CALLBACK window_procedure(HWND handle, UINT message, WPARAM w, LPARAM l)
+{
+    return DefWindowProcA(handle, message, w, l);
+}
+VOID CALLBACK on_timer(HWND, UINT, UINT_PTR, DWORD) {}
+LRESULT CALLBACK on_message(int code, WPARAM w, LPARAM l)
+{
+    return CallNextHookEx(nullptr, code, w, l);
+}
+// A log in the current directory: the legal writes_files, and a plug-in that
+// crashes, whose log is what its author will want to read.
+void log_line(const char* what)
+{
+    if constexpr (flaw != defect::writes_files && flaw != defect::crash_in_update) return;
+    if (std::FILE* log = std::fopen("test_plugin.log", "a")) {
+        std::fprintf(log, "%s\n", what);
+        std::fclose(log);
+    }
+}
+const char plugin_class[] = "test_plugin_class";
+// joinable_at_exit's thread: destroyed while joinable, it calls std::terminate.
+std::thread helper;
+std::atomic<bool> helper_stop{false};
+PVOID handler = nullptr;
+UINT_PTR timer = 0;
+
+// Changes process state as each defect does, or does and undoes as the legal
+// plug-ins do.
+void change_state_in_init()
+{
+    if constexpr (flaw == defect::cwd_in_init) SetCurrentDirectoryA("C:\\");
+    if constexpr (flaw == defect::filter_in_init) SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return 0; });
+    if constexpr (flaw == defect::error_mode_in_init) SetErrorMode(0);
+    if constexpr (flaw == defect::dll_directory_in_init) SetDllDirectoryA("C:\\");
+    if constexpr (flaw == defect::locale_in_init) std::setlocale(LC_ALL, "German_Germany.1252");
+    if constexpr (flaw == defect::std_handle_in_init) SetStdHandle(STD_OUTPUT_HANDLE, CreateEventA(nullptr, 0, 0, nullptr));
+    if constexpr (flaw == defect::signal_in_init) std::signal(SIGINT, [](int) {});
+    if constexpr (flaw == defect::fp_restored) {
+        char folder[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, folder);
+        SetCurrentDirectoryA("C:\\");
+        SetCurrentDirectoryA(folder);
+    }
+    if constexpr (flaw == defect::class_left || flaw == defect::tidy_registrations) {
+        WNDCLASSA window_class{};
+        window_class.lpfnWndProc = window_procedure;
+        window_class.hInstance = GetModuleHandleA(nullptr);
+        window_class.lpszClassName = plugin_class;
+        RegisterClassA(&window_class);
+    }
+    if constexpr (flaw == defect::handler_left || flaw == defect::tidy_registrations)
+        handler = AddVectoredExceptionHandler(0, ignore_exception);
+    if constexpr (flaw == defect::tidy_registrations || flaw == defect::timer_left)
+        timer = SetTimer(nullptr, 0, 60000, on_timer);
+    if constexpr (flaw == defect::hook_left)
+        SetWindowsHookExA(WH_GETMESSAGE, on_message, nullptr, GetCurrentThreadId());
+    if constexpr (flaw == defect::joinable_at_exit) {
+        helper_stop = false;
+        helper = std::thread([] {
+            while (!helper_stop) Sleep(10);
+        });
+    }
+}
+
+void undo_state_in_shutdown()
+{
+    if constexpr (flaw == defect::joinable_at_exit) {
+        helper_stop = true;
+        if (helper.joinable()) helper.join();
+    }
+    if constexpr (flaw != defect::tidy_registrations) return;
+    UnregisterClassA(plugin_class, GetModuleHandleA(nullptr));
+    RemoveVectoredExceptionHandler(handler);
+    KillTimer(nullptr, timer);
 }
 
 bool start()
 {
     if (worker != nullptr) return true;  // already running
+    change_state_in_init();
+    log_line("Init");
     if constexpr (flaw == defect::throws_in_init) throw std::runtime_error("no configuration file");
     if constexpr (flaw == defect::slow_init) Sleep(1500);
     if constexpr (flaw == defect::window_left) {
@@ -94,12 +220,16 @@ bool start()
 void stop()
 {
     if (worker == nullptr) return;
+    if constexpr (flaw == defect::terminate_process) TerminateProcess(GetCurrentProcess(), 9);
+    undo_state_in_shutdown();
+    log_line("Shutdown");
     if constexpr (flaw == defect::thread_left) return;
     if constexpr (flaw == defect::hang_in_shutdown) {
         WaitForSingleObject(worker, INFINITE);  // nobody told it to stop
     }
     SetEvent(stop_worker);
-    if constexpr (flaw != defect::thread_running_at_unload) WaitForSingleObject(worker, INFINITE);
+    if constexpr (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late)
+        WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
     CloseHandle(stop_worker);
     worker = stop_worker = nullptr;
@@ -145,12 +275,77 @@ void read_frame(const std::uint8_t* stream, std::uint32_t count)
     if (sum != sum) last_error = "a value is not a number";
 }
 
+// Recurses until the stack runs out long before the depth's bound; the
+// volatile array keeps each frame.
+int recurse(int depth)
+{
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (depth > 1000000000) return frame[0];
+    return recurse(depth + 1) + frame[0];
+}
+
+const std::uint8_t* kept_stream_pointer = nullptr;  // the last frame's stream, for kept_stream
+// Where computed and read values go, so that the compiler keeps the work.
+volatile double computed = 0.0;
+volatile std::uint8_t read_back = 0;
+
+// Computes with flush-to-zero and truncation, then puts the caller's
+// settings back, as a legal plug-in may.
+double computed_aside(double value)
+{
+    const unsigned int mxcsr = _mm_getcsr();
+    unsigned int x87 = 0;
+    _controlfp_s(&x87, 0, 0);
+    _mm_setcsr(mxcsr | 0x8040);
+    unsigned int ignored = 0;
+    _controlfp_s(&ignored, _RC_CHOP, _MCW_RC);
+    const double result = value * 1e-300 * 1e-10;
+    _controlfp_s(&ignored, x87, _MCW_RC | _MCW_PC | _MCW_EM);
+    _mm_setcsr(mxcsr);
+    return result;
+}
+
+void state_in_update(std::uint64_t frame)
+{
+    if constexpr (flaw == defect::stack_overflow)
+        if (frame == 10) recurse(0);
+    if constexpr (flaw == defect::abort_in_update)
+        if (frame == 20) std::abort();
+    if constexpr (flaw == defect::exit_process)
+        if (frame == 5) ExitProcess(7);
+    if constexpr (flaw == defect::mxcsr_in_update) _mm_setcsr(_mm_getcsr() | 0x8040);
+    if constexpr (flaw == defect::x87_in_update) {
+        unsigned int ignored = 0;
+        _controlfp_s(&ignored, _RC_CHOP, _MCW_RC);
+    }
+    if constexpr (flaw == defect::priority_in_update) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    if constexpr (flaw == defect::fp_restored) computed = computed_aside(static_cast<double>(frame));
+    if constexpr (flaw == defect::tidy_registrations) {
+        try {
+            if (frame % 2 == 0) throw std::runtime_error("caught at once");
+        } catch (const std::exception&) {
+        }
+    }
+    if constexpr (flaw == defect::writes_files)
+        if (frame % 100 == 1) log_line("Update");
+}
+
 void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* output1, std::int32_t* output2)
 {
     const std::uint64_t frame = ++frames;
+    state_in_update(frame);
+    if constexpr (flaw == defect::kept_stream) {
+        // "Compares" with the last frame through the pointer it kept.
+        if (kept_stream_pointer != nullptr) read_back = kept_stream_pointer[0];
+        kept_stream_pointer = count > 0 ? stream : nullptr;
+    }
     if constexpr (flaw == defect::crash_in_update) {
         static int* volatile nowhere = nullptr;
-        if (frame == 30) *nowhere = 1;
+        if (frame == 30) {
+            log_line("about to crash");
+            *nowhere = 1;
+        }
     }
     if constexpr (flaw == defect::handle_per_frame) CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if constexpr (flaw == defect::socket_per_frame) socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -169,6 +364,36 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
 }
 
 }  // namespace
+
+// The loader-lock defects; otherwise nothing to do.
+HANDLE detach_worker = nullptr;
+HANDLE detach_stop = nullptr;
+DWORD WINAPI detach_worker_main(void*)
+{
+    WaitForSingleObject(detach_stop, INFINITE);
+    return 0;  // ending needs the loader lock, which DllMain holds while it waits below
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*)
+{
+    if constexpr (flaw == defect::hang_at_attach) {
+        if (reason == DLL_PROCESS_ATTACH) {
+            const HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            WaitForSingleObject(never, INFINITE);
+        }
+    }
+    if constexpr (flaw == defect::deadlock_at_detach) {
+        if (reason == DLL_PROCESS_ATTACH) {
+            detach_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            detach_worker = CreateThread(nullptr, 0, detach_worker_main, nullptr, 0, nullptr);
+        }
+        if (reason == DLL_PROCESS_DETACH && detach_worker != nullptr) {
+            SetEvent(detach_stop);
+            WaitForSingleObject(detach_worker, INFINITE);
+        }
+    }
+    return TRUE;
+}
 
 #define TEST_PLUGIN_EXPORT extern "C" __declspec(dllexport)
 

@@ -1,6 +1,7 @@
 #include "tools/validate/check_result.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 
 namespace validate {
@@ -11,29 +12,112 @@ std::string_view outcome_name(outcome result) noexcept
         case outcome::passed: return "passed";
         case outcome::failed: return "failed";
         case outcome::skipped: return "skipped";
+        case outcome::error: return "error";
     }
     return "failed";
 }
 
 namespace {
 
-// A value on one line: backslashes and line breaks escaped.
-std::string escape(std::string_view text)
+// Room for the closing "cut N" line.
+constexpr std::size_t closing_room = 32;
+
+}  // namespace
+
+result_writer::result_writer(char* buffer, std::size_t capacity) noexcept
+    : buffer_(buffer), usable_(capacity > closing_room ? capacity - closing_room : 0), capacity_(capacity)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
 }
+
+void result_writer::put(char c) noexcept
+{
+    if (size_ < usable_)
+        buffer_[size_++] = c;
+    else
+        overflowed_ = true;
+}
+
+result_writer& result_writer::begin(std::string_view key) noexcept
+{
+    line_start_ = size_;
+    overflowed_ = false;
+    for (char c : key) put(c);
+    put(' ');
+    return *this;
+}
+
+result_writer& result_writer::text(std::string_view piece) noexcept
+{
+    for (char c : piece) {
+        if (c == '\\' || c == '\n' || c == '\r') {
+            put('\\');
+            put(c == '\n' ? 'n' : c == '\r' ? 'r' : '\\');
+        } else {
+            put(c);
+        }
+    }
+    return *this;
+}
+
+result_writer& result_writer::number(std::uint64_t value) noexcept
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return text(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+result_writer& result_writer::hex(std::uint64_t value) noexcept
+{
+    char digits[24] = "0x";
+    const auto end = std::to_chars(digits + 2, digits + sizeof digits, value, 16).ptr;
+    return text(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+result_writer& result_writer::decimal(double value) noexcept
+{
+    char digits[32];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return text(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+result_writer& result_writer::end() noexcept
+{
+    put('\n');
+    if (overflowed_) {
+        size_ = line_start_;
+        ++left_out_;
+    }
+    overflowed_ = false;
+    line_start_ = size_;
+    return *this;
+}
+
+result_writer& result_writer::line(std::string_view key, std::string_view value) noexcept
+{
+    return begin(key).text(value).end();
+}
+
+std::string_view result_writer::finish() noexcept
+{
+    if (left_out_ > 0 && capacity_ >= closing_room) {
+        usable_ = capacity_;
+        begin("cut").number(left_out_).end();
+    }
+    return std::string_view(buffer_, size_);
+}
+
+void write_check_result(result_writer& out, const check_result& result) noexcept
+{
+    out.line("result", outcome_name(result.result));
+    out.line("summary", result.summary);
+    if (!result.kind.empty()) out.line("kind", result.kind);
+    if (!result.call.empty()) out.line("call", result.call);
+    if (result.frame != 0) out.begin("frame").number(result.frame).end();
+    for (const auto& [name, value] : result.figures) out.begin("figure").text(name).text(" ").decimal(value).end();
+    for (const std::string& note : result.notes) out.line("note", note);
+}
+
+namespace {
 
 std::string unescape(std::string_view text)
 {
@@ -50,29 +134,7 @@ std::string unescape(std::string_view text)
     return out;
 }
 
-void line(std::string& out, std::string_view key, std::string_view value)
-{
-    out.append(key).append(" ").append(escape(value)).append("\n");
-}
-
 }  // namespace
-
-std::string serialize(const check_result& result)
-{
-    std::string out;
-    line(out, "result", outcome_name(result.result));
-    line(out, "summary", result.summary);
-    if (!result.kind.empty()) line(out, "kind", result.kind);
-    if (!result.call.empty()) line(out, "call", result.call);
-    if (result.frame != 0) line(out, "frame", std::to_string(result.frame));
-    for (const auto& [name, value] : result.figures) {
-        char number[64];
-        std::snprintf(number, sizeof number, "%.17g", value);
-        line(out, "figure", name + " " + number);
-    }
-    for (const std::string& note : result.notes) line(out, "note", note);
-    return out;
-}
 
 std::optional<check_result> parse_result(std::string_view text)
 {
@@ -90,6 +152,7 @@ std::optional<check_result> parse_result(std::string_view text)
             has_result = true;
             result.result = value == "passed"    ? outcome::passed
                             : value == "skipped" ? outcome::skipped
+                            : value == "error"   ? outcome::error
                                                  : outcome::failed;
         } else if (key == "summary") {
             result.summary = value;
@@ -105,10 +168,34 @@ std::optional<check_result> parse_result(std::string_view text)
                 result.figures.emplace_back(value.substr(0, gap), std::strtod(value.c_str() + gap + 1, nullptr));
         } else if (key == "note") {
             result.notes.push_back(value);
+        } else if (key == "cut") {
+            result.notes.push_back("the result was larger than the channel from the check's process holds: " + value +
+                                   " of its lines (figures or notes) were left out");
         }
     }
     if (!has_result) return std::nullopt;
     return result;
+}
+
+std::vector<std::pair<std::string, check_result>> parse_results(std::string_view text)
+{
+    std::vector<std::pair<std::string, check_result>> results;
+    std::string name;
+    const auto add = [&](std::string_view section) {
+        if (std::optional<check_result> result = parse_result(section)) results.emplace_back(name, std::move(*result));
+    };
+    std::size_t section = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        if (text.compare(at, 6, "check ") == 0) {
+            add(text.substr(section, at - section));
+            name = std::string(text.substr(at + 6, end - at - 6));
+            section = end + 1;
+        }
+        at = end + 1;
+    }
+    if (section < text.size()) add(text.substr(section));
+    return results;
 }
 
 }  // namespace validate

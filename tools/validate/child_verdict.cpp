@@ -4,7 +4,7 @@
 
 namespace validate {
 
-std::string describe_exit_code(std::uint32_t code)
+const char* exception_name(std::uint32_t code) noexcept
 {
     struct known {
         std::uint32_t code;
@@ -23,6 +23,10 @@ std::string describe_exit_code(std::uint32_t code)
         {0xC000008C, "array bounds exceeded"},
         {0xC000008E, "floating-point division by zero"},
         {0xC0000090, "invalid floating-point operation"},
+        {0xC0000091, "floating-point overflow"},
+        {0xC0000093, "floating-point underflow"},
+        {0xC000008F, "inexact floating-point result"},
+        {0xC000008D, "denormal floating-point operand"},
         {0x80000003, "breakpoint"},
         {0xC0000135, "a DLL was not found"},
         {0xC0000139, "an entry point was not found"},
@@ -30,18 +34,31 @@ std::string describe_exit_code(std::uint32_t code)
         {gcc_cpp_exception, "C++ exception (GCC)"},
         {msvc_cpp_exception, "C++ exception (Microsoft C++)"},
     };
+    for (const known& entry : codes)
+        if (entry.code == code) return entry.words;
+    return nullptr;
+}
+
+std::string describe_exit_code(std::uint32_t code)
+{
     char text[96];
-    for (const known& entry : codes) {
-        if (entry.code == code) {
-            std::snprintf(text, sizeof text, "%s (0x%08X)", entry.words, static_cast<unsigned>(code));
-            return text;
-        }
+    if (const char* words = exception_name(code)) {
+        std::snprintf(text, sizeof text, "%s (0x%08X)", words, static_cast<unsigned>(code));
+        return text;
     }
     if (code == 3) return "abort() (exit code 3)";
     if (code >= 0xC0000000u)
         std::snprintf(text, sizeof text, "exception 0x%08X", static_cast<unsigned>(code));
     else
         std::snprintf(text, sizeof text, "exit code %u", static_cast<unsigned>(code));
+    return text;
+}
+
+std::string seconds_text(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f s", seconds == static_cast<double>(static_cast<long long>(seconds)) ? 0 : 1,
+                  seconds);
     return text;
 }
 
@@ -58,20 +75,43 @@ check_result failure(const char* kind, std::string summary, std::string call, st
     return result;
 }
 
-}  // namespace
-
-check_result judge_child(const child_ending& ending)
+check_result verdict(const child_ending& ending)
 {
     // The first fault decides: a crash or escaped exception even after the
     // check had written its result (at unload or at exit).
     if (ending.fault) return *ending.fault;
-    if (ending.killed) {
-        char limit[32];
-        std::snprintf(limit, sizeof limit, "%.0f s", ending.limit_seconds);
-        if (!ending.call.empty())
-            return failure(failure_kind::hang, ending.call + " did not return within " + limit, ending.call,
-                           ending.frame);
-        return failure(failure_kind::hang, std::string("the check did not finish within ") + limit, "", ending.frame);
+    switch (ending.ender) {
+        case ended_by::itself: break;
+        case ended_by::run_limit: {
+            check_result result;
+            result.result = outcome::skipped;
+            result.kind = not_run_kind;
+            result.summary = "not run in full: the run reached its limit of " + seconds_text(ending.limit_seconds);
+            return result;
+        }
+        case ended_by::call_limit:
+            if (ending.call == "process exit") {
+                return failure(failure_kind::hang,
+                               "the process did not end within " + seconds_text(ending.limit_seconds) +
+                                   " of its exit: a DllMain that waits at DLL_PROCESS_DETACH, or a destructor of a "
+                                   "static object that waits",
+                               ending.call, ending.frame);
+            }
+            return failure(failure_kind::hang, ending.call + " did not return within " +
+                                                   seconds_text(ending.limit_seconds), ending.call, ending.frame);
+        case ended_by::check_limit: {
+            std::string summary = "the check did not finish within " + seconds_text(ending.limit_seconds);
+            // Every call returned within its limit: slow calls are the cause,
+            // when there were any.
+            if (ending.slowest_call.empty() || ending.slowest_call_seconds < 0.5)
+                return failure(failure_kind::hang, summary, ending.call, ending.frame);
+            summary += ": " + ending.slowest_call + " took up to " + seconds_text(ending.slowest_call_seconds);
+            return failure(failure_kind::too_slow, summary, ending.slowest_call, ending.frame);
+        }
+    }
+    if (!ending.started) {
+        return validator_error("validate: the check's process ended with " + describe_exit_code(ending.exit_code) +
+                               " before it began the check");
     }
     if (ending.expected_exit_code) {
         if (ending.exit_code == *ending.expected_exit_code && ending.reported) return *ending.reported;
@@ -81,6 +121,18 @@ check_result judge_child(const child_ending& ending)
                        "process exit", 0);
     }
     if (!ending.reported) {
+        // Without an exception, and in a call: something the plug-in called
+        // ended the process before the child's watch could name it.
+        if (!ending.call.empty() && ending.exit_code == 3) {
+            return failure(failure_kind::abort_called, "abort() ended the process in " + ending.call, ending.call,
+                           ending.frame);
+        }
+        if (!ending.call.empty() && ending.exit_code < 0xC0000000u) {
+            return failure(failure_kind::process_ended,
+                           "the process ended with " + describe_exit_code(ending.exit_code) + " in " + ending.call +
+                               ", without an exception: the plug-in ended it",
+                           ending.call, ending.frame);
+        }
         return failure(failure_kind::crash,
                        "the process ended with " + describe_exit_code(ending.exit_code) + " before the check did",
                        ending.call, ending.frame);
@@ -92,6 +144,27 @@ check_result judge_child(const child_ending& ending)
             "process exit", 0);
     }
     return *ending.reported;
+}
+
+}  // namespace
+
+check_result validator_error(std::string summary)
+{
+    check_result result;
+    result.result = outcome::error;
+    result.kind = validator_error_kind;
+    result.summary = std::move(summary);
+    return result;
+}
+
+check_result judge_child(const child_ending& ending)
+{
+    check_result result = verdict(ending);
+    if (ending.left_running) {
+        result.notes.push_back("its process (id " + std::to_string(ending.process_id) +
+                               ") did not end when the validator ended it, and is left running");
+    }
+    return result;
 }
 
 }  // namespace validate

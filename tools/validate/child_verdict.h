@@ -1,6 +1,6 @@
 // How a check ended in its child process, and the result the validator
-// reports for it: what the check wrote, unless the process crashed, hung or
-// ended with another exit code than it should.
+// reports for it: what the check wrote, unless the process crashed, hung,
+// ended with another exit code than it should, or never began the check.
 #pragma once
 
 #include <cstdint>
@@ -11,22 +11,43 @@
 
 namespace validate {
 
+// Why the validator ended a child itself.
+enum class ended_by {
+    itself,       // the process ended on its own
+    call_limit,   // a call into the plug-in did not return (the child's own watch did not report it)
+    check_limit,  // the check did not finish within its limit
+    run_limit,    // the whole run reached its limit: the check is reported as not run in full
+};
+
 struct child_ending {
+    // The child reached the check: until then, an ending is the validator's
+    // own failure, not the plug-in's.
+    bool started = false;
     std::optional<check_result> reported;  // written by the check when it came to an end
-    std::optional<check_result> fault;     // written by the child's exception handlers
+    std::optional<check_result> fault;     // written by the child's fault capture or watchdog
     std::uint32_t exit_code = 0;
     std::optional<std::uint32_t> expected_exit_code;  // when the check ends its process itself
     // Where the check was when its process ended: the call into the plug-in
     // (empty between calls) and the number of Updates begun.
     std::string call;
     std::uint64_t frame = 0;
-    // Set when the validator ended the process after `limit_seconds`: the
-    // call did not return, or the check did not finish.
-    bool killed = false;
-    double limit_seconds = 0.0;
+    // The slowest call the check made so far, for a check that ran out of time.
+    std::string slowest_call;
+    double slowest_call_seconds = 0.0;
+    ended_by ender = ended_by::itself;
+    double limit_seconds = 0.0;  // the limit that made the validator end it
+    // The process did not end when the validator ended it: it is left running.
+    bool left_running = false;
+    std::uint32_t process_id = 0;
 };
 
 check_result judge_child(const child_ending& ending);
+
+// A result for a check the validator could not run itself.
+check_result validator_error(std::string summary);
+
+// The words for a known exception code ("access violation"), or null.
+const char* exception_name(std::uint32_t code) noexcept;
 
 // A process exit code or exception code in words: "access violation
 // (0xC0000005)", "abort() (exit code 3)".
@@ -39,5 +60,8 @@ inline bool is_cpp_exception(std::uint32_t code) noexcept
 {
     return code == gcc_cpp_exception || code == msvc_cpp_exception;
 }
+
+// "3 s", "2.5 s".
+std::string seconds_text(double seconds);
 
 }  // namespace validate

@@ -97,7 +97,7 @@ void write_table_heading(std::FILE* out)
 
 void write_table_line(std::FILE* out, const check_info& check, const check_result& result)
 {
-    static const char* const words[] = {"pass", "FAIL", "skip"};
+    static const char* const words[] = {"pass", "FAIL", "skip", "ERROR"};
     std::fprintf(out, "%-34s %-7s %s\n", std::string(check.name).c_str(), words[static_cast<int>(result.result)],
                  result.summary.c_str());
     const std::string where = place(result);
@@ -109,7 +109,8 @@ void write_table_line(std::FILE* out, const check_info& check, const check_resul
 std::string junit_report(const run_report& report)
 {
     const std::string totals = " tests=\"" + std::to_string(report.results.size()) + "\" failures=\"" +
-                               std::to_string(report.count(outcome::failed)) + "\" errors=\"0\" skipped=\"" +
+                               std::to_string(report.count(outcome::failed)) + "\" errors=\"" +
+                               std::to_string(report.count(outcome::error)) + "\" skipped=\"" +
                                std::to_string(report.count(outcome::skipped)) + "\" time=\"" +
                                number(report.seconds, "%.3f") + "\"";
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -127,6 +128,9 @@ std::string junit_report(const run_report& report)
         if (result.result == outcome::failed) {
             xml += "      <failure message=\"" + xml_escape(result.summary) + "\" type=\"" + xml_escape(result.kind) +
                    "\">" + xml_escape(details(result)) + "</failure>\n";
+        } else if (result.result == outcome::error) {
+            xml += "      <error message=\"" + xml_escape(result.summary) + "\" type=\"" + xml_escape(result.kind) +
+                   "\">" + xml_escape(details(result)) + "</error>\n";
         } else if (result.result == outcome::skipped) {
             xml += "      <skipped message=\"" + xml_escape(result.summary) + "\"/>\n";
         }
@@ -148,6 +152,7 @@ std::string json_report(const run_report& report)
     json += "  \"passed\": " + std::to_string(report.count(outcome::passed)) + ",\n";
     json += "  \"failed\": " + std::to_string(report.count(outcome::failed)) + ",\n";
     json += "  \"skipped\": " + std::to_string(report.count(outcome::skipped)) + ",\n";
+    json += "  \"errors\": " + std::to_string(report.count(outcome::error)) + ",\n";
     json += "  \"checks\": [";
     const char* separator = "\n";
     for (const auto& [check, result] : report.results) {

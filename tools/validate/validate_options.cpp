@@ -20,9 +20,11 @@ const char* const validate_usage =
     "  --quick         shorter runs of the timing, stream and resource checks\n"
     "  --seed N        seed of the random frames (default: chosen and printed)\n"
     "  --budget MS     Update's p99 time budget in milliseconds (default 5)\n"
+    "  --hang-limit S  seconds a call may take before it counts as a hang (default 10)\n"
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
-    "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line.\n";
+    "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
+    "failed but the validator could not run a check.\n";
 
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
@@ -51,6 +53,9 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
              const std::optional<double> budget = tools::parse_decimal(v, 0.0, 1000.0);
              return budget && *budget > 0.0 && tools::store(budget, o.budget_ms);
          }},
+        // Within a check's own limit of 60 s, with room for the check.
+        {"--hang-limit", "seconds from 0.5 to 30",
+         [&o](std::string_view v) { return tools::store(tools::parse_decimal(v, 0.5, 30.0), o.hang_limit_seconds); }},
         {"--junit", "a file name", [&o](std::string_view v) { return !(o.junit_path = v).empty(); }},
         {"--json", "a file name", [&o](std::string_view v) { return !(o.json_path = v).empty(); }},
         {"--child", "a check name", [&o](std::string_view v) { return !(o.child_check = v).empty(); }},

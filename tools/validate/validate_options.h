@@ -26,6 +26,7 @@ struct validate_options {
     bool quick = false;
     std::optional<std::uint64_t> seed;  // of the random frames; chosen and printed when not given
     double budget_ms = default_budget_ms;
+    double hang_limit_seconds = 10.0;  // a call into the plug-in that takes longer hangs
     std::string junit_path;
     std::string json_path;
     // In a child: the check to run and the inherited handle of the channel.

@@ -134,6 +134,27 @@ std::optional<check_result> try_init(plugin_under_test& plugin)
     return failed(failure_kind::expectation, "Init answered false");
 }
 
+check_result report_shared(const check_context& context,
+                           std::vector<std::pair<std::string_view, check_result>> results)
+{
+    check_result first;
+    for (auto& [name, result] : results) {
+        if (context.check != nullptr && name == context.check->name)
+            first = std::move(result);
+        else if (context.others != nullptr)
+            context.others->emplace_back(name, std::move(result));
+    }
+    return first;
+}
+
+std::uint64_t units_within(double unit_seconds, double budget_seconds, std::uint64_t wanted,
+                           std::uint64_t fewest) noexcept
+{
+    if (unit_seconds <= 0.0 || unit_seconds * static_cast<double>(wanted) <= budget_seconds) return wanted;
+    const auto fit = static_cast<std::uint64_t>(budget_seconds / unit_seconds);
+    return fit < fewest ? fewest : fit;
+}
+
 std::string ms_text(double ms)
 {
     char text[32];

@@ -8,11 +8,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <skarvel/shared/input/tm_message_list.h>
 
 #include "tools/host/host_session.h"
+#include "tools/validate/check_list.h"
 #include "tools/validate/check_result.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
@@ -22,9 +25,18 @@ namespace validate {
 struct check_context {
     const validate_options& options;
     std::uint64_t seed = 0;
+    const check_info* check = nullptr;  // the check run, reported first
+    // A body that several checks share returns its run's first check's
+    // result and adds the others' here.
+    std::vector<std::pair<std::string_view, check_result>>* others = nullptr;
     // How much of a thing to do: the full count, or the quick one.
     int scaled(int full, int quick) const noexcept { return options.quick ? quick : full; }
 };
+
+// For a body that several checks share: the result for the check being run,
+// out of `results` (by check name); the others go to context.others.
+check_result report_shared(const check_context& context,
+                           std::vector<std::pair<std::string_view, check_result>> results);
 
 // Limits every check keeps to.
 inline constexpr double call_limit_seconds = 10.0;    // a call that takes longer hangs
@@ -93,6 +105,12 @@ check_result not_loadable(const std::string& error);
 // true.
 std::optional<check_result> try_load(plugin_under_test& plugin, const check_context& context);
 std::optional<check_result> try_init(plugin_under_test& plugin);
+
+// How many units of `unit_seconds` each fit in `budget_seconds`: `wanted`,
+// or fewer for a plug-in whose calls are slow (though within their limits),
+// but never fewer than `fewest`. Keeps every check well within its limit.
+std::uint64_t units_within(double unit_seconds, double budget_seconds, std::uint64_t wanted,
+                           std::uint64_t fewest) noexcept;
 
 // Milliseconds, as the reports print them: "0.052 ms", "12.3 ms".
 std::string ms_text(double ms);

@@ -2,11 +2,15 @@
 
 namespace validate {
 
-check_function find_check_function(std::string_view name) noexcept
+check_function check_body(const check_info& check) noexcept
 {
-    for (auto find : {find_file_check, find_lifecycle_check, find_timing_check, find_stream_check, find_resource_check})
-        if (check_function run = find(name)) return run;
-    return nullptr;
+    // In the order of all_checks(), which is the registry's.
+    static const check_function table[] = {
+#define VALIDATE_CHECK(body, name, needs, description) bodies::body,
+#include "tools/validate/check_registry.inc"
+#undef VALIDATE_CHECK
+    };
+    return check.index < sizeof table / sizeof table[0] ? table[check.index] : nullptr;
 }
 
 }  // namespace validate

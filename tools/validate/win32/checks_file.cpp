@@ -22,7 +22,11 @@ std::string joined(const std::vector<std::string>& items)
     return text;
 }
 
-check_result pe_format(const check_context& context)
+}  // namespace
+
+namespace bodies {
+
+check_result file_pe_format(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
@@ -38,7 +42,7 @@ check_result pe_format(const check_context& context)
     return passed("a PE32+ DLL for x64");
 }
 
-check_result exports(const check_context& context)
+check_result file_exports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
@@ -82,7 +86,7 @@ check_result exports(const check_context& context)
     return result;
 }
 
-check_result imports(const check_context& context)
+check_result file_imports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
@@ -115,7 +119,7 @@ check_result imports(const check_context& context)
     return result;
 }
 
-check_result load(const check_context& context)
+check_result file_load(const check_context& context)
 {
     plugin_under_test plugin;
     std::string error;
@@ -134,7 +138,7 @@ check_result load(const check_context& context)
     return result;
 }
 
-check_result interface_version(const check_context& context)
+check_result file_interface_version(const check_context& context)
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
@@ -162,19 +166,6 @@ check_result interface_version(const check_context& context)
     return passed("2, before Init, while running and after Shutdown");
 }
 
-const named_check file_checks[] = {
-    {"file.pe_format", pe_format},
-    {"file.exports", exports},
-    {"file.imports", imports},
-    {"file.load", load},
-    {"file.interface_version", interface_version},
-};
-
-}  // namespace
-
-check_function find_file_check(std::string_view name) noexcept
-{
-    return find_in(file_checks, name);
-}
+}  // namespace bodies
 
 }  // namespace validate

@@ -6,6 +6,7 @@
 
 #include "tools/validate/statistics.h"
 #include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
 
 namespace validate {
@@ -59,41 +60,6 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
     return result;
 }
 
-check_result threads_after_shutdown(const check_context& context)
-{
-    plugin_under_test plugin;
-    if (auto fault = try_load(plugin, context)) return *fault;
-    const auto before = process_threads();
-    if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
-    std::set<DWORD> known;
-    for (const thread_entry& thread : *before) known.insert(thread.id);
-    return nothing_left(
-        plugin, context.scaled(5, 3), "threads",
-        [&] {
-            std::vector<thread_entry> found;
-            for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
-                if (known.count(thread.id) == 0) found.push_back(thread);
-            return found;
-        },
-        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
-}
-
-check_result windows_after_shutdown(const check_context& context)
-{
-    plugin_under_test plugin;
-    if (auto fault = try_load(plugin, context)) return *fault;
-    const std::vector<HWND> before = process_windows();
-    return nothing_left(
-        plugin, context.scaled(3, 2), "windows",
-        [&] {
-            std::vector<HWND> found;
-            for (HWND window : process_windows())
-                if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
-            return found;
-        },
-        describe_window);
-}
-
 // How a growth check reads its resource and judges it.
 struct growth_measure {
     const char* what;  // "handles", "committed bytes"
@@ -129,30 +95,46 @@ std::string memory_amount(double bytes)
     return text;
 }
 
+// A reading that succeeded, tried up to three times a moment apart: the
+// system's table may be read while it changes.
+std::optional<double> reading(const growth_measure& measure)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (std::optional<double> value = measure.read()) return value;
+        Sleep(10);
+    }
+    return std::nullopt;
+}
+
 // Readings at the start, middle and end of two equal halves of `units`
 // frames or cycles each, after a warm-up; `step` does one unit. A leak grows
 // on every run, while the system's own steps (its heap taking another
 // region, a cache filled) seldom land in both halves twice in a row: a
-// growth is measured once more before it is called a leak.
+// growth is measured once more before it is called a leak. Only runs whose
+// every reading succeeded are judged.
 template <class Step>
 check_result measure_growth(const growth_measure& measure, const char* unit, std::uint64_t units, Step step)
 {
-    const auto read = [&](double& value) {
-        const std::optional<double> reading = measure.read();
-        if (reading) value = *reading;
-        return reading.has_value();
-    };
     growth_readings readings;
     growth_verdict verdict;
     readings.units_per_half = units;
     for (int run = 0; run < 2; ++run) {
-        if (!read(readings.start))
+        const std::optional<double> start = reading(measure);
+        if (!start) {
             return skipped(std::string("not measurable here: this system does not give the process's ") +
                            measure.what);
+        }
         for (std::uint64_t i = 0; i < units; ++i) step();
-        read(readings.middle);
+        const std::optional<double> middle = reading(measure);
         for (std::uint64_t i = 0; i < units; ++i) step();
-        read(readings.end);
+        const std::optional<double> end = reading(measure);
+        if (!middle || !end) {
+            return skipped(std::string("not measurable here: the system stopped giving the process's ") +
+                           measure.what + " during the run");
+        }
+        readings.start = *start;
+        readings.middle = *middle;
+        readings.end = *end;
         verdict = judge_growth(readings, measure.per_unit_limit, measure.noise);
         if (!verdict.grows) break;
     }
@@ -168,6 +150,24 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
                       {"end", readings.end},
                       {"per_" + std::string(unit), verdict.per_unit}};
     return result;
+}
+
+// Seconds a half of a growth run may take: a plug-in whose calls are slow,
+// though within their limits, is measured over fewer frames or cycles.
+constexpr double half_budget_seconds = 10.0;
+
+// The units of a half: `wanted`, or as many as the budget holds at the
+// seconds the warm-up took for one, with a note that a leak must then be
+// larger to show.
+std::uint64_t units_per_half(std::uint64_t wanted, std::uint64_t fewest, double unit_seconds, const char* unit,
+                             std::vector<std::string>& notes)
+{
+    const std::uint64_t units = units_within(unit_seconds, half_budget_seconds, wanted, fewest);
+    if (units < wanted) {
+        notes.push_back(std::to_string(units) + " " + unit + "s a half instead of " + std::to_string(wanted) +
+                        ", as one took " + ms_text(unit_seconds * 1000.0) + ": a leak must be larger to show");
+    }
+    return units;
 }
 
 // A leak grows by at least the limit per unit in both halves, and by more
@@ -189,11 +189,16 @@ check_result per_frame(const check_context& context, const growth_measure& measu
     // Warm-up: buffers grown, the socket opened, then a pause long enough for
     // the plug-in's own threads to have done their first work (a window's
     // first paints) without more frames.
+    const double warm_up_start = now_seconds();
     frames.run(500);
+    const double frame_seconds = (now_seconds() - warm_up_start) / 500.0;
     pump_for(1.5);
-    const auto units = static_cast<std::uint64_t>(context.scaled(full_frames, quick_frames));
+    std::vector<std::string> notes;
+    const std::uint64_t units = units_per_half(static_cast<std::uint64_t>(context.scaled(full_frames, quick_frames)),
+                                               200, frame_seconds, "frame", notes);
     check_result result = measure_growth(measure, "frame", units, [&] { frames.run(1); });
     if (result.result == outcome::failed) result.call = "Update";
+    for (std::string& note : notes) result.notes.push_back(std::move(note));
     plugin.shutdown();
     plugin.unload();
     return result;
@@ -203,47 +208,80 @@ check_result per_cycle(const check_context& context, const growth_measure& measu
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
+    const double warm_up_start = now_seconds();
     one_cycle(plugin, 5);  // warm-up
     one_cycle(plugin, 5);
-    check_result result = measure_growth(measure, "cycle", static_cast<std::uint64_t>(context.scaled(20, 8)),
-                                         [&] { one_cycle(plugin, 5); });
+    const double cycle_seconds = (now_seconds() - warm_up_start) / 2.0;
+    std::vector<std::string> notes;
+    const std::uint64_t units =
+        units_per_half(static_cast<std::uint64_t>(context.scaled(20, 8)), 4, cycle_seconds, "cycle", notes);
+    check_result result = measure_growth(measure, "cycle", units, [&] { one_cycle(plugin, 5); });
     plugin.unload();
+    for (std::string& note : notes) result.notes.push_back(std::move(note));
     return result;
 }
 
-check_result handles_per_frame(const check_context& context)
+}  // namespace
+
+namespace bodies {
+
+check_result resources_threads_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    const auto before = process_threads();
+    if (!before) return skipped("not measurable here: no Toolhelp list of this process's threads");
+    std::set<DWORD> known;
+    for (const thread_entry& thread : *before) known.insert(thread.id);
+    return nothing_left(
+        plugin, context.scaled(5, 3), "threads",
+        [&] {
+            std::vector<thread_entry> found;
+            for (const thread_entry& thread : process_threads().value_or(std::vector<thread_entry>{}))
+                if (known.count(thread.id) == 0) found.push_back(thread);
+            return found;
+        },
+        [](const thread_entry& thread) { return "started at " + describe_address(thread.start); });
+}
+
+check_result resources_windows_after_shutdown(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    const std::vector<HWND> before = process_windows();
+    return nothing_left(
+        plugin, context.scaled(3, 2), "windows",
+        [&] {
+            std::vector<HWND> found;
+            for (HWND window : process_windows())
+                if (std::find(before.begin(), before.end(), window) == before.end()) found.push_back(window);
+            return found;
+        },
+        describe_window);
+}
+
+check_result resources_handles_per_frame(const check_context& context)
 {
     // Few frames: a socket leaked per frame is a file descriptor under Wine,
     // and the process's limit on them must not end the leak early.
     return per_frame(context, handles_frame, 2000, 1000);
 }
-check_result handles_per_cycle(const check_context& context)
+
+check_result resources_handles_per_cycle(const check_context& context)
 {
     return per_cycle(context, handles_cycle);
 }
-check_result memory_per_frame(const check_context& context)
+
+check_result resources_memory_per_frame(const check_context& context)
 {
     return per_frame(context, memory_frame, 8000, 3000);
 }
-check_result memory_per_cycle(const check_context& context)
+
+check_result resources_memory_per_cycle(const check_context& context)
 {
     return per_cycle(context, memory_cycle);
 }
 
-const named_check resource_checks[] = {
-    {"resources.threads_after_shutdown", threads_after_shutdown},
-    {"resources.windows_after_shutdown", windows_after_shutdown},
-    {"resources.handles_per_frame", handles_per_frame},
-    {"resources.handles_per_cycle", handles_per_cycle},
-    {"resources.memory_per_frame", memory_per_frame},
-    {"resources.memory_per_cycle", memory_per_cycle},
-};
-
-}  // namespace
-
-check_function find_resource_check(std::string_view name) noexcept
-{
-    return find_in(resource_checks, name);
-}
+}  // namespace bodies
 
 }  // namespace validate

@@ -26,10 +26,10 @@ check_result feed(const check_context& context, const std::vector<test_frame>& f
     for (const test_frame& frame : frames) {
         flight.next(flight_stream, flight_count);
         set_frame_note("a frame of the built-in flight");
-        tally.add(plugin.update(1.0 / 60.0, stream.place(flight_stream), flight_count));
+        tally.add(plugin.update(1.0 / 60.0, stream.place(flight_stream, current_frame() + 1), flight_count));
         stream.close_after_call();
         set_frame_note(frame.what);
-        tally.add(plugin.update(frame.time_step, stream.place(frame.stream), frame.count));
+        tally.add(plugin.update(frame.time_step, stream.place(frame.stream, current_frame() + 1), frame.count));
         stream.close_after_call();
         pump_messages();
     }
@@ -45,24 +45,28 @@ check_result feed(const check_context& context, const std::vector<test_frame>& f
     return result;
 }
 
-check_result data_types(const check_context& context)
+}  // namespace
+
+namespace bodies {
+
+check_result stream_data_types(const check_context& context)
 {
     const std::vector<test_frame> frames = data_type_frames();
     return feed(context, frames, std::to_string(frames.size()) + " frames: every data type, full and cut short", true);
 }
 
-check_result unknown_identifiers(const check_context& context)
+check_result stream_unknown_identifiers(const check_context& context)
 {
     return feed(context, unknown_identifier_frames(),
                 "unknown identifiers, data types 8 to 255, motion names mistyped");
 }
 
-check_result sizes(const check_context& context)
+check_result stream_sizes(const check_context& context)
 {
     return feed(context, size_frames(), "Size 0, 63, 64, 65, 128, 129 and 65535, alone and followed");
 }
 
-check_result empty(const check_context& context)
+check_result stream_empty(const check_context& context)
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
@@ -72,7 +76,7 @@ check_result empty(const check_context& context)
         set_frame_note(std::string("count 0 with a null stream, ") + when);
         tally.add(plugin.update(1.0 / 60.0, nullptr, 0));
         set_frame_note(std::string("count 0 with a stream of no bytes, ") + when);
-        tally.add(plugin.update(1.0 / 60.0, stream.place({}), 0));
+        tally.add(plugin.update(1.0 / 60.0, stream.place({}, current_frame() + 1), 0));
         stream.close_after_call();
     };
     empty_frames("before Init");
@@ -87,19 +91,19 @@ check_result empty(const check_context& context)
     return passed("count 0 with a null stream and with no bytes, before, during and after a run");
 }
 
-check_result special_values(const check_context& context)
+check_result stream_special_values(const check_context& context)
 {
     return feed(context, special_value_frames(), "NaN, infinities, extremes, denormals and -0");
 }
 
-check_result large_frames(const check_context& context)
+check_result stream_large_frames(const check_context& context)
 {
     std::vector<test_frame> frames;
     for (int i = 0; i < context.scaled(6, 2); ++i) frames.push_back(large_frame(10000, static_cast<std::uint64_t>(i)));
     return feed(context, frames, std::to_string(frames.size()) + " frames of 10,000 messages");
 }
 
-check_result random_frames(const check_context& context)
+check_result stream_random(const check_context& context)
 {
     const int count = context.scaled(2000, 400);
     std::vector<test_frame> frames;
@@ -108,21 +112,6 @@ check_result random_frames(const check_context& context)
     return feed(context, frames, std::to_string(count) + " random frames of seed " + std::to_string(context.seed));
 }
 
-const named_check stream_checks[] = {
-    {"stream.data_types", data_types},
-    {"stream.unknown_identifiers", unknown_identifiers},
-    {"stream.sizes", sizes},
-    {"stream.empty", empty},
-    {"stream.special_values", special_values},
-    {"stream.large_frames", large_frames},
-    {"stream.random", random_frames},
-};
-
-}  // namespace
-
-check_function find_stream_check(std::string_view name) noexcept
-{
-    return find_in(stream_checks, name);
-}
+}  // namespace bodies
 
 }  // namespace validate

@@ -7,6 +7,7 @@
 
 #include "tools/validate/statistics.h"
 #include "tools/validate/win32/checks.h"
+#include "tools/validate/win32/state_watch.h"
 
 namespace validate {
 
@@ -46,26 +47,24 @@ check_result judge_start_stop(const char* call, double longest_ms)
     return result;
 }
 
-check_result init_time(const check_context& context)
-{
-    start_stop_times times;
-    if (auto fault = time_start_stop(context, times)) return *fault;
-    return judge_start_stop("Init", times.longest_init_ms);
-}
-
-check_result shutdown_time(const check_context& context)
-{
-    start_stop_times times;
-    if (auto fault = time_start_stop(context, times)) return *fault;
-    return judge_start_stop("Shutdown", times.longest_shutdown_ms);
-}
-
 // Runs of paced frames, each measured on its own: a run whose p99 is over
 // the budget is followed by another, up to this many in all. A plug-in's
 // stutter comes back in every run; a pause of a busy machine seldom does.
 constexpr int update_runs = 3;
 
-check_result update_time(const check_context& context)
+}  // namespace
+
+namespace bodies {
+
+check_result timing_start_stop(const check_context& context)
+{
+    start_stop_times times;
+    if (auto fault = time_start_stop(context, times)) return *fault;
+    return report_shared(context, {{"timing.init", judge_start_stop("Init", times.longest_init_ms)},
+                                   {"timing.shutdown", judge_start_stop("Shutdown", times.longest_shutdown_ms)}});
+}
+
+check_result timing_update(const check_context& context)
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
@@ -86,9 +85,11 @@ check_result update_time(const check_context& context)
         // does this process while it measures, so that other programs show less.
         SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        process_watch().resync();
         frames.run_for(seconds, [&](double call_seconds) { samples.push_back(call_seconds * 1000.0); });
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
         SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
+        process_watch().resync();
         over = static_cast<std::size_t>(
             std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
         summary = summarize_latency(samples);
@@ -117,17 +118,6 @@ check_result update_time(const check_context& context)
     return result;
 }
 
-const named_check timing_checks[] = {
-    {"timing.init", init_time},
-    {"timing.shutdown", shutdown_time},
-    {"timing.update", update_time},
-};
-
-}  // namespace
-
-check_function find_timing_check(std::string_view name) noexcept
-{
-    return find_in(timing_checks, name);
-}
+}  // namespace bodies
 
 }  // namespace validate

@@ -1,6 +1,10 @@
 #include "tools/validate/win32/child_channel.h"
 
+#include <atomic>
 #include <cstring>
+#include <new>
+
+#include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
 
@@ -22,7 +26,7 @@ const char* call_name(plugin_call call) noexcept
 
 bool is_timed_call(plugin_call call) noexcept
 {
-    return call != plugin_call::none && call != plugin_call::after_free_library && call != plugin_call::process_exit;
+    return call != plugin_call::none && call != plugin_call::after_free_library;
 }
 
 channel_owner::channel_owner()
@@ -43,6 +47,10 @@ channel_owner::~channel_owner()
 namespace {
 
 channel_block* shared = nullptr;
+std::atomic<double> call_started_at{0.0};  // on this process's clock; the watchdog reads it
+double slowest_seconds = 0.0;
+result_writer* fault_writer = nullptr;
+alignas(result_writer) unsigned char fault_writer_space[sizeof(result_writer)];
 
 }  // namespace
 
@@ -63,38 +71,98 @@ channel_block* channel() noexcept
     return shared;
 }
 
+bool is_host_thread() noexcept
+{
+    return shared != nullptr && static_cast<DWORD>(shared->host_thread) == GetCurrentThreadId();
+}
+
 void begin_call(plugin_call call) noexcept
 {
     if (shared == nullptr) return;
     if (call == plugin_call::update) InterlockedIncrement64(&shared->frame);
+    call_started_at = now_seconds();
     InterlockedExchange(&shared->call, static_cast<LONG>(call));
     InterlockedIncrement64(&shared->calls);
 }
 
 void end_call() noexcept
 {
-    if (shared != nullptr) InterlockedExchange(&shared->call, static_cast<LONG>(plugin_call::none));
-}
-
-void write_result(const check_result& result)
-{
     if (shared == nullptr) return;
-    const std::string text = serialize(result);
-    const std::size_t length = text.size() < sizeof shared->result ? text.size() : sizeof shared->result;
-    std::memcpy(shared->result, text.data(), length);
-    InterlockedExchange(&shared->result_length, static_cast<LONG>(length));
-}
-
-void write_fault_text(const char* text, std::size_t length) noexcept
-{
-    if (shared == nullptr) return;
-    // The first fault is the one reported; a second thread's waits here.
-    if (InterlockedCompareExchange(&shared->fault_length, -1, 0) != 0) {
-        Sleep(INFINITE);
+    const auto call = static_cast<plugin_call>(shared->call);
+    const double seconds = now_seconds() - call_started_at;
+    InterlockedExchange(&shared->call, static_cast<LONG>(plugin_call::none));
+    if (is_timed_call(call) && seconds > slowest_seconds) {
+        slowest_seconds = seconds;
+        shared->slowest_call_ms = static_cast<LONG>(seconds * 1000.0);
+        shared->slowest_call = static_cast<LONG>(call);
     }
-    length = length < sizeof shared->fault ? length : sizeof shared->fault;
-    std::memcpy(shared->fault, text, length);
-    InterlockedExchange(&shared->fault_length, static_cast<LONG>(length));
+}
+
+plugin_call current_call() noexcept
+{
+    return shared != nullptr ? static_cast<plugin_call>(shared->call) : plugin_call::none;
+}
+
+std::uint64_t current_frame() noexcept
+{
+    return shared != nullptr ? static_cast<std::uint64_t>(shared->frame) : 0;
+}
+
+double current_call_seconds() noexcept
+{
+    return current_call() == plugin_call::none ? 0.0 : now_seconds() - call_started_at;
+}
+
+double hang_limit_seconds() noexcept
+{
+    return shared != nullptr && shared->hang_limit_ms > 0 ? shared->hang_limit_ms / 1000.0 : 10.0;
+}
+
+bool leave_loaded() noexcept
+{
+    return shared != nullptr && shared->leave_loaded != 0;
+}
+
+void count_load() noexcept
+{
+    if (shared != nullptr) InterlockedIncrement(&shared->loads);
+}
+
+void count_unload() noexcept
+{
+    if (shared != nullptr) InterlockedIncrement(&shared->unloads);
+}
+
+void mark_started() noexcept
+{
+    if (shared != nullptr) InterlockedExchange(&shared->started, 1);
+}
+
+void write_results(const std::vector<std::pair<std::string_view, check_result>>& results) noexcept
+{
+    if (shared == nullptr) return;
+    result_writer out(shared->result, sizeof shared->result);
+    for (const auto& [name, result] : results) {
+        out.line("check", name);
+        write_check_result(out, result);
+    }
+    const std::string_view text = out.finish();
+    InterlockedExchange(&shared->result_length, static_cast<LONG>(text.size()));
+}
+
+result_writer* begin_fault() noexcept
+{
+    if (shared == nullptr) return nullptr;
+    // The first fault is the one reported.
+    if (InterlockedCompareExchange(&shared->fault_length, -1, 0) != 0) return nullptr;
+    fault_writer = new (fault_writer_space) result_writer(shared->fault, sizeof shared->fault);
+    return fault_writer;
+}
+
+void commit_fault() noexcept
+{
+    if (shared == nullptr || fault_writer == nullptr) return;
+    InterlockedExchange(&shared->fault_length, static_cast<LONG>(fault_writer->finish().size()));
 }
 
 void expect_exit_code(std::uint32_t code) noexcept

@@ -1,10 +1,7 @@
 #include "tools/validate/win32/child_process.h"
 
-#include <windows.h>
-
-#include "tools/validate/child_verdict.h"
-#include "tools/validate/win32/check_support.h"
-#include "tools/validate/win32/child_channel.h"
+#include "tools/common/win32/plugin_library.h"
+#include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
 
@@ -17,21 +14,36 @@ std::string own_path()
     return std::string(path, length);
 }
 
-std::optional<check_result> parse_text(const char* text, LONG length)
+std::string_view text_of(const char* text, LONG length)
 {
-    if (length <= 0) return std::nullopt;
-    return parse_result(std::string_view(text, static_cast<std::size_t>(length)));
+    return length > 0 ? std::string_view(text, static_cast<std::size_t>(length)) : std::string_view();
 }
+
+// The child's own watchdog reports a hang at the hang limit: the validator
+// steps in only when that report is this much overdue.
+constexpr double watchdog_grace_seconds = 3.0;
+// How long a child that was ended may take to go.
+constexpr DWORD end_wait_ms = 5000;
 
 }  // namespace
 
-check_result run_in_child(const validate_options& options, const check_info& check)
+child_check::child_check(const validate_options& options, std::vector<const check_info*> run,
+                         const child_settings& settings)
+    : run_(std::move(run)), settings_(settings)
 {
-    channel_owner channel;
-    if (!channel.ok()) return failed(failure_kind::expectation, "validate: cannot make the channel to a child process");
+    started_ = now_seconds();
+    if (!channel_.ok()) {
+        error_ = validator_error("validate: cannot make the channel to a child process: " +
+                                 tools::system_error_text(GetLastError()));
+        return;
+    }
+    channel_block& block = channel_.settings();
+    block.hang_limit_ms = static_cast<LONG>(settings.hang_limit_seconds * 1000.0);
+    block.leave_loaded = settings.leave_loaded ? 1 : 0;
+
     std::vector<std::string> arguments = {own_path()};
     const std::vector<std::string> rest =
-        child_arguments(options, check.name, reinterpret_cast<std::uintptr_t>(channel.handle()));
+        child_arguments(options, run_.front()->name, reinterpret_cast<std::uintptr_t>(channel_.handle()));
     arguments.insert(arguments.end(), rest.begin(), rest.end());
     std::string command = windows_command_line(arguments);
 
@@ -51,58 +63,98 @@ check_result run_in_child(const validate_options& options, const check_info& che
     DWORD start_error = 0;
     for (int attempt = 0; attempt < 3 && !created; ++attempt) {
         if (attempt > 0) Sleep(200);
-        created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+        created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                 settings.folder.empty() ? nullptr : settings.folder.c_str(), &startup, &child);
         if (!created) start_error = GetLastError();
     }
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
-        return failed(failure_kind::expectation,
-                      "validate: cannot start a child process (error " + std::to_string(start_error) + ")");
+        error_ = validator_error("validate: cannot start a child process: " + tools::system_error_text(start_error));
+        return;
     }
-
-    const channel_block& block = channel.block();
-    const double start = now_seconds();
-    child_ending ending;
-    bool call_hung = false;
-    // Each call is timed from when the validator first sees it: the two
-    // processes' tick counts need not agree.
-    LONG64 seen_calls = -1;
-    double call_seen_at = start;
-    while (WaitForSingleObject(child.hProcess, 50) == WAIT_TIMEOUT) {
-        const double now = now_seconds();
-        const LONG64 calls = block.calls;
-        const auto call = static_cast<plugin_call>(block.call);
-        if (calls != seen_calls) {
-            seen_calls = calls;
-            call_seen_at = now;
-        }
-        const bool call_hangs = is_timed_call(call) && now - call_seen_at > call_limit_seconds;
-        const bool check_hangs = now - start > check_limit_seconds;
-        if (call_hangs || check_hangs) {
-            ending.killed = true;
-            call_hung = call_hangs;
-            ending.limit_seconds = call_hangs ? call_limit_seconds : check_limit_seconds;
-            TerminateProcess(child.hProcess, 1);
-            WaitForSingleObject(child.hProcess, INFINITE);
-            break;
-        }
-    }
-    const double seconds = now_seconds() - start;
-    DWORD exit_code = 0;
-    GetExitCodeProcess(child.hProcess, &exit_code);
     CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    process_ = child.hProcess;
+    process_id_ = child.dwProcessId;
+    call_seen_at_ = started_;
+}
 
-    // Where the check was; "" when it was ended for taking too long in all.
-    ending.call = ending.killed && !call_hung ? "" : call_name(static_cast<plugin_call>(block.call));
-    ending.frame = static_cast<std::uint64_t>(block.frame);
-    ending.exit_code = exit_code;
-    ending.reported = parse_text(block.result, block.result_length);
-    ending.fault = parse_text(block.fault, block.fault_length);
-    if (block.exit_code_expected) ending.expected_exit_code = static_cast<std::uint32_t>(block.expected_exit_code);
-    check_result result = judge_child(ending);
-    result.seconds = seconds;
-    return result;
+child_check::~child_check()
+{
+    if (process_ != nullptr && !ended_) end_it(ended_by::check_limit, check_limit_seconds);
+    if (process_ != nullptr) CloseHandle(process_);
+}
+
+void child_check::end_it(ended_by ender, double limit)
+{
+    ending_.ender = ender;
+    ending_.limit_seconds = limit;
+    TerminateProcess(process_, 1);
+    if (WaitForSingleObject(process_, end_wait_ms) != WAIT_OBJECT_0) ending_.left_running = true;
+}
+
+bool child_check::poll(double now, double run_deadline)
+{
+    if (ended_) return true;
+    if (process_ == nullptr) {
+        ended_ = true;
+        return true;
+    }
+    const channel_block& block = channel_.block();
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        // Each call is timed from when the validator first sees it: the two
+        // processes' clocks need not agree.
+        const LONG64 calls = block.calls;
+        if (calls != seen_calls_) {
+            seen_calls_ = calls;
+            call_seen_at_ = now;
+        }
+        const auto call = static_cast<plugin_call>(block.call);
+        // The child's watchdog cannot time the process's exit: the validator does.
+        const double call_limit = settings_.hang_limit_seconds +
+                                  (call == plugin_call::process_exit ? 0.0 : watchdog_grace_seconds);
+        if (now >= run_deadline)
+            end_it(ended_by::run_limit, settings_.run_limit_seconds);
+        else if (is_timed_call(call) && now - call_seen_at_ > call_limit)
+            end_it(ended_by::call_limit, settings_.hang_limit_seconds);
+        else if (now - started_ > check_limit_seconds)
+            end_it(ended_by::check_limit, check_limit_seconds);
+        else
+            return false;
+    }
+    ended_ = true;
+    seconds_ = now_seconds() - started_;
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process_, &exit_code);
+    ending_.started = block.started != 0;
+    ending_.call = call_name(static_cast<plugin_call>(block.call));
+    ending_.frame = static_cast<std::uint64_t>(block.frame);
+    ending_.exit_code = exit_code;
+    ending_.process_id = process_id_;
+    ending_.fault = parse_result(text_of(block.fault, block.fault_length));
+    if (block.exit_code_expected) ending_.expected_exit_code = static_cast<std::uint32_t>(block.expected_exit_code);
+    if (block.slowest_call_ms > 0) {
+        ending_.slowest_call = call_name(static_cast<plugin_call>(block.slowest_call));
+        ending_.slowest_call_seconds = block.slowest_call_ms / 1000.0;
+    }
+    return true;
+}
+
+std::vector<check_result> child_check::results() const
+{
+    const std::vector<std::pair<std::string, check_result>> reported =
+        parse_results(text_of(channel_.block().result, channel_.ok() ? channel_.block().result_length : 0));
+    std::vector<check_result> results;
+    for (const check_info* check : run_) {
+        child_ending ending = ending_;
+        // The check's own result; a body that stopped early (the plug-in did
+        // not load) reports for the whole run.
+        for (const auto& [name, result] : reported)
+            if (name == check->name) ending.reported = result;
+        if (!ending.reported && !reported.empty()) ending.reported = reported.front().second;
+        results.push_back(error_ ? *error_ : judge_child(ending));
+        results.back().seconds = seconds_;
+    }
+    return results;
 }
 
 }  // namespace validate

@@ -1,18 +1,46 @@
 // Turns a fault of the plug-in inside the child process into the check's
-// failure: an exception that nothing handles (a crash, or a C++ exception
-// that left the plug-in) and any access violation on the guarded stream are
-// written to the channel with the call and frame the plug-in was in, the
-// faulting address as module+offset and the plug-in's frame nearest to it;
-// then the process ends with the exception code.
+// failure, named for what it is: a crash (an exception that nothing handles),
+// a stack overflow, a C++ exception that left the plug-in, abort(), the
+// plug-in ending the process, an access to the guarded stream that it may not
+// make, and a call that does not return.
+//
+// The thread that faults hands the fault to a watchdog thread and stands
+// still: the watchdog has a stack of its own (a stack overflow leaves none)
+// and needs no lock that the faulting thread may hold. It writes the failure
+// with the call and frame the host was in, where it happened and the
+// plug-in's nearest frames, then ends the process. It also times every call
+// into the plug-in, and past the hang limit stops the host's thread and
+// reports where it stands.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+
+#include "tools/validate/check_result.h"
+
 namespace validate {
 
-// Installs the handlers; `plugin` names the module whose frames are looked
-// for on the faulting stack (it may be set later, after LoadLibrary).
+// Installs the handlers and starts the watchdog.
 void install_fault_capture() noexcept;
-void set_plugin_module(HMODULE plugin) noexcept;
+// The thread that calls the plug-in, for the watchdog to stop when it hangs.
+void watch_host_thread(HANDLE host) noexcept;
+
+// The plug-in ends the process by a call (`how`: "ExitProcess", "exit"...)
+// with this exit code: reported with the frames that made it, then the
+// process ends with the code.
+[[noreturn]] void report_process_end(const char* how, std::uint32_t code) noexcept;
+
+// The host's thread has ended inside a call without returning from it.
+void report_host_thread_end(std::uint32_t exit_code) noexcept;
+
+// The child's own unhandled-exception filter, which the process state is
+// compared against.
+LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept;
+
+// A fault found by the child's own checks (process state a call did not
+// restore): reported as the process's fault, unless one came first, and the
+// process ends.
+[[noreturn]] void report_fault(const check_result& fault) noexcept;
 
 }  // namespace validate

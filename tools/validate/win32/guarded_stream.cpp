@@ -3,10 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
-
-#include "tools/validate/check_result.h"
 
 namespace validate {
 
@@ -14,78 +11,115 @@ namespace {
 
 std::size_t page_size() noexcept
 {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwPageSize;
+    static const std::size_t size = [] {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        return static_cast<std::size_t>(info.dwPageSize);
+    }();
+    return size;
 }
 
-// The placed stream, for the exception handler: [first, end) are the
-// stream's bytes, [region, end) its pages, [end, end + page) the guard.
-std::atomic<std::uintptr_t> region_start{0};
-std::atomic<std::uintptr_t> stream_first{0};
-std::atomic<std::uintptr_t> stream_end{0};
+// The placed streams, for the exception handler: [first, end) are a
+// stream's bytes, [region, end) its pages, [end, end + page) its guard.
+struct placed {
+    std::atomic<std::uintptr_t> region{0};
+    std::atomic<std::uintptr_t> first{0};
+    std::atomic<std::uintptr_t> end{0};
+    std::atomic<std::uint64_t> frame{0};
+};
+placed placed_streams[4];
 
 }  // namespace
 
 guarded_stream::~guarded_stream()
 {
-    region_start = stream_first = stream_end = 0;
-    if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
+    for (std::size_t i = 0; i < regions; ++i) {
+        placed_streams[i].region = placed_streams[i].first = placed_streams[i].end = 0;
+        if (regions_[i].base != nullptr) VirtualFree(regions_[i].base, 0, MEM_RELEASE);
+    }
 }
 
-const std::uint8_t* guarded_stream::place(const std::vector<std::uint8_t>& bytes)
+const std::uint8_t* guarded_stream::place(const std::vector<std::uint8_t>& bytes, std::uint64_t frame)
 {
+    current_ = (current_ + 1) % regions;
+    region& r = regions_[current_];
+    placed& p = placed_streams[current_];
     const std::size_t page = page_size();
     const std::size_t needed = (bytes.size() + page - 1) / page;
-    if (base_ == nullptr || needed > pages_) {
-        if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
-        pages_ = needed < 16 ? 16 : needed;
-        base_ = static_cast<std::uint8_t*>(
-            VirtualAlloc(nullptr, (pages_ + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
-        if (base_ == nullptr) {
-            pages_ = 0;
+    if (r.base == nullptr || needed > r.pages) {
+        p.region = p.first = p.end = 0;
+        if (r.base != nullptr) VirtualFree(r.base, 0, MEM_RELEASE);
+        r.pages = needed < 16 ? 16 : needed;
+        r.base = static_cast<std::uint8_t*>(
+            VirtualAlloc(nullptr, (r.pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
+        if (r.base == nullptr) {
+            r.pages = 0;
             return nullptr;
         }
     }
-    std::uint8_t* const end = base_ + pages_ * page;
+    std::uint8_t* const end = r.base + r.pages * page;
     std::uint8_t* const first = end - bytes.size();
     DWORD old = 0;
-    if (pages_ > 0) VirtualProtect(base_, pages_ * page, PAGE_READWRITE, &old);
+    VirtualProtect(r.base, r.pages * page, PAGE_READWRITE, &old);
     if (!bytes.empty()) std::memcpy(first, bytes.data(), bytes.size());
-    if (pages_ > 0) VirtualProtect(base_, pages_ * page, PAGE_READONLY, &old);
-    region_start = reinterpret_cast<std::uintptr_t>(base_);
-    stream_first = reinterpret_cast<std::uintptr_t>(first);
-    stream_end = reinterpret_cast<std::uintptr_t>(end);
+    VirtualProtect(r.base, r.pages * page, PAGE_READONLY, &old);
+    p.region = reinterpret_cast<std::uintptr_t>(r.base);
+    p.first = reinterpret_cast<std::uintptr_t>(first);
+    p.end = reinterpret_cast<std::uintptr_t>(end);
+    p.frame = frame;
     return first;
 }
 
 void guarded_stream::close_after_call() noexcept
 {
+    const region& r = regions_[current_];
     DWORD old = 0;
-    if (base_ != nullptr) VirtualProtect(base_, pages_ * page_size(), PAGE_NOACCESS, &old);
+    if (r.base != nullptr) VirtualProtect(r.base, r.pages * page_size(), PAGE_NOACCESS, &old);
 }
 
-bool stream_fault(std::uintptr_t address, bool write, bool in_update, char* text, std::size_t size,
-                  const char*& kind) noexcept
+stream_access classify_stream_access(std::uintptr_t address, bool write, std::uint64_t in_update_of) noexcept
 {
-    const std::uintptr_t region = region_start, first = stream_first, end = stream_end;
-    if (region == 0 || address < region || address >= end + page_size()) return false;
-    const unsigned long long length = end - first;
-    if (!in_update) {
-        kind = failure_kind::kept_stream;
-        std::snprintf(text, size, "%s the stream after Update had returned (byte %lld of %llu)",
-                      write ? "wrote into" : "read", static_cast<long long>(address - first), length);
-    } else if (address >= end) {
-        kind = write ? failure_kind::wrote_into_stream : failure_kind::read_past_stream;
-        std::snprintf(text, size, "%s past the end of the %llu-byte stream (byte %llu)", write ? "wrote" : "read",
-                      length, static_cast<unsigned long long>(address - first));
-    } else {
-        // The stream's pages are readable during Update: only a write faults.
-        kind = failure_kind::wrote_into_stream;
-        std::snprintf(text, size, "wrote into the host's stream at byte %lld of %llu",
-                      static_cast<long long>(address - first), length);
+    stream_access access;
+    for (const placed& p : placed_streams) {
+        const std::uintptr_t region = p.region, first = p.first, end = p.end;
+        if (region == 0 || address < region || address >= end + page_size()) continue;
+        access.write = write;
+        access.stream_frame = p.frame;
+        access.byte = address - first;
+        access.length = end - first;
+        access.past_end = address >= end;
+        if (in_update_of != p.frame)
+            access.kind = failure_kind::kept_stream;
+        else if (access.past_end)
+            access.kind = write ? failure_kind::wrote_into_stream : failure_kind::read_past_stream;
+        else
+            access.kind = failure_kind::wrote_into_stream;  // readable in its Update: only a write faults
+        return access;
     }
-    return true;
+    return access;
+}
+
+void write_stream_access(result_writer& out, const stream_access& access) noexcept
+{
+    const auto byte = [&] {
+        // An address before the stream's first byte is in its region's spare pages.
+        if (access.byte > access.length && !access.past_end)
+            out.text("before its first byte");
+        else
+            out.text("byte ").number(access.byte).text(" of ").number(access.length);
+    };
+    if (access.kind == failure_kind::kept_stream) {
+        out.text(access.write ? "wrote into" : "read").text(" the stream of frame ").number(access.stream_frame);
+        out.text(" (");
+        byte();
+        out.text(") after its Update had returned");
+    } else if (access.past_end) {
+        out.text(access.write ? "wrote" : "read").text(" past the end of the ").number(access.length);
+        out.text("-byte stream (byte ").number(access.byte).text(")");
+    } else {
+        out.text("wrote into the host's stream at ");
+        byte();
+    }
 }
 
 }  // namespace validate

@@ -7,13 +7,16 @@
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
+#include "tools/validate/child_verdict.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
+#include "tools/validate/win32/check_runner.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_channel.h"
-#include "tools/validate/win32/child_process.h"
 #include "tools/validate/win32/fault_capture.h"
+#include "tools/validate/win32/module_table.h"
+#include "tools/validate/win32/state_watch.h"
 
 namespace {
 
@@ -51,6 +54,24 @@ struct child_run {
     check_function run;
 };
 
+// The run's results: the check's own, and those of the checks that share its
+// body.
+std::vector<std::pair<std::string_view, check_result>> run_body(const child_run& child)
+{
+    const check_info& check = *child.options->checks.front();
+    std::vector<std::pair<std::string_view, check_result>> others;
+    check_context context{*child.options, child.options->seed.value_or(0), &check, &others};
+    // No exception is caught here: one that left the plug-in would be taken
+    // for the validator's own. Each reaches the fault capture, which tells
+    // them apart by the call the host's thread was in.
+    std::vector<std::pair<std::string_view, check_result>> results;
+    results.emplace_back(check.name, child.run(context));
+    for (auto& other : others) results.push_back(std::move(other));
+    // A DLL unmapped since its FreeLibrary returned (its last thread let go).
+    process_watch().after_unload();
+    return results;
+}
+
 DWORD WINAPI host_thread(void* parameter)
 {
     const auto& child = *static_cast<const child_run*>(parameter);
@@ -58,27 +79,29 @@ DWORD WINAPI host_thread(void* parameter)
     // A simulator starts Windows Sockets before the plug-in's first Update.
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
-    check_context context{*child.options, child.options->seed.value_or(0)};
-    write_result(child.run(context));
+    process_watch().start();
+    mark_started();
+    write_results(run_body(child));
     return 0;
 }
 
-int run_child(validate_options options)
+int run_child(const validate_options& options)
 {
     if (!open_channel(options.channel)) return 2;
-    // The plug-in is loaded and read by its full path: the loader searches
-    // its own folders for a bare name.
-    options.plugin_path = tools::absolute_path(options.plugin_path);
+    start_module_table();
     install_fault_capture();
-    const child_run child{&options, find_check_function(options.child_check)};
-    if (child.run == nullptr) {
-        write_result(failed(failure_kind::expectation, "validate: no body for the check " + options.child_check));
-        return 0;
-    }
+    const child_run child{&options, check_body(*options.checks.front())};
     const HANDLE thread = CreateThread(nullptr, 0, host_thread, const_cast<child_run*>(&child), 0, nullptr);
     if (thread == nullptr) return 2;
+    watch_host_thread(thread);
     WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    DWORD thread_exit_code = 0;
+    GetExitCodeThread(thread, &thread_exit_code);
+    if (channel()->result_length == 0) report_host_thread_end(thread_exit_code);
+    // A plug-in whose unload fails stays loaded: its DllMain must not run at
+    // the process's exit either.
+    if (leave_loaded()) TerminateProcess(GetCurrentProcess(), 0);
+    begin_call(plugin_call::process_exit);
     return 0;
 }
 
@@ -105,22 +128,27 @@ int run_checks(validate_options& options)
 
     run_report report;
     report.plugin = options.plugin_path;
+    // The children run in working folders of their own.
+    options.plugin_path = tools::absolute_path(options.plugin_path);
+    // Nor do they get this program's own output: a child that outlived it
+    // would keep the caller's pipe open.
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
     report.seed = *options.seed;
     report.quick = options.quick;
     report.budget_ms = options.budget_ms;
     std::printf("validate %s: %zu checks%s, seed %llu (replay: --seed %llu --only CHECK)\n\n",
-                options.plugin_path.c_str(), options.checks.size(), options.quick ? " (quick)" : "",
+                report.plugin.c_str(), options.checks.size(), options.quick ? " (quick)" : "",
                 static_cast<unsigned long long>(report.seed), static_cast<unsigned long long>(report.seed));
     write_table_heading(stdout);
     const double start = now_seconds();
-    for (const check_info* check : options.checks) {
-        check_result result = run_in_child(options, *check);
-        write_table_line(stdout, *check, result);
-        report.results.emplace_back(check, std::move(result));
-    }
+    std::vector<check_result> results = run_checks_in_children(options, stdout);
+    for (std::size_t i = 0; i < results.size(); ++i) report.results.emplace_back(options.checks[i], std::move(results[i]));
     report.seconds = now_seconds() - start;
-    std::printf("\nvalidate: %zu passed, %zu failed, %zu skipped in %.1f s\n", report.count(outcome::passed),
-                report.count(outcome::failed), report.count(outcome::skipped), report.seconds);
+    std::printf("\nvalidate: %zu passed, %zu failed, %zu skipped", report.count(outcome::passed),
+                report.count(outcome::failed), report.count(outcome::skipped));
+    if (report.count(outcome::error) > 0) std::printf(", %zu not run for the validator's own error", report.count(outcome::error));
+    std::printf(" in %.1f s\n", report.seconds);
 
     bool written = true;
     const auto write = [&](tools::file_replacement& file, const std::string& path, const std::string& text) {
@@ -134,7 +162,8 @@ int run_checks(validate_options& options)
     write(junit, options.junit_path, junit_report(report));
     write(json, options.json_path, json_report(report));
     if (!written) return 2;
-    return report.count(outcome::failed) == 0 ? 0 : 1;
+    if (report.count(outcome::failed) > 0) return 1;
+    return report.count(outcome::error) > 0 ? 3 : 0;
 }
 
 }  // namespace

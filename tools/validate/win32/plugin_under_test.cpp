@@ -1,8 +1,9 @@
 #include "tools/validate/win32/plugin_under_test.h"
 
-
 #include "tools/validate/win32/child_channel.h"
-#include "tools/validate/win32/fault_capture.h"
+#include "tools/validate/win32/import_hooks.h"
+#include "tools/validate/win32/module_table.h"
+#include "tools/validate/win32/state_watch.h"
 
 namespace validate {
 
@@ -20,11 +21,13 @@ double now_seconds() noexcept
 
 namespace {
 
-// Times one call into the plug-in, recorded in the channel while it runs.
+// Times one call into the plug-in, recorded in the channel while it runs,
+// with the process state compared around it.
 class call_scope {
 public:
-    call_scope(plugin_call call, double& seconds) : seconds_(seconds)
+    call_scope(plugin_call call, double& seconds) : call_(call), seconds_(seconds)
     {
+        process_watch().before_call();
         begin_call(call);
         start_ = now_seconds();
     }
@@ -32,20 +35,30 @@ public:
     {
         seconds_ = now_seconds() - start_;
         end_call();
+        process_watch().after_call(call_);
     }
     call_scope(const call_scope&) = delete;
     call_scope& operator=(const call_scope&) = delete;
 
 private:
+    plugin_call call_;
     double& seconds_;
     double start_ = 0.0;
 };
+
+// The file name of a path, without its folder.
+std::string file_name(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 }  // namespace
 
 bool plugin_under_test::load(const std::string& path, std::string& error)
 {
     bool loaded = false;
+    expect_plugin(file_name(path));
     {
         call_scope scope(plugin_call::load_library, last_seconds_);
         loaded = library_.load(path, error);
@@ -57,16 +70,26 @@ bool plugin_under_test::load(const std::string& path, std::string& error)
         if (code == ERROR_DLL_INIT_FAILED) error += ": its DllMain answered FALSE";
         return false;
     }
-    set_plugin_module(library_.module());
+    count_load();
+    hook_plugin_imports(library_.module());
     return true;
 }
 
 void plugin_under_test::unload()
 {
     if (library_.module() == nullptr) return;
-    set_plugin_module(nullptr);
-    call_scope scope(plugin_call::free_library, last_seconds_);
-    library_.unload();
+    // FreeLibrary is known to hang or end the process: the check goes on
+    // without it, and its process ends without unloading.
+    if (leave_loaded()) {
+        library_.release();
+        return;
+    }
+    {
+        call_scope scope(plugin_call::free_library, last_seconds_);
+        library_.unload();
+    }
+    count_unload();
+    process_watch().after_unload();
 }
 
 std::int64_t plugin_under_test::version()

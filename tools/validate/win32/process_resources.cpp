@@ -133,30 +133,6 @@ std::optional<memory_figures> memory_use()
     return memory_figures{counters.PagefileUsage};
 }
 
-void describe_address(std::uintptr_t address, char* text, std::size_t size) noexcept
-{
-    HMODULE module = nullptr;
-    char path[MAX_PATH] = {};
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<const char*>(address), &module) &&
-        GetModuleFileNameA(module, path, sizeof path) > 0) {
-        const char* name = path;
-        for (const char* c = path; *c; ++c)
-            if (*c == '\\' || *c == '/') name = c + 1;
-        std::snprintf(text, size, "%s+0x%llx", name,
-                      static_cast<unsigned long long>(address - reinterpret_cast<std::uintptr_t>(module)));
-    } else {
-        std::snprintf(text, size, "0x%llx (in no loaded module)", static_cast<unsigned long long>(address));
-    }
-}
-
-std::string describe_address(std::uintptr_t address)
-{
-    char text[MAX_PATH + 32];
-    describe_address(address, text, sizeof text);
-    return text;
-}
-
 std::uintptr_t thread_start_address(HANDLE thread) noexcept
 {
     static const auto query = ntdll_function<query_information_thread>("NtQueryInformationThread");

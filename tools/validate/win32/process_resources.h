@@ -29,11 +29,6 @@ struct memory_figures {
 };
 std::optional<memory_figures> memory_use();
 
-// "name.dll+0x1a2b", or "0x7f0012345678 (in no loaded module)". Safe in an
-// exception handler: no allocation.
-void describe_address(std::uintptr_t address, char* text, std::size_t size) noexcept;
-std::string describe_address(std::uintptr_t address);
-
 // The address a thread began at (its Win32 start address), 0 when unknown.
 std::uintptr_t thread_start_address(HANDLE thread) noexcept;
 

@@ -1,0 +1,219 @@
+#include "tools/validate/win32/module_table.h"
+
+#include <psapi.h>
+
+#include <atomic>
+#include <charconv>
+
+namespace validate {
+
+namespace {
+
+// The loader's notification (ntdll's LdrRegisterDllNotification), declared
+// here as the SDK headers do not have it.
+struct loader_string {
+    USHORT length;  // bytes
+    USHORT maximum_length;
+    PWSTR buffer;
+};
+struct dll_notification {
+    ULONG flags;
+    const loader_string* full_name;
+    const loader_string* base_name;
+    void* base;
+    ULONG size;
+};
+constexpr ULONG dll_loaded = 1;
+constexpr ULONG dll_unloaded = 2;
+using notification_function = VOID(CALLBACK*)(ULONG, const dll_notification*, void*);
+using register_function = LONG(NTAPI*)(ULONG, notification_function, void*, void**);
+
+// A fixed table: written by the thread that loads or unloads, read by any.
+// A slot is free when its end is 0.
+struct module_entry {
+    std::atomic<std::uintptr_t> first{0};
+    std::atomic<std::uintptr_t> end{0};
+    char name[64] = {};
+};
+module_entry modules[512];
+
+std::atomic<std::uintptr_t> plugin_first{0}, plugin_end{0};
+std::atomic<std::uintptr_t> unloaded_first{0}, unloaded_end{0};
+std::atomic<long> unmaps{0};
+char unloaded_name[64] = {};
+char expected_plugin[64] = {};
+std::atomic<bool> plugin_expected{false};
+
+char lower(char c) noexcept
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool same_name(const char* a, const char* b) noexcept
+{
+    for (; *a && *b; ++a, ++b)
+        if (lower(*a) != lower(*b)) return false;
+    return *a == *b;
+}
+
+void copy_name(char (&to)[64], const char* from) noexcept
+{
+    std::size_t i = 0;
+    for (; from[i] && i + 1 < sizeof to; ++i) to[i] = from[i];
+    to[i] = '\0';
+}
+
+void add_module(std::uintptr_t first, std::uintptr_t end, const char* name) noexcept
+{
+    for (module_entry& entry : modules) {
+        if (entry.end.load() != 0) continue;
+        copy_name(entry.name, name);
+        entry.first = first;
+        entry.end = end;
+        return;
+    }
+}
+
+void remove_module(std::uintptr_t first) noexcept
+{
+    for (module_entry& entry : modules)
+        if (entry.end.load() != 0 && entry.first.load() == first) entry.end = 0;
+}
+
+VOID CALLBACK on_dll(ULONG reason, const dll_notification* data, void*)
+{
+    if (data == nullptr || data->base_name == nullptr) return;
+    // The base name in ASCII: enough to name a module in a report.
+    char name[64] = {};
+    const std::size_t length = data->base_name->length / sizeof(WCHAR);
+    for (std::size_t i = 0; i < length && i + 1 < sizeof name; ++i) {
+        const WCHAR c = data->base_name->buffer[i];
+        name[i] = c < 128 ? static_cast<char>(c) : '?';
+    }
+    const auto first = reinterpret_cast<std::uintptr_t>(data->base);
+    const std::uintptr_t end = first + data->size;
+    if (reason == dll_loaded) {
+        add_module(first, end, name);
+        if (plugin_expected && same_name(name, expected_plugin)) {
+            plugin_expected = false;
+            plugin_first = first;
+            plugin_end = end;
+        }
+    } else if (reason == dll_unloaded) {
+        remove_module(first);
+        if (first == plugin_first.load()) {
+            copy_name(unloaded_name, name);
+            unloaded_first = first;
+            unloaded_end = end;
+            plugin_first = plugin_end = 0;
+            ++unmaps;
+        }
+    }
+}
+
+}  // namespace
+
+void start_module_table() noexcept
+{
+    HMODULE loaded[512];
+    DWORD bytes = 0;
+    if (EnumProcessModules(GetCurrentProcess(), loaded, sizeof loaded, &bytes)) {
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+            MODULEINFO info{};
+            char name[64] = {};
+            if (!GetModuleInformation(GetCurrentProcess(), loaded[i], &info, sizeof info)) continue;
+            GetModuleBaseNameA(GetCurrentProcess(), loaded[i], name, sizeof name);
+            const auto first = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
+            add_module(first, first + info.SizeOfImage, name);
+        }
+    }
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto subscribe = reinterpret_cast<register_function>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+    void* cookie = nullptr;
+    if (subscribe != nullptr) subscribe(0, on_dll, nullptr, &cookie);
+}
+
+void expect_plugin(std::string_view file_name) noexcept
+{
+    std::size_t i = 0;
+    for (; i < file_name.size() && i + 1 < sizeof expected_plugin; ++i) expected_plugin[i] = file_name[i];
+    expected_plugin[i] = '\0';
+    plugin_expected = true;
+}
+
+module_range plugin_range() noexcept
+{
+    return {plugin_first.load(), plugin_end.load()};
+}
+
+module_range unloaded_plugin_range() noexcept
+{
+    return {unloaded_first.load(), unloaded_end.load()};
+}
+
+long plugin_unmaps() noexcept
+{
+    return unmaps.load();
+}
+
+namespace {
+
+// Appends to a zero-terminated text of `size` bytes, cutting what does not fit.
+class text_buffer {
+public:
+    text_buffer(char* text, std::size_t size) noexcept : text_(text), size_(size) { text_[0] = '\0'; }
+    text_buffer& add(const char* piece) noexcept
+    {
+        while (*piece && length_ + 1 < size_) text_[length_++] = *piece++;
+        text_[length_] = '\0';
+        return *this;
+    }
+    text_buffer& hex(std::uintptr_t value) noexcept
+    {
+        char digits[24] = "0x";
+        *std::to_chars(digits + 2, digits + sizeof digits - 1, value, 16).ptr = '\0';
+        return add(digits);
+    }
+
+private:
+    char* text_;
+    std::size_t size_;
+    std::size_t length_ = 0;
+};
+
+}  // namespace
+
+void address_text(std::uintptr_t address, char* text, std::size_t size) noexcept
+{
+    text_buffer out(text, size);
+    for (const module_entry& entry : modules) {
+        const std::uintptr_t end = entry.end.load();
+        const std::uintptr_t first = entry.first.load();
+        if (end != 0 && address >= first && address < end) {
+            out.add(entry.name).add("+").hex(address - first);
+            return;
+        }
+    }
+    if (unloaded_plugin_range().contains(address)) {
+        out.add("the unloaded plug-in ").add(unloaded_name).add("+").hex(address - unloaded_first.load());
+        return;
+    }
+    out.hex(address).add(" (in no module)");
+}
+
+void write_address(result_writer& out, std::uintptr_t address) noexcept
+{
+    char text[160];
+    address_text(address, text, sizeof text);
+    out.text(text);
+}
+
+std::string describe_address(std::uintptr_t address)
+{
+    char text[160];
+    address_text(address, text, sizeof text);
+    return text;
+}
+
+}  // namespace validate
