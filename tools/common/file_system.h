@@ -49,6 +49,11 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 // that cannot be done.
 std::string absolute_path(const std::string& path);
 
+// Removes the folder and everything in it; links inside it (symbolic links,
+// junctions) are removed, never followed. False when something could not be
+// removed.
+bool remove_folder_tree(const std::string& folder) noexcept;
+
 // Removes the file at `path`, quietly.
 void remove_file(const std::string& path) noexcept;
 

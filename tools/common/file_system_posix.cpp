@@ -62,4 +62,12 @@ std::string absolute_path(const std::string& path)
     return error ? path : absolute.string();
 }
 
+bool remove_folder_tree(const std::string& folder) noexcept
+{
+    // remove_all removes a symbolic link itself, not what it points to.
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return !ec;
+}
+
 }  // namespace tools

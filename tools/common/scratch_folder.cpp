@@ -4,6 +4,8 @@
 #include <random>
 #include <system_error>
 
+#include "tools/common/file_system.h"
+
 namespace tools {
 
 namespace fs = std::filesystem;
@@ -15,14 +17,9 @@ scratch_folder::~scratch_folder()
     fs::current_path(fs::u8path(previous_), ignored);
 }
 
-bool scratch_folder::enter(const std::string& tag, std::string& error)
+bool scratch_folder::make(const std::string& tag, std::string& error)
 {
     std::error_code ec;
-    const fs::path previous = fs::current_path(ec);
-    if (ec) {
-        error = "cannot tell the working folder: " + ec.message();
-        return false;
-    }
     const fs::path temporary = fs::temp_directory_path(ec);
     if (ec) {
         error = "no temporary folder for a scratch folder: " + ec.message();
@@ -36,27 +33,40 @@ bool scratch_folder::enter(const std::string& tag, std::string& error)
         std::string name = tag + '-';
         for (int i = 0; i < 8; ++i) name += letters[pick(random)];
         const fs::path folder = temporary / name;
-        if (!fs::create_directory(folder, ec)) {
-            if (ec) {
-                error = "cannot make a scratch folder in " + temporary.u8string() + ": " + ec.message();
-                return false;
-            }
-            continue;  // taken: another name
+        if (fs::create_directory(folder, ec)) {
+            path_ = folder.u8string();
+            files_removed_ = 0;
+            return true;
         }
-        fs::current_path(folder, ec);
         if (ec) {
-            error = "cannot work in the scratch folder " + folder.u8string() + ": " + ec.message();
-            fs::remove(folder, ec);
+            error = "cannot make a scratch folder in " + temporary.u8string() + ": " + ec.message();
             return false;
         }
-        path_ = folder.u8string();
-        previous_ = previous.u8string();
-        inside_ = true;
-        files_removed_ = 0;
-        return true;
+        // taken: another name
     }
     error = "no free name for a scratch folder in " + temporary.u8string();
     return false;
+}
+
+bool scratch_folder::enter(const std::string& tag, std::string& error)
+{
+    std::error_code ec;
+    const fs::path previous = fs::current_path(ec);
+    if (ec) {
+        error = "cannot tell the working folder: " + ec.message();
+        return false;
+    }
+    if (!make(tag, error)) return false;
+    fs::current_path(fs::u8path(path_), ec);
+    if (ec) {
+        error = "cannot work in the scratch folder " + path_ + ": " + ec.message();
+        fs::remove(fs::u8path(path_), ec);
+        path_.clear();
+        return false;
+    }
+    previous_ = previous.u8string();
+    inside_ = true;
+    return true;
 }
 
 bool scratch_folder::empty() const
@@ -81,9 +91,8 @@ bool scratch_folder::leave(bool remove, std::string& error)
     std::uint64_t files = 0;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
         if (!it->is_directory(ec)) ++files;
-    fs::remove_all(folder, ec);
-    if (ec) {
-        error = "cannot remove the scratch folder " + path_ + ": " + ec.message();
+    if (!remove_folder_tree(path_)) {
+        error = "cannot remove the scratch folder " + path_ + " whole";
         return false;
     }
     files_removed_ = files;

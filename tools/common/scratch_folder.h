@@ -20,8 +20,9 @@ public:
     ~scratch_folder();
 
     // Makes the folder "<tag>-<8 random letters and digits>" under the system's
-    // temporary folder and makes it the process's working folder. False with
-    // one sentence in `error`; nothing made then.
+    // temporary folder. False with one sentence in `error`; nothing made then.
+    bool make(const std::string& tag, std::string& error);
+    // make(), and the folder becomes the process's working folder.
     bool enter(const std::string& tag, std::string& error);
 
     // Back to the working folder of before enter(); with `remove`, the folder

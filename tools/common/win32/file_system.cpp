@@ -75,4 +75,35 @@ std::string absolute_path(const std::string& path)
     return length > 0 && length < MAX_PATH ? std::string(buffer, length) : windows_path;
 }
 
+bool remove_folder_tree(const std::string& folder) noexcept
+{
+    // By hand: the standard library's remove_all may follow a junction on
+    // Windows, and remove what it leads to.
+    try {
+        bool removed = true;
+        WIN32_FIND_DATAA entry;
+        const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = entry.cFileName;
+                if (name == "." || name == "..") continue;
+                const std::string path = folder + "\\" + name;
+                const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                if (!link) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);  // read-only files too
+                if (directory && !link)
+                    removed = remove_folder_tree(path) && removed;
+                else if (directory)
+                    removed = RemoveDirectoryA(path.c_str()) && removed;
+                else
+                    removed = DeleteFileA(path.c_str()) && removed;
+            } while (FindNextFileA(search, &entry));
+            FindClose(search);
+        }
+        return RemoveDirectoryA(folder.c_str()) && removed;
+    } catch (...) {
+        return false;  // out of memory for a path
+    }
+}
+
 }  // namespace tools

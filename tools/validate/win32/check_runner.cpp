@@ -3,15 +3,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <exception>
 #include <memory>
 
+#include "tools/common/file_system.h"
+#include "tools/common/scratch_folder.h"
+#include "tools/common/system_error.h"
 #include "tools/validate/check_schedule.h"
 #include "tools/validate/report.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_process.h"
 #include "tools/validate/win32/plugin_under_test.h"
-#include "tools/validate/win32/scratch_folder.h"
 
 namespace validate {
 
@@ -47,14 +50,49 @@ void tidy_folder(const std::string& folder, std::vector<check_result>& results)
     bool failed = false;
     for (const check_result& result : results) failed = failed || result.result == outcome::failed;
     std::string note;
-    if (failed && folder_has_files(folder))
+    std::error_code ec;
+    if (failed && !std::filesystem::is_empty(std::filesystem::u8path(folder), ec) && !ec)
         note = "the plug-in's working folder is kept: " + folder;
-    else if (!remove_folder_tree(folder))
+    else if (!tools::remove_folder_tree(folder))
         note = "the plug-in's working folder could not be removed: " + folder;
     if (note.empty()) return;
     for (check_result& result : results)
         if (result.result == outcome::failed || !failed) result.notes.push_back(note);
 }
+
+// The working folders that checks run the plug-in in, so that whatever files
+// a plug-in writes to its current directory land there and never the user's:
+// one for the run in the system's temporary folder, made at the first need,
+// and one inside it for each run of checks; the run's goes at the end unless
+// a kept one is in it.
+class check_folders {
+public:
+    check_folders() = default;
+    ~check_folders()
+    {
+        std::string ignored;
+        if (!run_.path().empty() && run_.empty()) run_.leave(true, ignored);
+    }
+    check_folders(const check_folders&) = delete;
+    check_folders& operator=(const check_folders&) = delete;
+
+    // A new empty folder for the check of this name; empty on failure, with
+    // the reason in `error`.
+    std::string make(const std::string& check, std::string& error)
+    {
+        if (run_.path().empty() && !run_.make("validate", error)) return {};
+        const std::string folder = run_.path() + "\\" + check;
+        if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+            error = "cannot make the working folder " + folder + ": " +
+                    tools::system_error_text(static_cast<int>(GetLastError()));
+            return {};
+        }
+        return folder;
+    }
+
+private:
+    tools::scratch_folder run_;
+};
 
 }  // namespace
 
@@ -66,7 +104,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
     };
     std::vector<std::optional<check_result>> results(checks.size());
     check_schedule schedule(checks, lanes());
-    scratch_folder folders;
+    check_folders folders;
     std::vector<std::unique_ptr<child_check>> running;
     std::vector<std::string> running_folders;
     std::size_t written = 0;

@@ -1,6 +1,6 @@
 #include "tools/validate/win32/child_process.h"
 
-#include "tools/common/win32/plugin_library.h"
+#include "tools/common/system_error.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -34,7 +34,7 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     started_ = now_seconds();
     if (!channel_.ok()) {
         error_ = validator_error("validate: cannot make the channel to a child process: " +
-                                 tools::system_error_text(GetLastError()));
+                                 tools::system_error_text(static_cast<int>(GetLastError())));
         return;
     }
     channel_block& block = channel_.settings();
@@ -69,7 +69,7 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     }
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
-        error_ = validator_error("validate: cannot start a child process: " + tools::system_error_text(start_error));
+        error_ = validator_error("validate: cannot start a child process: " + tools::system_error_text(static_cast<int>(start_error)));
         return;
     }
     CloseHandle(child.hThread);
