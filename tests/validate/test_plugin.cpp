@@ -1,6 +1,6 @@
 // A minimal sound plug-in of the interface, built once as it is, once for
 // each defect that plug-in authors really make, and once for each unusual
-// but legal thing a sound plug-in may do (TEST_PLUGIN_DEFECT names it). The
+// but legal thing a sound plug-in may do (its file name names it). The
 // validator must pass the sound and the unusual ones and flag each defect
 // for what it is.
 //
@@ -30,62 +30,88 @@
 
 namespace {
 
+// Every build, named by what it does; the DLL's file name,
+// test_plugin_<name>.dll, chooses which (one build serves all but the two
+// whose difference is the build's own: missing_export, runtime_dependency).
+#define TEST_PLUGIN_DEFECTS(X)                                                                                       \
+    X(none)                                                                                                          \
+    X(throws_in_init)         /* a C++ exception leaves Init */                                                      \
+    X(crash_in_update)        /* a null pointer written through in frame 30 */                                       \
+    X(hang_in_shutdown)       /* Shutdown waits for a worker that was never told to stop */                          \
+    X(thread_left)            /* Shutdown leaves the worker running */                                               \
+    X(window_left)            /* Init makes a window that Shutdown never destroys */                                 \
+    X(thread_running_at_unload) /* the worker holds no reference; Shutdown does not wait for it */                   \
+    X(handle_per_frame)       /* an event handle made in every Update, never closed */                               \
+    X(socket_per_frame)       /* a socket made in every Update, never closed */                                      \
+    X(memory_per_frame)       /* 64 bytes allocated in every Update, never freed */                                  \
+    X(reads_past_stream)      /* copies a whole 128-byte record whatever the Size */                                 \
+    X(writes_into_stream)     /* ends String8 values with a zero in the host's stream */                             \
+    X(slow_init)              /* Init does a second and a half of work */                                            \
+    X(update_stutter)         /* every 20th Update takes 25 ms */                                                    \
+    X(runtime_dependency)     /* linked against the C++ runtime DLL */                                               \
+    X(wrong_version)          /* answers an older interface version */                                               \
+    X(missing_export)         /* Shutdown not exported */                                                            \
+    /* What ends a host, named for what it is: */                                                                    \
+    X(hang_at_attach)         /* DllMain never returns from DLL_PROCESS_ATTACH */                                    \
+    X(deadlock_at_detach)     /* DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader */   \
+                              /* lock to end */                                                                      \
+    X(stack_overflow)         /* unbounded recursion in frame 10 */                                                  \
+    X(kept_stream)            /* keeps the stream pointer and reads it in the next Update */                         \
+    X(abort_in_update)        /* abort() in frame 20 */                                                              \
+    X(exit_process)           /* ExitProcess(7) in frame 5 */                                                        \
+    X(terminate_process)      /* TerminateProcess of its own process in Shutdown */                                  \
+    X(joinable_at_exit)       /* a std::thread of its own, joined by Shutdown, is still joinable when the */         \
+                              /* process exits */                                                                    \
+    /* Process state changed and not restored: */                                                                    \
+    X(mxcsr_in_update)        /* flush-to-zero and denormals-are-zero turned on in Update */                         \
+    X(x87_in_update)          /* the x87 rounding set to truncate in Update */                                       \
+    X(cwd_in_init)            /* the current directory changed in Init */                                            \
+    X(filter_in_init)         /* the unhandled-exception filter replaced in Init */                                  \
+    X(error_mode_in_init)     /* the error mode changed in Init */                                                   \
+    X(dll_directory_in_init)  /* SetDllDirectory in Init */                                                          \
+    X(locale_in_init)         /* the C runtime's locale set in Init */                                               \
+    X(priority_in_update)     /* the host thread's priority raised in Update */                                      \
+    X(std_handle_in_init)     /* the standard output handle replaced in Init */                                      \
+    X(signal_in_init)         /* a SIGINT handler of its own installed in Init */                                    \
+    /* What still points into the DLL after FreeLibrary: */                                                          \
+    X(class_left)             /* a window class registered in Init, never unregistered */                            \
+    X(handler_left)           /* a vectored exception handler added in Init, never removed */                        \
+    X(hook_left)              /* a message hook on the host's thread set in Init, never removed */                   \
+    X(timer_left)             /* a timer of the host's thread with a procedure, set in Init, never killed */         \
+    /* Unusual but legal: each must pass. */                                                                         \
+    X(fp_restored)            /* Update computes with other FP settings and restores them; Init changes the */       \
+                              /* current directory and restores it; its worker runs with flush-to-zero on */         \
+    X(tidy_registrations)     /* a window class, a vectored handler and a thread timer, each undone in Shutdown; */  \
+                              /* Update throws and catches a C++ exception */                                        \
+    X(writes_files)           /* writes a log file to the current directory in Init, Update and Shutdown */          \
+    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */
+
 enum class defect {
-    none,
-    throws_in_init,            // a C++ exception leaves Init
-    crash_in_update,           // a null pointer written through in frame 30
-    hang_in_shutdown,          // Shutdown waits for a worker that was never told to stop
-    thread_left,               // Shutdown leaves the worker running
-    window_left,               // Init makes a window that Shutdown never destroys
-    thread_running_at_unload,  // the worker holds no reference; Shutdown does not wait for it
-    handle_per_frame,          // an event handle made in every Update, never closed
-    socket_per_frame,          // a socket made in every Update, never closed
-    memory_per_frame,          // 64 bytes allocated in every Update, never freed
-    reads_past_stream,         // copies a whole 128-byte record whatever the Size
-    writes_into_stream,        // ends String8 values with a zero in the host's stream
-    slow_init,                 // Init does a second and a half of work
-    update_stutter,            // every 20th Update takes 25 ms
-    runtime_dependency,        // linked against the C++ runtime DLL
-    wrong_version,             // answers an older interface version
-    missing_export,            // Shutdown not exported
-    // What ends a host, named for what it is:
-    hang_at_attach,      // DllMain never returns from DLL_PROCESS_ATTACH
-    deadlock_at_detach,  // DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader lock to end
-    stack_overflow,      // unbounded recursion in frame 10
-    kept_stream,         // keeps the stream pointer and reads it in the next Update
-    abort_in_update,     // abort() in frame 20
-    exit_process,        // ExitProcess(7) in frame 5
-    terminate_process,   // TerminateProcess of its own process in Shutdown
-    joinable_at_exit,    // a std::thread of its own, joined by Shutdown, is still joinable when the process exits
-    // Process state changed and not restored:
-    mxcsr_in_update,        // flush-to-zero and denormals-are-zero turned on in Update
-    x87_in_update,          // the x87 rounding set to truncate in Update
-    cwd_in_init,            // the current directory changed in Init
-    filter_in_init,         // the unhandled-exception filter replaced in Init
-    error_mode_in_init,     // the error mode changed in Init
-    dll_directory_in_init,  // SetDllDirectory in Init
-    locale_in_init,         // the C runtime's locale set in Init
-    priority_in_update,     // the host thread's priority raised in Update
-    std_handle_in_init,     // the standard output handle replaced in Init
-    signal_in_init,         // a SIGINT handler of its own installed in Init
-    // What still points into the DLL after FreeLibrary:
-    class_left,    // a window class registered in Init, never unregistered
-    handler_left,  // a vectored exception handler added in Init, never removed
-    hook_left,     // a message hook on the host's thread set in Init, never removed
-    timer_left,    // a timer of the host's thread with a procedure, set in Init, never killed
-    // Unusual but legal: each must pass.
-    fp_restored,           // Update computes with other FP settings and restores them; Init changes the
-                           // current directory and restores it; its worker runs with flush-to-zero on
-    tidy_registrations,    // a window class, a vectored handler and a thread timer, each undone in Shutdown;
-                           // Update throws and catches a C++ exception
-    writes_files,          // writes a log file to the current directory in Init, Update and Shutdown
-    lets_go_late,          // Shutdown only tells the worker to stop; it lets go of the library 100 ms later
+#define TEST_PLUGIN_DEFECT_ENUMERATOR(name) name,
+    TEST_PLUGIN_DEFECTS(TEST_PLUGIN_DEFECT_ENUMERATOR)
+#undef TEST_PLUGIN_DEFECT_ENUMERATOR
 };
 
-#ifndef TEST_PLUGIN_DEFECT
-#define TEST_PLUGIN_DEFECT none
-#endif
-constexpr defect flaw = defect::TEST_PLUGIN_DEFECT;
+// Set from the file name when the library is loaded, before anything runs.
+defect flaw = defect::none;
+
+defect defect_of(HINSTANCE library)
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(library, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return defect::none;
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c)
+        if (*c == '\\' || *c == '/') name = c + 1;
+    constexpr char prefix[] = "test_plugin_";
+    if (_strnicmp(name, prefix, sizeof prefix - 1) != 0) return defect::none;
+    name += sizeof prefix - 1;
+#define TEST_PLUGIN_DEFECT_NAMED(defect_name) \
+    if (_stricmp(name, #defect_name ".dll") == 0) return defect::defect_name;
+    TEST_PLUGIN_DEFECTS(TEST_PLUGIN_DEFECT_NAMED)
+#undef TEST_PLUGIN_DEFECT_NAMED
+    return defect::none;
+}
 
 HANDLE worker = nullptr;
 HANDLE stop_worker = nullptr;
@@ -100,13 +126,13 @@ std::string last_error;  // keeps the C++ runtime in use
 DWORD WINAPI worker_main(void* library)
 {
     // A thread of its own may run with any settings.
-    if constexpr (flaw == defect::fp_restored) _mm_setcsr(_mm_getcsr() | 0x8040);
+    if (flaw == defect::fp_restored) _mm_setcsr(_mm_getcsr() | 0x8040);
     while (WaitForSingleObject(stop_worker, 10) == WAIT_TIMEOUT) ++worker_ticks;
-    if constexpr (flaw == defect::thread_running_at_unload) {
+    if (flaw == defect::thread_running_at_unload) {
         Sleep(300);  // "flushing" after the stop, with no reference held
         return 0;
     }
-    if constexpr (flaw == defect::lets_go_late) Sleep(100);  // "flushing", holding its reference
+    if (flaw == defect::lets_go_late) Sleep(100);  // "flushing", holding its reference
     FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
 }
 
@@ -127,7 +153,7 @@ LRESULT CALLBACK on_message(int code, WPARAM w, LPARAM l)
 // crashes, whose log is what its author will want to read.
 void log_line(const char* what)
 {
-    if constexpr (flaw != defect::writes_files && flaw != defect::crash_in_update) return;
+    if (flaw != defect::writes_files && flaw != defect::crash_in_update) return;
     if (std::FILE* log = std::fopen("test_plugin.log", "a")) {
         std::fprintf(log, "%s\n", what);
         std::fclose(log);
@@ -144,33 +170,33 @@ UINT_PTR timer = 0;
 // plug-ins do.
 void change_state_in_init()
 {
-    if constexpr (flaw == defect::cwd_in_init) SetCurrentDirectoryA("C:\\");
-    if constexpr (flaw == defect::filter_in_init) SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return 0; });
-    if constexpr (flaw == defect::error_mode_in_init) SetErrorMode(0);
-    if constexpr (flaw == defect::dll_directory_in_init) SetDllDirectoryA("C:\\");
-    if constexpr (flaw == defect::locale_in_init) std::setlocale(LC_ALL, "German_Germany.1252");
-    if constexpr (flaw == defect::std_handle_in_init) SetStdHandle(STD_OUTPUT_HANDLE, CreateEventA(nullptr, 0, 0, nullptr));
-    if constexpr (flaw == defect::signal_in_init) std::signal(SIGINT, [](int) {});
-    if constexpr (flaw == defect::fp_restored) {
+    if (flaw == defect::cwd_in_init) SetCurrentDirectoryA("C:\\");
+    if (flaw == defect::filter_in_init) SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return 0; });
+    if (flaw == defect::error_mode_in_init) SetErrorMode(0);
+    if (flaw == defect::dll_directory_in_init) SetDllDirectoryA("C:\\");
+    if (flaw == defect::locale_in_init) std::setlocale(LC_ALL, "German_Germany.1252");
+    if (flaw == defect::std_handle_in_init) SetStdHandle(STD_OUTPUT_HANDLE, CreateEventA(nullptr, 0, 0, nullptr));
+    if (flaw == defect::signal_in_init) std::signal(SIGINT, [](int) {});
+    if (flaw == defect::fp_restored) {
         char folder[MAX_PATH];
         GetCurrentDirectoryA(MAX_PATH, folder);
         SetCurrentDirectoryA("C:\\");
         SetCurrentDirectoryA(folder);
     }
-    if constexpr (flaw == defect::class_left || flaw == defect::tidy_registrations) {
+    if (flaw == defect::class_left || flaw == defect::tidy_registrations) {
         WNDCLASSA window_class{};
         window_class.lpfnWndProc = window_procedure;
         window_class.hInstance = GetModuleHandleA(nullptr);
         window_class.lpszClassName = plugin_class;
         RegisterClassA(&window_class);
     }
-    if constexpr (flaw == defect::handler_left || flaw == defect::tidy_registrations)
+    if (flaw == defect::handler_left || flaw == defect::tidy_registrations)
         handler = AddVectoredExceptionHandler(0, ignore_exception);
-    if constexpr (flaw == defect::tidy_registrations || flaw == defect::timer_left)
+    if (flaw == defect::tidy_registrations || flaw == defect::timer_left)
         timer = SetTimer(nullptr, 0, 60000, on_timer);
-    if constexpr (flaw == defect::hook_left)
+    if (flaw == defect::hook_left)
         SetWindowsHookExA(WH_GETMESSAGE, on_message, nullptr, GetCurrentThreadId());
-    if constexpr (flaw == defect::joinable_at_exit) {
+    if (flaw == defect::joinable_at_exit) {
         helper_stop = false;
         helper = std::thread([] {
             while (!helper_stop) Sleep(10);
@@ -180,11 +206,11 @@ void change_state_in_init()
 
 void undo_state_in_shutdown()
 {
-    if constexpr (flaw == defect::joinable_at_exit) {
+    if (flaw == defect::joinable_at_exit) {
         helper_stop = true;
         if (helper.joinable()) helper.join();
     }
-    if constexpr (flaw != defect::tidy_registrations) return;
+    if (flaw != defect::tidy_registrations) return;
     UnregisterClassA(plugin_class, GetModuleHandleA(nullptr));
     RemoveVectoredExceptionHandler(handler);
     KillTimer(nullptr, timer);
@@ -195,9 +221,9 @@ bool start()
     if (worker != nullptr) return true;  // already running
     change_state_in_init();
     log_line("Init");
-    if constexpr (flaw == defect::throws_in_init) throw std::runtime_error("no configuration file");
-    if constexpr (flaw == defect::slow_init) Sleep(1500);
-    if constexpr (flaw == defect::window_left) {
+    if (flaw == defect::throws_in_init) throw std::runtime_error("no configuration file");
+    if (flaw == defect::slow_init) Sleep(1500);
+    if (flaw == defect::window_left) {
         WNDCLASSA window_class{};
         window_class.lpfnWndProc = DefWindowProcA;
         window_class.hInstance = GetModuleHandleA(nullptr);
@@ -207,7 +233,7 @@ bool start()
                                nullptr, window_class.hInstance, nullptr);
     }
     HMODULE library = nullptr;
-    if constexpr (flaw != defect::thread_running_at_unload) {
+    if (flaw != defect::thread_running_at_unload) {
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const char*>(&worker_main),
                            &library);
     }
@@ -220,15 +246,15 @@ bool start()
 void stop()
 {
     if (worker == nullptr) return;
-    if constexpr (flaw == defect::terminate_process) TerminateProcess(GetCurrentProcess(), 9);
+    if (flaw == defect::terminate_process) TerminateProcess(GetCurrentProcess(), 9);
     undo_state_in_shutdown();
     log_line("Shutdown");
-    if constexpr (flaw == defect::thread_left) return;
-    if constexpr (flaw == defect::hang_in_shutdown) {
+    if (flaw == defect::thread_left) return;
+    if (flaw == defect::hang_in_shutdown) {
         WaitForSingleObject(worker, INFINITE);  // nobody told it to stop
     }
     SetEvent(stop_worker);
-    if constexpr (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late)
+    if (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late)
         WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
     CloseHandle(stop_worker);
@@ -255,7 +281,7 @@ void read_frame(const std::uint8_t* stream, std::uint32_t count)
         const std::uint8_t* message = stream + position;
         const std::uint16_t size = static_cast<std::uint16_t>(message[2] | message[3] << 8);
         const std::size_t extent = size < 64 ? 64 : size;
-        if constexpr (flaw == defect::reads_past_stream) {
+        if (flaw == defect::reads_past_stream) {
             std::memcpy(record, message, sizeof kept.bytes);
         } else {
             std::memcpy(record, message, 64);
@@ -266,7 +292,7 @@ void read_frame(const std::uint8_t* stream, std::uint32_t count)
             std::memcpy(&value, record + 64, sizeof value);
             sum += value;
         }
-        if constexpr (flaw == defect::writes_into_stream) {
+        if (flaw == defect::writes_into_stream) {
             if (record[25] == 7 && size > 64) const_cast<std::uint8_t*>(message)[size - 1] = 0;
         }
         frame_list.push_back(kept);
@@ -308,26 +334,26 @@ double computed_aside(double value)
 
 void state_in_update(std::uint64_t frame)
 {
-    if constexpr (flaw == defect::stack_overflow)
+    if (flaw == defect::stack_overflow)
         if (frame == 10) recurse(0);
-    if constexpr (flaw == defect::abort_in_update)
+    if (flaw == defect::abort_in_update)
         if (frame == 20) std::abort();
-    if constexpr (flaw == defect::exit_process)
+    if (flaw == defect::exit_process)
         if (frame == 5) ExitProcess(7);
-    if constexpr (flaw == defect::mxcsr_in_update) _mm_setcsr(_mm_getcsr() | 0x8040);
-    if constexpr (flaw == defect::x87_in_update) {
+    if (flaw == defect::mxcsr_in_update) _mm_setcsr(_mm_getcsr() | 0x8040);
+    if (flaw == defect::x87_in_update) {
         unsigned int ignored = 0;
         _controlfp_s(&ignored, _RC_CHOP, _MCW_RC);
     }
-    if constexpr (flaw == defect::priority_in_update) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-    if constexpr (flaw == defect::fp_restored) computed = computed_aside(static_cast<double>(frame));
-    if constexpr (flaw == defect::tidy_registrations) {
+    if (flaw == defect::priority_in_update) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    if (flaw == defect::fp_restored) computed = computed_aside(static_cast<double>(frame));
+    if (flaw == defect::tidy_registrations) {
         try {
             if (frame % 2 == 0) throw std::runtime_error("caught at once");
         } catch (const std::exception&) {
         }
     }
-    if constexpr (flaw == defect::writes_files)
+    if (flaw == defect::writes_files)
         if (frame % 100 == 1) log_line("Update");
 }
 
@@ -335,27 +361,27 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
 {
     const std::uint64_t frame = ++frames;
     state_in_update(frame);
-    if constexpr (flaw == defect::kept_stream) {
+    if (flaw == defect::kept_stream) {
         // "Compares" with the last frame through the pointer it kept.
         if (kept_stream_pointer != nullptr) read_back = kept_stream_pointer[0];
         kept_stream_pointer = count > 0 ? stream : nullptr;
     }
-    if constexpr (flaw == defect::crash_in_update) {
+    if (flaw == defect::crash_in_update) {
         static int* volatile nowhere = nullptr;
         if (frame == 30) {
             log_line("about to crash");
             *nowhere = 1;
         }
     }
-    if constexpr (flaw == defect::handle_per_frame) CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if constexpr (flaw == defect::socket_per_frame) socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if constexpr (flaw == defect::memory_per_frame) {
+    if (flaw == defect::handle_per_frame) CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (flaw == defect::socket_per_frame) socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (flaw == defect::memory_per_frame) {
         // A copy of the frame's first bytes, kept for "later" and never freed.
         static std::uint8_t* volatile kept = nullptr;
         kept = new std::uint8_t[64];
         if (stream != nullptr && count > 0) std::memcpy(kept, stream, 64);
     }
-    if constexpr (flaw == defect::update_stutter) {
+    if (flaw == defect::update_stutter) {
         if (frame % 20 == 0) Sleep(25);
     }
     if (count > 0 && stream != nullptr) read_frame(stream, count);
@@ -374,15 +400,16 @@ DWORD WINAPI detach_worker_main(void*)
     return 0;  // ending needs the loader lock, which DllMain holds while it waits below
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*)
+BOOL WINAPI DllMain(HINSTANCE library, DWORD reason, void*)
 {
-    if constexpr (flaw == defect::hang_at_attach) {
+    if (reason == DLL_PROCESS_ATTACH) flaw = defect_of(library);
+    if (flaw == defect::hang_at_attach) {
         if (reason == DLL_PROCESS_ATTACH) {
             const HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
             WaitForSingleObject(never, INFINITE);
         }
     }
-    if constexpr (flaw == defect::deadlock_at_detach) {
+    if (flaw == defect::deadlock_at_detach) {
         if (reason == DLL_PROCESS_ATTACH) {
             detach_stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
             detach_worker = CreateThread(nullptr, 0, detach_worker_main, nullptr, 0, nullptr);
@@ -404,7 +431,7 @@ TEST_PLUGIN_EXPORT std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexc
 
 TEST_PLUGIN_EXPORT bool Skarvel_External_DLL_Init(void*)
 {
-    if constexpr (flaw == defect::throws_in_init) return start();  // the exception goes to the host
+    if (flaw == defect::throws_in_init) return start();  // the exception goes to the host
     try {
         return start();
     } catch (...) {
