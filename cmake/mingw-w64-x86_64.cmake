@@ -1,4 +1,5 @@
-# Cross build for 64-bit Windows with MinGW-w64 (POSIX threads flavour).
+# Cross build for 64-bit Windows with MinGW-w64, POSIX threads flavour
+# (Debian: apt-get install g++-mingw-w64-x86-64-posix).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
