@@ -332,7 +332,7 @@ sk_wine_env() {
 }
 
 sk_wineserver_pids() {
-    local prefix=${1:-$WINEPREFIX} dir comm_file comm pid cwd
+    local prefix=${1:-$WINEPREFIX} dir comm_file comm pid
     [[ -d "$prefix" ]] || return 0
     # A wineserver works in the directory server-<device>-<inode> of its prefix (both hex).
     dir=$(stat -c '%d %i' "$prefix" | { read -r d i; printf 'server-%x-%x' "$d" "$i"; })
@@ -342,10 +342,22 @@ sk_wineserver_pids() {
         [[ "$comm" == wineserver* ]] || continue
         pid=${comm_file#/proc/}
         pid=${pid%/comm}
-        cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null) || continue
-        [[ "${cwd##*/}" == "$dir" ]] && printf '%s\n' "$pid"
+        _sk_serves "$pid" "$dir" && printf '%s\n' "$pid"
     done
     return 0
+}
+
+_sk_serves() {  # _sk_serves PID DIR: the wineserver PID works in its server directory DIR
+    local pid=$1 dir=$2 link fd
+    link=$(readlink "/proc/$pid/cwd" 2>/dev/null) || return 1
+    [[ "${link##*/}" == "$dir" ]] && return 0
+    # It steps out of it for a moment (to open a file relative to a folder, to save
+    # the registry), but holds DIR/lock open from its start, on a low descriptor.
+    for fd in {3..15}; do
+        link=$(readlink "/proc/$pid/fd/$fd" 2>/dev/null) || continue
+        [[ "$link" == */"$dir"/lock ]] && return 0
+    done
+    return 1
 }
 
 sk_wine_netns_ok() {
@@ -414,7 +426,9 @@ sk_wine_prefix_prepare() {
     sk_wine_stop "$prefix"
     [[ -z "$(sk_wineserver_pids "$prefix")" ]] || sk_die "cannot stop the wineserver of $prefix"
     # Persistent server started here, in this namespace, before any Wine program runs.
-    wineserver -p || sk_die "wineserver -p failed"
+    # It holds a descriptor for every socket and file its programs have open: with
+    # the hard limit on them (Wine's programs raise their own so), not a soft 1024.
+    ( ulimit -n "$(ulimit -Hn)" 2>/dev/null; wineserver -p ) || sk_die "wineserver -p failed"
     _sk_wait_for_wineserver "$prefix"
     sk_wine_verify_netns "$prefix"
     stamp="$prefix/.skarvel-prefix"
