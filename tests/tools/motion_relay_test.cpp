@@ -229,7 +229,7 @@ TEST(MotionRelay, TheListenerSendsTheHeldDatagramWhenNothingFollows)
     bound_socket listener, sender, target;
     tools::listen_options options;
     options.relay = to_destinations({{"127.0.0.1", target.port}});
-    options.relay.rate = 4.0;
+    options.relay.rate = 2.0;  // a period long enough to read the twenty in, however busy the machine
     tools::motion_relay relay;
     std::string error;
     ASSERT_TRUE(relay.open(options.relay, listener.port, error)) << error;
@@ -240,7 +240,7 @@ TEST(MotionRelay, TheListenerSendsTheHeldDatagramWhenNothingFollows)
         const motion_datagram d = motion(i);
         ASSERT_TRUE(socket_api::send_to(sender.handle, d.data(), d.size(), to));
     }
-    options.duration = 0.6;
+    options.duration = 1.0;
     tools::motion_statistics statistics;
     ASSERT_TRUE(tools::run_listener(listener.handle, options, &relay, {}, nullptr, statistics, error)) << error;
     EXPECT_EQ(statistics.valid(), 20u);
