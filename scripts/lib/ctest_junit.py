@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
 """Reads the JUnit report of a ctest run (ctest --output-junit FILE) for scripts/test.sh.
 
-    ctest_junit.py FILE
+    ctest_junit.py FILE [AGAIN]
+    ctest_junit.py --silent FILE
 
 Prints "counts PASSED FAILED SKIPPED", then one "failed NAME" line per test that
 failed. ctest reports a test skipped on purpose (by its SKIP_RETURN_CODE or its
 SKIP_REGULAR_EXPRESSION) as "notrun", and so too a test that could not run (its
 executable missing, a fixture it needs failed): the first counts as skipped, the
 second as failed, as ctest itself counts them. Exits 2 on a report it cannot read.
+
+--silent prints the names of the tests that failed within seconds without a word
+of output: under Wine, now and then a program ends so before its first line.
+AGAIN is the report of a second run of those: a test that passed there counts as
+passed, with an "again NAME" line.
 """
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -33,29 +39,68 @@ def outcome(case):
     return "failed", "unknown status %r" % status
 
 
-def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: ctest_junit.py FILE")
+def read_cases(path):
+    """The <testcase> elements of a whole report, or None (said on stderr)."""
     try:
-        suite = ElementTree.parse(sys.argv[1]).getroot()
+        suite = ElementTree.parse(path).getroot()
     except (OSError, ElementTree.ParseError) as error:
         print("cannot read the ctest report: %s" % error, file=sys.stderr)
-        return 2
+        return None
     cases = suite.findall("testcase")
     if suite.tag != "testsuite" or suite.get("tests") != str(len(cases)):
         print("%s: not a whole ctest report (%s tests announced, %d found)"
-              % (sys.argv[1], suite.get("tests"), len(cases)), file=sys.stderr)
+              % (path, suite.get("tests"), len(cases)), file=sys.stderr)
+        return None
+    return cases
+
+
+SILENT_SECONDS = 10
+
+
+def ended_silently(case):
+    """Failed (not a test that could not run) within seconds, saying nothing."""
+    output = case.find("system-out")
+    return (case.get("status") == "fail" and float(case.get("time") or 0) < SILENT_SECONDS
+            and (output is None or not (output.text or "").strip()))
+
+
+def main():
+    arguments = sys.argv[1:]
+    silent_only = arguments[:1] == ["--silent"]
+    if silent_only:
+        arguments = arguments[1:]
+    if not 1 <= len(arguments) <= (1 if silent_only else 2):
+        sys.exit("usage: ctest_junit.py FILE [AGAIN] | ctest_junit.py --silent FILE")
+    cases = read_cases(arguments[0])
+    if cases is None:
         return 2
+    if silent_only:
+        for case in cases:
+            if ended_silently(case):
+                print(case.get("name"))
+        return 0
+    passed_again = set()
+    if len(arguments) == 2:
+        again = read_cases(arguments[1])
+        if again is None:
+            return 2
+        passed_again = {case.get("name") for case in again if outcome(case)[0] == "passed"}
     counts = {"passed": 0, "failed": 0, "skipped": 0}
     failures = []
+    agains = []
     for case in cases:
         result, reason = outcome(case)
+        if result == "failed" and ended_silently(case) and case.get("name") in passed_again:
+            result = "passed"
+            agains.append(case.get("name"))
         counts[result] += 1
         if result == "failed":
             failures.append(case.get("name") + (" (%s)" % reason if reason else ""))
     print("counts %d %d %d" % (counts["passed"], counts["failed"], counts["skipped"]))
     for name in failures:
         print("failed " + name)
+    for name in agains:
+        print("again " + name)
     return 0
 
 

@@ -393,14 +393,22 @@ sk_wine_stop() {
 # Written into a prefix once wineboot has made it.
 SK_WINE_PREFIX_STAMP="skarvel prefix v1"
 
+# (Each tried three times: under load Wine now and then ends a program before it
+# has done anything, without a word.)
 _sk_wine_reg_add() {
-    wine reg add "$@" /f >/dev/null || sk_die "wine reg add $* failed"
+    local _
+    for _ in 1 2 3; do
+        wine reg add "$@" /f >/dev/null && return 0
+    done
+    sk_die "wine reg add $* failed"
 }
 
 _sk_wine_reg_expect() {
-    local key=$1 value=$2 expected=$3
-    wine reg query "$key" /v "$value" 2>/dev/null | tr -d '\r' | grep -qF "$expected" \
-        || sk_die "registry value $key\\$value is not $expected"
+    local key=$1 value=$2 expected=$3 _
+    for _ in 1 2 3; do
+        wine reg query "$key" /v "$value" 2>/dev/null | tr -d '\r' | grep -qF "$expected" && return 0
+    done
+    sk_die "registry value $key\\$value is not $expected"
 }
 
 # The server that `wineserver -p` starts detaches and enters its prefix's server

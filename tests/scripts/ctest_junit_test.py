@@ -2,8 +2,9 @@
 """scripts/lib/ctest_junit.py against ctest itself: a scratch project whose
 tests pass, fail, time out, skip themselves, are disabled, have no
 executable, or need a fixture that failed, run by ctest with a JUnit report.
-The reader must count and name them as ctest does; a report cut short or
-missing must be refused.
+The reader must count and name them as ctest does, name those that failed
+without a word, and count one of those that passes at a second run as passed;
+a report cut short or missing must be refused.
 
     ctest_junit_test.py SOURCE_DIR CMAKE CTEST
 """
@@ -32,10 +33,15 @@ add_test(NAME sets_up COMMAND false)
 set_tests_properties(sets_up PROPERTIES FIXTURES_SETUP broken)
 add_test(NAME needs_the_fixture COMMAND true)
 set_tests_properties(needs_the_fixture PROPERTIES FIXTURES_REQUIRED broken)
+add_test(NAME says_why COMMAND sh -c "echo wrong; exit 1")
+add_test(NAME ends_silently_once COMMAND sh -c "test -e once || { touch once; exit 1; }")
 '''
 PASSED = 2
 SKIPPED = 3  # skips_by_exit_code, skips_by_output, is_disabled
-FAILED = ["fails", "times_out", "has_no_executable (not run: ", "sets_up", "needs_the_fixture (not run: "]
+FAILED = ["ends_silently_once", "fails", "has_no_executable (not run: ", "needs_the_fixture (not run: ",
+          "says_why", "sets_up", "times_out"]
+# Failed within seconds without a word (says_why spoke; the two not run did not run).
+SILENT = ["ends_silently_once", "fails", "sets_up", "times_out"]
 
 
 def main():
@@ -51,17 +57,31 @@ def main():
         subprocess.run([ctest, "--test-dir", build, "--output-junit", report],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-        read = subprocess.run([sys.executable, reader, report], stdout=subprocess.PIPE, text=True)
-        lines = read.stdout.splitlines()
-        if read.returncode != 0 or not lines:
-            failures.append("the reader exited %d on a whole report" % read.returncode)
-        else:
-            counts = "counts %d %d %d" % (PASSED, len(FAILED), SKIPPED)
+        def check(arguments, passed, failed, again):
+            read = subprocess.run([sys.executable, reader] + arguments, stdout=subprocess.PIPE, text=True)
+            lines = read.stdout.splitlines()
+            if read.returncode != 0 or not lines:
+                failures.append("the reader exited %d on %r" % (read.returncode, arguments))
+                return
+            counts = "counts %d %d %d" % (passed, len(failed), SKIPPED)
             if lines[0] != counts:
                 failures.append("read %r, not %r" % (lines[0], counts))
-            named = sorted(line[len("failed "):] for line in lines[1:])
-            if len(named) != len(FAILED) or not all(n.startswith(w) for n, w in zip(named, sorted(FAILED))):
-                failures.append("failed tests named %r, not %r" % (named, sorted(FAILED)))
+            named = sorted(line[len("failed "):] for line in lines if line.startswith("failed "))
+            if len(named) != len(failed) or not all(n.startswith(w) for n, w in zip(named, failed)):
+                failures.append("failed tests named %r, not %r" % (named, failed))
+            said_again = [line[len("again "):] for line in lines if line.startswith("again ")]
+            if said_again != again:
+                failures.append("passed at a second run: %r, not %r" % (said_again, again))
+
+        check([report], PASSED, FAILED, [])
+        silent = subprocess.run([sys.executable, reader, "--silent", report], stdout=subprocess.PIPE, text=True)
+        if sorted(silent.stdout.splitlines()) != SILENT:
+            failures.append("ended silently: %r, not %r" % (sorted(silent.stdout.splitlines()), SILENT))
+        # Those once more: the one that ends silently only once passes, and counts so.
+        again = os.path.join(scratch, "again.xml")
+        subprocess.run([ctest, "--test-dir", build, "-R", "^(%s)$" % "|".join(SILENT), "--output-junit", again],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        check([report, again], PASSED + 1, FAILED[1:], ["ends_silently_once"])
 
         # A report cut short, and none at all.
         with open(report) as f:
