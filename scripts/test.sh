@@ -254,9 +254,10 @@ run_fuzz() { stage fuzz; }
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
-# mostly wait for Wine: the sanitize and fuzz stages' builds and tests run beside them,
-# at the lowest priority, except beside the tests labelled clocked, which run last and
-# alone since they hold a plug-in to a time.
+# mostly wait for Wine: the sanitize and fuzz stages' builds (and the fuzzer) run beside
+# them, at the lowest priority. The sanitize tests run after them, as they too send to
+# UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
+# clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
     local prefix=$root/build/wineprefix-test beside= later=() preset
     sk_sandbox_prepare_beside "$prefix" "$logs/wine-prefix.log"
@@ -291,18 +292,22 @@ run_windows() {
         announce "waiting for ${later[*]}, which run beside the tests"
         sk_wait "$beside"
     fi
+    if [[ " ${later[*]} " == *" sanitize "* && "$(cut -d' ' -f1 "$logs/sanitize-build.status")" == 0 ]]; then
+        announce "sanitize: tests"
+        sk_run test_step sanitize "sanitize: tests" 1
+    fi
     announce "windows: clocked tests (alone)"
     sk_run test_step windows "windows: clocked tests" 1 --label-regex '^clocked$'
     again_step "windows: clocked tests"
     report_tests windows "windows: clocked tests"
 }
 
-beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then tests, as one low job
+beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then (but sanitize's) tests, as one low job
     local preset
     renice -n 19 -p "$BASHPID" >/dev/null
     for preset in "$@"; do
         build_step "$preset"
-        if [[ "$(cut -d' ' -f1 "$logs/$preset-build.status")" == 0 ]]; then
+        if [[ "$preset" != sanitize && "$(cut -d' ' -f1 "$logs/$preset-build.status")" == 0 ]]; then
             test_step "$preset" "$preset: tests" 0
         fi
     done
