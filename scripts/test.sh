@@ -292,25 +292,35 @@ run_windows() {
         announce "waiting for ${later[*]}, which run beside the tests"
         sk_wait "$beside"
     fi
-    if [[ " ${later[*]} " == *" sanitize "* && "$(cut -d' ' -f1 "$logs/sanitize-build.status")" == 0 ]]; then
-        announce "sanitize: tests"
-        sk_run test_step sanitize "sanitize: tests" 1
-    fi
+    for preset in "${later[@]}"; do
+        if ! runs_beside "$preset" && built "$preset"; then
+            announce "$preset: tests"
+            sk_run test_step "$preset" "$preset: tests" 1
+        fi
+    done
     announce "windows: clocked tests (alone)"
     sk_run test_step windows "windows: clocked tests" 1 --label-regex '^clocked$'
     again_step "windows: clocked tests"
     report_tests windows "windows: clocked tests"
 }
 
-beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then (but sanitize's) tests, as one low job
+beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then the tests that may, as one low job
     local preset
     renice -n 19 -p "$BASHPID" >/dev/null
     for preset in "$@"; do
         build_step "$preset"
-        if [[ "$preset" != sanitize && "$(cut -d' ' -f1 "$logs/$preset-build.status")" == 0 ]]; then
+        if runs_beside "$preset" && built "$preset"; then
             test_step "$preset" "$preset: tests" 0
         fi
     done
+}
+
+runs_beside() {  # runs_beside PRESET: its tests may run beside the Windows tests (they send nothing)
+    [[ "$1" == fuzz ]]
+}
+
+built() {  # built PRESET: its build step succeeded
+    [[ "$(cut -d' ' -f1 "$logs/$1-build.status")" == 0 ]]
 }
 
 printf 'skarvel tests in %s (private network namespace %s), build jobs %s\n' \

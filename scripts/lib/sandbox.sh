@@ -393,22 +393,26 @@ sk_wine_stop() {
 # Written into a prefix once wineboot has made it.
 SK_WINE_PREFIX_STAMP="skarvel prefix v1"
 
-# (Each tried three times: under load Wine now and then ends a program before it
-# has done anything, without a word.)
-_sk_wine_reg_add() {
+# _sk_thrice COMMAND...: COMMAND, up to three times until it succeeds. Under load Wine
+# now and then ends a program before it has done anything, without a word.
+_sk_thrice() {
     local _
     for _ in 1 2 3; do
-        wine reg add "$@" /f >/dev/null && return 0
+        "$@" && return 0
     done
-    sk_die "wine reg add $* failed"
+    return 1
+}
+
+_sk_wine_reg_add() {
+    _sk_thrice wine reg add "$@" /f >/dev/null || sk_die "wine reg add $* failed"
+}
+
+_sk_wine_reg_has() {  # _sk_wine_reg_has KEY VALUE EXPECTED
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qF "$3"
 }
 
 _sk_wine_reg_expect() {
-    local key=$1 value=$2 expected=$3 _
-    for _ in 1 2 3; do
-        wine reg query "$key" /v "$value" 2>/dev/null | tr -d '\r' | grep -qF "$expected" && return 0
-    done
-    sk_die "registry value $key\\$value is not $expected"
+    _sk_thrice _sk_wine_reg_has "$@" || sk_die "registry value $1\\$2 is not $3"
 }
 
 # The server that `wineserver -p` starts detaches and enters its prefix's server
