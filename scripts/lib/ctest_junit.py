@@ -3,6 +3,7 @@
 
     ctest_junit.py FILE [AGAIN]
     ctest_junit.py --silent FILE
+    ctest_junit.py --not-passed FILE
 
 Prints "counts PASSED FAILED SKIPPED", then one "failed NAME" line per test that
 failed. ctest reports a test skipped on purpose (by its SKIP_RETURN_CODE or its
@@ -12,8 +13,9 @@ second as failed, as ctest itself counts them. Exits 2 on a report it cannot rea
 
 --silent prints the names of the tests that failed within seconds without a word
 of output: under Wine, now and then a program ends so before its first line.
-AGAIN is the report of a second run of those: a test that passed there counts as
-passed, with an "again NAME" line.
+--not-passed prints the names of the tests that failed or were skipped. AGAIN is
+the report of a second run of such tests (which ones is the caller's choice): one
+that passed there counts as passed, with an "again NAME" line.
 """
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -66,17 +68,18 @@ def ended_silently(case):
 
 def main():
     arguments = sys.argv[1:]
-    silent_only = arguments[:1] == ["--silent"]
-    if silent_only:
+    select = {"--silent": ended_silently, "--not-passed": lambda case: outcome(case)[0] != "passed"}
+    chosen = select.get(arguments[0]) if arguments else None
+    if chosen:
         arguments = arguments[1:]
-    if not 1 <= len(arguments) <= (1 if silent_only else 2):
-        sys.exit("usage: ctest_junit.py FILE [AGAIN] | ctest_junit.py --silent FILE")
+    if not 1 <= len(arguments) <= (1 if chosen else 2):
+        sys.exit("usage: ctest_junit.py FILE [AGAIN] | ctest_junit.py --silent|--not-passed FILE")
     cases = read_cases(arguments[0])
     if cases is None:
         return 2
-    if silent_only:
+    if chosen:
         for case in cases:
-            if ended_silently(case):
+            if chosen(case):
                 print(case.get("name"))
         return 0
     passed_again = set()
@@ -90,7 +93,7 @@ def main():
     agains = []
     for case in cases:
         result, reason = outcome(case)
-        if result == "failed" and ended_silently(case) and case.get("name") in passed_again:
+        if result != "passed" and case.get("name") in passed_again:
             result = "passed"
             agains.append(case.get("name"))
         counts[result] += 1

@@ -77,6 +77,11 @@ def main():
         silent = subprocess.run([sys.executable, reader, "--silent", report], stdout=subprocess.PIPE, text=True)
         if sorted(silent.stdout.splitlines()) != SILENT:
             failures.append("ended silently: %r, not %r" % (sorted(silent.stdout.splitlines()), SILENT))
+        not_passed = subprocess.run([sys.executable, reader, "--not-passed", report], stdout=subprocess.PIPE,
+                                    text=True).stdout.split()
+        expected = sorted([n.split(" ")[0] for n in FAILED] + ["is_disabled", "skips_by_exit_code", "skips_by_output"])
+        if sorted(not_passed) != expected:
+            failures.append("not passed: %r, not %r" % (sorted(not_passed), expected))
         # Those once more: the one that ends silently only once passes, and counts so.
         again = os.path.join(scratch, "again.xml")
         subprocess.run([ctest, "--test-dir", build, "-R", "^(%s)$" % "|".join(SILENT), "--output-junit", again],
