@@ -13,12 +13,14 @@
 #                  runs them; the package made from this build and checked as it ships
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
+#        clang     clang for MinGW-w64, warnings as errors: the plug-in, the tools and the template's
+#                  plug-in; the lifecycle tests and the validator's default run under Wine
 #   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them; a
 #      configure or build that fails counts as one failed test) and exits non-zero on any failure.
 # Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
 #
 # Options:
-#   --quick            native and windows only (skips sanitize and fuzz)
+#   --quick            native and windows only (skips sanitize, fuzz and clang)
 #   --only LIST        only the stages named, e.g. --only windows or --only native,fuzz
 #   --no-install       never call apt-get; fail if a package is missing
 #   --fuzz-seconds N   how long the fuzzer runs (default 20)
@@ -38,7 +40,7 @@ usage() {
     sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "$root/scripts/test.sh"
 }
 
-stages=(native windows sanitize fuzz)
+stages=(native windows sanitize fuzz clang)
 selected=" ${stages[*]} "
 args=("$@")
 while (( $# > 0 )); do
@@ -258,12 +260,20 @@ ran_beside=()   # the stages whose steps ran beside the Windows tests
 run_native() { stage native; }
 run_sanitize() { stage sanitize; }
 run_fuzz() { stage fuzz; }
+run_clang() {  # its tests run under Wine: in the Windows stage's sandbox, begun here if that did not run
+    if [[ " ${ran_beside[*]} " != *" clang "* && -z "${WINEPREFIX:-}" ]] &&
+       ! sk_sandbox_begin "$root/build/wineprefix-test" 2>>"$logs/wine-prefix.log"; then
+        fail_step "clang: Wine prefix"
+        return 0
+    fi
+    stage clang
+}
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
-# mostly wait for Wine: the sanitize and fuzz stages' builds (and the fuzzer) run beside
-# them, at the lowest priority. The sanitize tests run after them, as they too send to
-# UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
+# mostly wait for Wine: the sanitize, fuzz and clang stages' builds (and the fuzzer) run
+# beside them, at the lowest priority. The sanitize and clang tests run after them, as they
+# too send to UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
 # clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
     local prefix=$root/build/wineprefix-test beside= later=() preset
@@ -283,7 +293,7 @@ run_windows() {
     report_line "windows: Wine prefix" $(( $(now_ms) - start )) ok
     # One hold on the Wine desktop for both ctest runs (the sandbox's end lets it go).
     export SKARVEL_HOLD_DESKTOP=1
-    for preset in sanitize fuzz; do
+    for preset in sanitize fuzz clang; do
         [[ "$selected" == *" $preset "* ]] && later+=("$preset")
     done
     if (( ${#later[@]} > 0 )); then

@@ -189,7 +189,7 @@ trap 'exit 129' HUP
 # The one list: what the test command, the main job and the runners need on Debian 12.
 SK_PACKAGES=(
     g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 # native and sanitize builds, tests
-    clang libclang-rt-14-dev llvm                               # fuzz build, symbolized reports
+    clang libclang-rt-14-dev llvm lld                           # fuzz and clang builds, symbolized reports
     g++-mingw-w64-x86-64-posix                                  # windows build
     wine wine64 xvfb xauth fonts-liberation                     # the plug-in and the tools under Wine
     imagemagick x11-utils python3-matplotlib                    # the main job's picture and plot

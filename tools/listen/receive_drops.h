@@ -30,7 +30,9 @@ public:
 private:
     std::optional<std::uint32_t> count() const noexcept;  // the system's counter, modulo 2^32
 
-    socket_api::socket_handle socket_;
+    // Read where the system counts for each socket (Linux); Windows counts
+    // for the whole machine and needs no socket.
+    [[maybe_unused]] socket_api::socket_handle socket_;
     std::optional<std::uint32_t> start_;
 };
 
