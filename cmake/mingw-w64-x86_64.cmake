@@ -1,5 +1,6 @@
 # Cross build for 64-bit Windows with MinGW-w64, POSIX threads flavour
-# (Debian: apt-get install g++-mingw-w64-x86-64-posix).
+# (Debian: apt-get install g++-mingw-w64-x86-64-posix). New plug-in projects
+# get a copy of it, free of any condition (MIT No Attribution).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -1,17 +1,19 @@
 # What ships for Windows: skarvel-external-dll-<version>-win64.zip, made by
 # CPack's ZIP generator from the install rules below (the README's command is
-# `cmake --workflow --preset release`). It holds, in a folder of its name,
+# `cmake --workflow --preset release`). It holds, in a folder of its name, each
+# file in its folder of GNUInstallDirs (the same as any cmake --install),
 #
-#   skarvel_external_dll.dll   the plug-in
-#   host.exe                   the host simulator
-#   listen.exe                 the motion listener
-#   validate.exe               the plug-in validator (when the build has it)
-#   plot_motion.py             a picture of the listener's CSV (Python, matplotlib)
-#   README.md, docs/*.md
-#   include/, lib/cmake/, share/skarvel/, scripts/
-#                              the plug-in SDK (sdk/CMakeLists.txt): the folder is its
-#                              installation, found by find_package(SkarvelPluginSdk)
-#   SHA256SUMS                 the SHA-256 of every other file (sha256sum -c SHA256SUMS)
+#   bin/skarvel_external_dll.dll   the plug-in
+#   bin/host.exe                   the host simulator
+#   bin/listen.exe                 the motion listener
+#   bin/validate.exe               the plug-in validator (when the build has it)
+#   bin/plot_motion.py             a picture of the listener's CSV (Python, matplotlib)
+#   share/doc/skarvel_external_dll/   README.md, CHANGELOG.md, LICENSE (MIT), docs/*.md
+#   include/, lib/cmake/, share/skarvel/
+#                                  the plug-in SDK (sdk/CMakeLists.txt): the folder is its
+#                                  installation, found by find_package(SkarvelPluginSdk),
+#                                  the three tools in its export set
+#   SHA256SUMS                     the SHA-256 of every other file (sha256sum -c SHA256SUMS)
 #
 # Each binary carries a version resource: the product's name and version, and
 # a description of its own. With SKARVEL_SEPARATE_DEBUG_INFO the package holds
@@ -32,9 +34,11 @@ if(SKARVEL_SEPARATE_DEBUG_INFO AND NOT CMAKE_OBJCOPY)
   message(FATAL_ERROR "SKARVEL_SEPARATE_DEBUG_INFO needs objcopy (MinGW-w64 binutils)")
 endif()
 
-# skarvel_ship(TARGET DESCRIPTION): TARGET's binary goes into the package, with
-# a version resource that describes it as DESCRIPTION.
+# skarvel_ship(TARGET DESCRIPTION [EXPORTED]): TARGET's binary goes into the
+# package, with a version resource that describes it as DESCRIPTION; EXPORTED,
+# it is one of the SDK's imported targets too (Skarvel::TARGET).
 function(skarvel_ship target description)
+  cmake_parse_arguments(SHIP "EXPORTED" "" "" ${ARGN})
   # The binary's name, known here already (the version resource takes the
   # name the build gives it, which the package's check compares).
   get_target_property(type ${target} TYPE)
@@ -76,27 +80,44 @@ function(skarvel_ship target description)
   else()
     set(shipped "$<TARGET_FILE:${target}>")
   endif()
-  install(PROGRAMS "${shipped}" DESTINATION .)
-  set(SKARVEL_PACKAGE_FILES ${SKARVEL_PACKAGE_FILES} "${file_name}" PARENT_SCOPE)
+  if(SHIP_EXPORTED AND SKARVEL_SEPARATE_DEBUG_INFO)
+    # The export set names the file that the stripped copy below puts there.
+    install(TARGETS ${target} EXPORT SkarvelPluginSdk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} EXCLUDE_FROM_ALL)
+  elseif(SHIP_EXPORTED)
+    install(TARGETS ${target} EXPORT SkarvelPluginSdk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  if(NOT SHIP_EXPORTED OR SKARVEL_SEPARATE_DEBUG_INFO)
+    install(PROGRAMS "${shipped}" DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  set(SKARVEL_PACKAGE_FILES ${SKARVEL_PACKAGE_FILES} "${CMAKE_INSTALL_BINDIR}/${file_name}" PARENT_SCOPE)
 endfunction()
 
 skarvel_ship(skarvel_external_dll "${SKARVEL_PRODUCT_NAME}: the plug-in")
-skarvel_ship(host "${SKARVEL_PRODUCT_NAME}: host simulator")
-skarvel_ship(listen "${SKARVEL_PRODUCT_NAME}: motion listener")
+skarvel_ship(host "${SKARVEL_PRODUCT_NAME}: host simulator" EXPORTED)
+skarvel_ship(listen "${SKARVEL_PRODUCT_NAME}: motion listener" EXPORTED)
 if(TARGET validate)
-  skarvel_ship(validate "${SKARVEL_PRODUCT_NAME}: plug-in validator")
+  skarvel_ship(validate "${SKARVEL_PRODUCT_NAME}: plug-in validator" EXPORTED)
 endif()
+# The export set's file for this build's configuration, beside the one
+# sdk/CMakeLists.txt lists.
+string(TOLOWER "${CMAKE_BUILD_TYPE}" config)
+if(NOT config)
+  set(config noconfig)
+endif()
+list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_LIBDIR}/cmake/SkarvelPluginSdk/SkarvelPluginSdkTargets-${config}.cmake)
 
-install(FILES README.md DESTINATION .)
 # The listener's plotting script, which the README names.
-install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/listen/plot_motion.py DESTINATION .)
-list(APPEND SKARVEL_PACKAGE_FILES plot_motion.py)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/listen/plot_motion.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_BINDIR}/plot_motion.py)
+# The README, the licence, the changelog and the docs, in one folder as in the
+# source tree, so that the README's links hold.
+install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 file(GLOB docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
-install(FILES ${docs} DESTINATION docs)
-list(APPEND SKARVEL_PACKAGE_FILES README.md)
+install(FILES ${docs} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_DOCDIR}/README.md ${CMAKE_INSTALL_DOCDIR}/CHANGELOG.md)
 foreach(doc IN LISTS docs)
   cmake_path(GET doc FILENAME name)
-  list(APPEND SKARVEL_PACKAGE_FILES docs/${name})
+  list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_DOCDIR}/docs/${name})
 endforeach()
 get_property(sdk_files GLOBAL PROPERTY SKARVEL_SDK_FILES)
 list(APPEND SKARVEL_PACKAGE_FILES ${sdk_files})
@@ -110,5 +131,6 @@ set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME skarvel-external-dll)
 set(CPACK_PACKAGE_FILE_NAME ${SKARVEL_PACKAGE_NAME})
 set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_VERBATIM_VARIABLES ON)
 include(CPack)

@@ -6,6 +6,7 @@
 # headers: in the build tree one forwarding header each, in an install
 # include/skarvel/ with the headers themselves.
 set(SKARVEL_SDK_INCLUDE_DIR ${PROJECT_BINARY_DIR}/sdk/include)
+include(GNUInstallDirs)
 
 # skarvel_sdk_headers(TARGET FOLDER HEADER...): TARGET's headers, the files
 # HEADER... of FOLDER (relative to the source root), as <skarvel/FOLDER/HEADER>.
@@ -24,6 +25,6 @@ function(skarvel_sdk_headers target folder)
     set(scope PUBLIC)
   endif()
   target_include_directories(${target} ${scope}
-    $<BUILD_INTERFACE:${SKARVEL_SDK_INCLUDE_DIR}> $<INSTALL_INTERFACE:include>)
+    $<BUILD_INTERFACE:${SKARVEL_SDK_INCLUDE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_compile_features(${target} ${scope} cxx_std_17)
 endfunction()

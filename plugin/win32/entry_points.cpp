@@ -64,11 +64,4 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) noexcept
 }  // extern "C"
 
 // Each export has the type the interface gives it.
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_GetInterfaceVersion),
-                                                    plugin_interface::get_interface_version_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init),
-                                                    plugin_interface::init_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update),
-                                                    plugin_interface::update_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Shutdown),
-                                                    plugin_interface::shutdown_function>);
+SKARVEL_CHECK_ENTRY_POINTS();

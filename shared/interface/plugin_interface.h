@@ -72,3 +72,24 @@ template <class Defined, class Declared>
 inline constexpr bool defines_entry_point = std::is_convertible_v<Defined*, Declared*>;
 
 }  // namespace plugin_interface
+
+// Where a plug-in defines its four entry points, after them, at namespace
+// scope:
+//     SKARVEL_CHECK_ENTRY_POINTS();
+// stops the build, naming the entry point, unless each has the type above (the
+// same result and arguments; noexcept or not). A host calls them through
+// pointers of those types: a definition of another type would be called
+// wrongly, with no error from the compiler or the linker.
+#define SKARVEL_CHECK_ENTRY_POINTS()                                                                           \
+    static_assert(::plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_GetInterfaceVersion),  \
+                                                          ::plugin_interface::get_interface_version_function>, \
+                  "Skarvel_External_DLL_GetInterfaceVersion does not have the interface's type");              \
+    static_assert(::plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init),                 \
+                                                          ::plugin_interface::init_function>,                  \
+                  "Skarvel_External_DLL_Init does not have the interface's type");                             \
+    static_assert(::plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update),               \
+                                                          ::plugin_interface::update_function>,                \
+                  "Skarvel_External_DLL_Update does not have the interface's type");                           \
+    static_assert(::plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Shutdown),             \
+                                                          ::plugin_interface::shutdown_function>,              \
+                  "Skarvel_External_DLL_Shutdown does not have the interface's type")

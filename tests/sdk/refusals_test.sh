@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # What the SDK refuses, each with one sentence, leaving everything as it was:
-# the new project generator given a bad name or a folder that is not empty,
-# find_package given a version it does not satisfy, skarvel_add_plugin given a
-# toolchain that is not Windows x64 or a plug-in with an extra export.
+# the new project generator given a bad name (one Windows or CMake keeps, a
+# system DLL's, a ";") or a folder it must not write (not empty, holding a ";",
+# not writable, inside the SDK), find_package given a version it does not
+# satisfy, skarvel_add_plugin given a toolchain that is not Windows x64 or a
+# plug-in with an extra export (by name or by ordinal alone), and the
+# interface header given an entry point of another type.
 #     refusals_test.sh BUILD      (BUILD: this project's native build folder, installed from)
 set -uo pipefail
 
@@ -40,7 +43,33 @@ refused "a name that is no identifier" '"my plug-in" is not a plug-in name' \
     cmake -P "$new_plugin" "my plug-in" "$work/made"
 refused "a name Windows keeps" '"NUL" is a name that Windows or CMake keeps for itself' \
     cmake -P "$new_plugin" NUL "$work/made"
-[[ ! -e "$work/made" ]] || fail "a refused name still made $work/made"
+refused "a name CMake keeps" '"CMAKE" is a name that Windows or CMake keeps for itself' \
+    cmake -P "$new_plugin" CMAKE "$work/made"
+refused "a name CMake keeps, longer" '"CMake_plugin" is a name that Windows or CMake keeps for itself' \
+    cmake -P "$new_plugin" CMake_plugin "$work/made"
+for dll in kernel32 User32 msvcrt ws2_32 ntdll msvcp140; do
+    refused "the name of a system DLL" "\"$dll\" is the name of a DLL of Windows or of a C or C++ runtime" \
+        cmake -P "$new_plugin" "$dll" "$work/made"
+done
+refused "a name with a ;" '"my;plugin" is not a plug-in name' cmake -P "$new_plugin" "my;plugin" "$work/made"
+refused "a folder with a ;" "the folder \"$work/my;made\" holds a \";\"" cmake -P "$new_plugin" my_plugin "$work/my;made"
+[[ ! -e "$work/made" && ! -e "$work/my" ]] || fail "a refused name still made a folder"
+refused "a folder inside the SDK's template" "$work/sdk/share/skarvel/template/mine is inside the SDK" \
+    cmake -P "$new_plugin" my_plugin "$work/sdk/share/skarvel/template/mine"
+ln -s "$work/sdk/share" "$work/sdk_share"
+refused "a folder inside the SDK through a link" "$work/sdk_share/mine is inside the SDK" \
+    cmake -P "$new_plugin" my_plugin "$work/sdk_share/mine"
+[[ ! -e "$work/sdk/share/skarvel/template/mine" && ! -e "$work/sdk/share/mine" ]] \
+    || fail "a refused folder inside the SDK was made"
+# Not writable: for root, as another user (root writes anywhere).
+mkdir -p "$work/read_only"
+chmod 0555 "$work/read_only"
+chmod 0755 "$work"
+as_user=()
+(( EUID != 0 )) || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+refused "a folder that cannot be written" "cannot write in $work/read_only: Permission denied (nothing was written)" \
+    "${as_user[@]}" cmake -P "$new_plugin" my_plugin "$work/read_only/deeper/made"
+[[ -z "$(ls -A "$work/read_only")" ]] || fail "the folder that cannot be written holds $(ls -A "$work/read_only")"
 mkdir -p "$work/taken"
 printf 'my notes\n' >"$work/taken/notes.txt"
 refused "a folder that is not empty" "$work/taken is not empty: name a new or empty folder (nothing was written)" \
@@ -51,12 +80,12 @@ refused "a file for the folder" "$work/taken/notes.txt is a file: name a new or 
     cmake -P "$new_plugin" my_plugin "$work/taken/notes.txt"
 [[ -z "$(find "$work" -maxdepth 2 -name '.new_plugin-*')" ]] || fail "the generator left a temporary folder"
 
-# find_package(SkarvelPluginSdk VERSION) takes 1.0 and 1 (SameMajorVersion), not 2.0, 0.9 or 1.1.
-for wanted in 1.0 1; do
+# find_package(SkarvelPluginSdk VERSION) takes 1.0, 1 and 1.1 (SameMajorVersion), not 2.0, 0.9 or 1.2.
+for wanted in 1.0 1 1.1; do
     cmake -S "$here/version" -B "$work/version-$wanted" -DVERSION=$wanted -DCMAKE_PREFIX_PATH="$work/sdk" \
         >"$work/version.log" 2>&1 || { fail "find_package $wanted refused:"; cat "$work/version.log"; }
 done
-for wanted in 2.0 0.9 1.1; do
+for wanted in 2.0 0.9 1.2; do
     refused "find_package $wanted" "compatible with requested version \"$wanted\"" \
         cmake -S "$here/version" -B "$work/version-$wanted" -DVERSION=$wanted -DCMAKE_PREFIX_PATH="$work/sdk"
 done
@@ -77,6 +106,24 @@ else
     fail "configuring the plug-in with an extra export failed:"
     cat "$work/x64.log"
 fi
+
+# An export by ordinal alone, which GNU ld makes from a .def file.
+mkdir -p "$work/ordinal"
+printf 'EXPORTS\n    %s\n' Skarvel_External_DLL_GetInterfaceVersion Skarvel_External_DLL_Init \
+    Skarvel_External_DLL_Update Skarvel_External_DLL_Shutdown >"$work/ordinal/four.def"
+if x86_64-w64-mingw32-g++-posix -shared -static -DBY_ORDINAL_ALONE "$here/plugin/extra_export.cpp" \
+        "$here/plugin/ordinal_export.def" -o "$work/ordinal/checked_plugin.dll" >"$work/ordinal.log" 2>&1; then
+    refused "an export by ordinal alone" "checked_plugin.dll exports 1 function(s) by ordinal alone besides the four \
+entry points (removed)" cmake -DPLUGIN="$work/ordinal/checked_plugin.dll" -DDEF="$work/ordinal/four.def" \
+        -P "$work/sdk/lib/cmake/SkarvelPluginSdk/check_plugin_exports.cmake"
+else
+    fail "building the plug-in with an export by ordinal alone failed:"
+    cat "$work/ordinal.log"
+fi
+
+# The interface header's check of the entry points' types, where a plug-in uses it.
+refused "an entry point of another type" "Skarvel_External_DLL_Update does not have the interface's type" \
+    c++ -std=c++17 -fsyntax-only -I"$work/sdk/include" "$here/plugin/wrong_entry_point.cpp"
 
 if (( failures > 0 )); then
     printf '%d failed\n' "$failures"

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # From the SDK to a validated plug-in, as an author goes: this build installed
-# into a temporary prefix (cmake --install), a new project made from the
-# template in a temporary folder outside the source tree, then the project's
-# own two commands: its unit test natively, its DLL with MinGW-w64 and the
-# validator on it under Wine, inside a private network namespace (the SDK's
-# scripts/sandboxed.sh; the validator's timing and resource checks, which the
-# sound test plug-in's run covers, are skipped to keep this short).
+# into a temporary prefix (cmake --install; GNUInstallDirs' folders, the tools
+# imported targets of the package), a new project made from the template in a
+# temporary folder outside the source tree (the SDK's folder in its
+# CMakeUserPresets.json alone), then the project's own two commands: its unit
+# test natively, its DLL with MinGW-w64 and the validator (Skarvel::validate)
+# on it under Wine, inside a private network namespace (the SDK's
+# sandboxed.sh; the validator's timing and resource checks, which the sound
+# test plug-in's run covers, are skipped to keep this short).
 #     template_test.sh BUILD WINE_PREFIX   (BUILD: this project's windows build folder)
 set -uo pipefail
 
 build=$1
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export SKARVEL_WINEPREFIX=$2
 export SKARVEL_VALIDATE_OPTIONS="--quick;--skip;timing,resources"
 work=$(mktemp -d)
@@ -32,8 +35,22 @@ expect_passed() {
 }
 
 step install cmake --install "$build" --prefix "$work/sdk"
+top=$(cd "$work/sdk" && echo *)
+[[ "$top" == "SHA256SUMS bin include lib share" ]] || { echo "FAIL: the installation holds $top"; exit 1; }
+for program in host validate listen skarvel_external_dll.dll; do
+    [[ "$program" == *.dll ]] || program+=.exe
+    [[ -f "$work/sdk/bin/$program" ]] || { echo "FAIL: no bin/$program in the installation"; exit 1; }
+done
+step tools cmake -S "$here/tools" -B "$work/tools" -DCMAKE_PREFIX_PATH="$work/sdk"
 step new_plugin cmake -P "$work/sdk/share/skarvel/new_plugin.cmake" my_plugin "$work/my_plugin"
 cd "$work/my_plugin" || exit 1
+# This machine's SDK folder in the presets git ignores, and nowhere else.
+grep -qF "\"CMAKE_PREFIX_PATH\": \"$work/sdk\"" CMakeUserPresets.json || { echo "FAIL: no SDK folder in CMakeUserPresets.json"; exit 1; }
+grep -qx '/CMakeUserPresets.json' .gitignore || { echo "FAIL: .gitignore does not name CMakeUserPresets.json"; exit 1; }
+if grep -rlF "$work/sdk" --exclude=CMakeUserPresets.json --exclude=README.md .; then
+    echo "FAIL: the files above name the SDK's folder"
+    exit 1
+fi
 step native cmake --workflow --preset native
 expect_passed native my_plugin_test
 step windows cmake --workflow --preset windows

@@ -13,6 +13,9 @@
 // waiting for a lock or a thread, no allocation per frame, no exception out.
 //
 // Nothing here needs Windows, so the unit test builds this file natively.
+//
+// Made by the plug-in SDK's template: this file is yours, free of any
+// condition (MIT No Attribution): use, change and license it as you choose.
 #include "@PLUGIN_NAME@.h"
 
 #include <skarvel/shared/input/tm_external_message.h>
@@ -98,12 +101,6 @@ void Skarvel_External_DLL_Shutdown() noexcept
 
 }  // extern "C"
 
-// Each entry point has the type the interface gives it.
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_GetInterfaceVersion),
-                                                    plugin_interface::get_interface_version_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init),
-                                                    plugin_interface::init_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update),
-                                                    plugin_interface::update_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Shutdown),
-                                                    plugin_interface::shutdown_function>);
+// Each entry point has the type the interface gives it (a build error names
+// the one that does not).
+SKARVEL_CHECK_ENTRY_POINTS();

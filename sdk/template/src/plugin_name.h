@@ -1,6 +1,9 @@
 // @PLUGIN_NAME@: a plug-in of the Skarvel external DLL interface. A host
 // loads @PLUGIN_NAME@.dll and calls its four entry points; the unit test calls
 // them too, natively, and reads what the plug-in kept of the run.
+//
+// Made by the plug-in SDK's template: this file is yours, free of any
+// condition (MIT No Attribution): use, change and license it as you choose.
 #pragma once
 
 #include <cstdint>

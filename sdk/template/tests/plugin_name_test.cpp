@@ -1,6 +1,9 @@
 // The frame logic of @PLUGIN_NAME@, natively: frames made here go through the
 // entry points as a host sends them. Built with assertions on, so a getter
 // called on a message of another data type stops the test.
+//
+// Made by the plug-in SDK's template: this file is yours, free of any
+// condition (MIT No Attribution): use, change and license it as you choose.
 #include <cstdint>
 #include <cstdio>
 #include <vector>

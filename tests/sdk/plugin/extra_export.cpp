@@ -1,5 +1,13 @@
-// The four entry points, and one more function exported beside them.
+// The four entry points, and one more function exported beside them: by its
+// name, or (built with -DBY_ORDINAL_ALONE and ordinal_export.def) by ordinal
+// alone.
 #include <cstdint>
+
+#ifdef BY_ORDINAL_ALONE
+#define EXPORTED
+#else
+#define EXPORTED __declspec(dllexport)
+#endif
 
 extern "C" {
 std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept { return 2; }
@@ -11,5 +19,8 @@ void Skarvel_External_DLL_Update(double, const std::uint8_t*, std::int32_t, std:
     *output2 = 0;
 }
 void Skarvel_External_DLL_Shutdown() noexcept {}
-__declspec(dllexport) int debug_counter() noexcept { return 1; }
+EXPORTED int debug_counter() noexcept
+{
+    return 1;
+}
 }

@@ -3,9 +3,10 @@
 
     check_package.py unpack ZIP FOLDER
         unpacks ZIP into FOLDER (emptied first); the ZIP holds one folder named as itself
-    check_package.py files PACKAGE SOURCE FILE...
+    check_package.py files PACKAGE SOURCE DOCDIR FILE...
         PACKAGE (the unpacked folder) holds exactly the FILEs; SHA256SUMS gives the
-        SHA-256 of every other one; README.md and docs/ are those of the SOURCE tree
+        SHA-256 of every other one; what DOCDIR holds (README.md, CHANGELOG.md, LICENSE,
+        docs/) is that of the SOURCE tree
     check_package.py debug-links PACKAGE DEBUG OBJDUMP OBJCOPY BINARY...
         each BINARY is stripped, and its debug link names BINARY.debug, which is in
         the folder DEBUG, holds the debug information, and has the CRC the link gives
@@ -57,7 +58,7 @@ def read(path):
         return f.read()
 
 
-def check_files(package, source, expected):
+def check_files(package, source, docdir, expected):
     found = files_under(package)
     expect(found == set(expected), "files missing: %s; files not expected: %s"
            % (sorted(set(expected) - found), sorted(found - set(expected))))
@@ -75,8 +76,9 @@ def check_files(package, source, expected):
         if os.path.isfile(path):
             expect(hashlib.sha256(read(path)).hexdigest() == digest, "%s: not the SHA-256 of SHA256SUMS" % name)
     for name in found:
-        if name == "README.md" or name.startswith("docs/"):
-            expect(read(os.path.join(package, name)) == read(os.path.join(source, name)),
+        if name.startswith(docdir + "/"):
+            in_source = os.path.join(source, name[len(docdir) + 1:])
+            expect(os.path.isfile(in_source) and read(os.path.join(package, name)) == read(in_source),
                    "%s differs from the source tree's" % name)
 
 
@@ -150,7 +152,7 @@ def main():
     if mode == "unpack":
         unpack(*args)
     elif mode == "files":
-        check_files(args[0], args[1], args[2:])
+        check_files(args[0], args[1], args[2], args[3:])
     elif mode == "debug-links":
         check_debug_links(args[0], args[1], args[2], args[3], args[4:])
     elif mode == "version-resources":
