@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The format and lint checks themselves: they fail on what is wrong, naming
+# the file, the line and the command that fixes it, and pass what is right;
+# on a branch they judge the lines it changed and not the ones it inherited.
+#     style_check_test.sh SOURCE STYLE   (STYLE: source_style.py)
+set -uo pipefail
+
+source=$1
+style=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    printf 'FAIL: %s\n' "$*"
+    failures=$(( failures + 1 ))
+}
+
+# expect NAME STATUS PATTERN... -- COMMAND...: COMMAND exits with STATUS and
+# prints a line matching each PATTERN (grep -E).
+expect() {
+    local name=$1 status=$2 patterns=() output got=0 pattern
+    shift 2
+    while [[ $1 != -- ]]; do patterns+=("$1"); shift; done
+    shift
+    output=$("$@" 2>&1) || got=$?
+    if (( got != status )); then
+        fail "$name: exit status $got, not $status:"
+        printf '%s\n' "$output" | sed 's/^/    /'
+        return
+    fi
+    for pattern in "${patterns[@]}"; do
+        if ! grep -qE -- "$pattern" <<<"$output"; then
+            fail "$name: no line matching \"$pattern\" in:"
+            printf '%s\n' "$output" | sed 's/^/    /'
+            return
+        fi
+    done
+    printf 'ok: %s\n' "$name"
+}
+
+fixtures=tests/style/fixtures
+# Every misplaced line named, and how to fix the file.
+expect "format, a misformatted file" 1 \
+    "^$fixtures/misformatted.cpp:5: " "^$fixtures/misformatted.cpp:6: " "^$fixtures/misformatted.cpp:8: " \
+    "^$fixtures/misformatted.cpp:12: " "fix: clang-format -i $fixtures/misformatted.cpp$" \
+    -- python3 "$style" format "$source" "$source/$fixtures/misformatted.cpp"
+expect "format, a well formatted file" 0 "^format: 1 file" \
+    -- python3 "$style" format "$source" "$source/$fixtures/well_formatted.cpp"
+
+# The lint, with a compile database of the one file.
+mkdir -p "$work/build"
+printf '[{"directory": "%s", "file": "%s", "arguments": ["c++", "-std=c++17", "-c", "%s"]}]\n' \
+    "$source" "$source/$fixtures/lint_fault.cpp" "$source/$fixtures/lint_fault.cpp" >"$work/build/compile_commands.json"
+expect "tidy, a faulty file" 1 "^$fixtures/lint_fault.cpp:7:[0-9]+: .*\[bugprone-integer-division\]$" \
+    "^$fixtures/lint_fault.cpp:10:[0-9]+: .*\[performance-unnecessary-value-param\]$" "fix: .*clang-tidy -p " \
+    -- python3 "$style" tidy "$source" "$work/build" "$source/$fixtures/lint_fault.cpp"
+expect "tidy, a file no unit compiles" 2 "not compiled in .*well_formatted.cpp" \
+    -- python3 "$style" tidy "$source" "$work/build" "$source/$fixtures/well_formatted.cpp"
+
+# A branch: the lines it changed are judged, an inherited misplaced line is not;
+# the fix it names mends the changed lines alone.
+repo=$work/repo
+mkdir -p "$repo"
+cp "$source/.clang-format" "$repo/"
+git -C "$repo" init -q -b main
+git -C "$repo" config user.email test@invalid
+git -C "$repo" config user.name test
+printf 'int  inherited(int value) { return value; }\n\nint sound(int value)\n{\n    return value;\n}\n' >"$repo/code.cpp"
+git -C "$repo" add -A && git -C "$repo" commit -qm base
+git -C "$repo" checkout -qb work
+printf 'int  changed(int value) { return value; }\n' >>"$repo/code.cpp"
+printf 'int  added (int value) { return value; }\n' >"$repo/new.cpp"
+expect "format, a branch's changes" 1 "^code.cpp:7: " "^new.cpp:1: " "fix: git clang-format -f [0-9a-f]+ -- code.cpp$" \
+    "fix: clang-format -i new.cpp$" -- env -u SKARVEL_STYLE_ALL python3 "$style" format "$repo"
+if python3 "$style" format "$repo" 2>&1 | grep -q '^code.cpp:1:'; then
+    fail "format, a branch's changes: the inherited line 1 was judged"
+fi
+(cd "$repo" && git clang-format -q -f "$(git merge-base HEAD main)" -- code.cpp >/dev/null && clang-format -i new.cpp)
+expect "format, a branch's changes mended" 0 "^format: 2 file" -- env -u SKARVEL_STYLE_ALL python3 "$style" format "$repo"
+[[ "$(head -n 1 "$repo/code.cpp")" == "int  inherited(int value) { return value; }" ]] \
+    || fail "the fix changed an inherited line: $(head -n 1 "$repo/code.cpp")"
+expect "format, every file with SKARVEL_STYLE_ALL=1" 1 "^code.cpp:1: " \
+    -- env SKARVEL_STYLE_ALL=1 python3 "$style" format "$repo"
+
+(( failures == 0 ))
