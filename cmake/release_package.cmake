@@ -8,6 +8,7 @@
 #   bin/listen.exe                 the motion listener
 #   bin/validate.exe               the plug-in validator (when the build has it)
 #   bin/plot_motion.py             a picture of the listener's CSV (Python, matplotlib)
+#   share/skarvel/wireshark/skarvel_motion.lua   the motion datagram in Wireshark
 #   share/doc/skarvel_external_dll/   README.md, CHANGELOG.md, LICENSE (MIT), docs/*.md
 #   include/, lib/cmake/, share/skarvel/
 #                                  the plug-in SDK (sdk/CMakeLists.txt): the folder is its
@@ -105,6 +106,11 @@ if(NOT config)
   set(config noconfig)
 endif()
 list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_LIBDIR}/cmake/SkarvelPluginSdk/SkarvelPluginSdkTargets-${config}.cmake)
+
+# The motion datagram in Wireshark, for rig builders (the README says where
+# it goes).
+install(FILES ${PROJECT_SOURCE_DIR}/tools/wireshark/skarvel_motion.lua DESTINATION ${CMAKE_INSTALL_DATADIR}/skarvel/wireshark)
+list(APPEND SKARVEL_PACKAGE_FILES ${CMAKE_INSTALL_DATADIR}/skarvel/wireshark/skarvel_motion.lua)
 
 # The listener's plotting script, which the README names.
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/listen/plot_motion.py DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -194,7 +194,7 @@ SK_PACKAGES=(
     wine wine64 xvfb xauth fonts-liberation                     # the plug-in and the tools under Wine
     imagemagick x11-utils python3-matplotlib                    # the main job's picture and plot
     iproute2 util-linux procps                                  # the private network namespace
-    clang-format clang-tidy                                     # layout and lint
+    clang-format clang-tidy tshark                              # layout and lint; the datagram in Wireshark
 )
 
 sk_missing_packages() {
