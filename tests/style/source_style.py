@@ -157,13 +157,20 @@ def compile_database(build):
 
 
 def without_pch(entry):
-    """The entry's command without the precompiled GoogleTest header, which clang cannot read from GCC."""
+    """The entry's command without the precompiled GoogleTest header (the sources include it themselves):
+    clang-tidy cannot read GCC's, nor count on clang's being built."""
     arguments = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
     kept = []
     i = 0
     while i < len(arguments):
-        if arguments[i] == "-include" and i + 1 < len(arguments) and arguments[i + 1].endswith("cmake_pch.hxx"):
+        # GCC's "-include X/cmake_pch.hxx"; clang's "-Xclang -include-pch -Xclang X.pch" and
+        # "-Xclang -include -Xclang X/cmake_pch.hxx".
+        if arguments[i] == "-include" and arguments[i + 1:i + 2] and arguments[i + 1].endswith("cmake_pch.hxx"):
             i += 2
+            continue
+        if arguments[i:i + 1] == ["-Xclang"] and arguments[i + 1:i + 2] in (["-include-pch"], ["-include"]) \
+                and arguments[i + 3:i + 4] and "cmake_pch.hxx" in arguments[i + 3]:
+            i += 4
             continue
         if arguments[i] != "-Winvalid-pch":
             kept.append(arguments[i])
