@@ -28,6 +28,6 @@ inline native_socket native(socket_handle s) noexcept { return static_cast<nativ
 
 // Whether one of the machine's interfaces has this IPv4 address (getifaddrs,
 // SIO_ADDRESS_LIST_QUERY).
-bool is_interface_address(in_addr address) noexcept;
+bool is_interface_address(in_addr wanted) noexcept;
 
 }  // namespace socket_api
