@@ -9,8 +9,9 @@
 #       build, and removes the DLL, on any other export or a missing one). No
 #       "lib" prefix; C++17; the warnings of the sample plug-in; the C and C++
 #       runtimes linked in (MinGW-w64: -static; MSVC: /MT), so the DLL needs
-#       only Windows' own system DLLs. Windows x64 only: configuring it with
-#       any other toolchain is an error.
+#       only Windows' own system DLLs. Linked with Skarvel::plugin_interface,
+#       Skarvel::message_model and Skarvel::background_worker. Windows x64
+#       only: configuring it with any other toolchain is an error.
 #
 #   skarvel_add_validate_test(NAME)
 #       A test, NAME.validate, that runs the SDK's validator (validate.exe) on
@@ -66,7 +67,7 @@ EXPORTS
     Skarvel_External_DLL_Shutdown
 ]])
   add_library(${name} SHARED ${sources} "${def}")
-  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model)
+  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model Skarvel::background_worker)
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
