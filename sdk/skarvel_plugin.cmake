@@ -31,11 +31,28 @@ function(skarvel_add_plugin name)
   if(NOT sources)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): no source files given")
   endif()
-  # Which machine the toolchain builds for: MSVC names it, MinGW-w64 by its
-  # target triple's processor.
+  # Which machine the toolchain builds for: MSVC names it; for MinGW-w64 the
+  # toolchain's CMAKE_SYSTEM_PROCESSOR, or where a toolchain file leaves that
+  # unset, the compiler's own target (-dumpmachine: x86_64-w64-mingw32).
   set(machine "${CMAKE_CXX_COMPILER_ARCHITECTURE_ID}")
+  set(seen "CMAKE_CXX_COMPILER_ARCHITECTURE_ID and CMAKE_SYSTEM_PROCESSOR are not set")
   if(NOT machine)
     set(machine "${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  if(NOT machine AND CMAKE_CXX_COMPILER_TARGET)
+    string(REGEX REPLACE "-.*" "" machine "${CMAKE_CXX_COMPILER_TARGET}")
+  elseif(NOT machine AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -dumpmachine
+                    OUTPUT_VARIABLE target ERROR_VARIABLE target OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(status EQUAL 0 AND target MATCHES "^([A-Za-z0-9_]+)-")
+      set(machine "${CMAKE_MATCH_1}")
+    else()
+      string(APPEND seen ", and ${CMAKE_CXX_COMPILER} -dumpmachine answered \"${target}\"")
+    endif()
+  endif()
+  if(NOT machine)
+    set(machine "a machine it does not name (${seen})")
   endif()
   if(NOT WIN32)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): a plug-in is a Windows x64 DLL, and this toolchain builds "
