@@ -71,7 +71,7 @@ expect 1 "recording: frame 1 (at byte 16): corrupt: checksum mismatch" --replay 
 unchanged earlier.skvrec "$earlier_sum"
 # A recording cut short (by a crash) is no failure: its whole frames replay, and are recorded.
 head -c 10000 flight.skvrec >cut.skvrec
-expect 0 "the recording ends there, cut short; the 2 whole frames before it were sent" --replay cut.skvrec --fast \
+expect 0 "the recording ends there, cut short; the 3 whole frames before it were sent" --replay cut.skvrec --fast \
     --record earlier.skvrec plugin.dll
 cmp -s earlier.skvrec <(head -c "$(stat -c %s earlier.skvrec)" flight.skvrec) ||
     { echo "FAIL: the cut recording's replay is not its whole frames"; fail=1; }
