@@ -74,6 +74,8 @@ public:
     std::string stop() noexcept;
 
     bool running() const noexcept { return worker_.running(); }
+    // Frames handed to the worker and not yet written (or passed over).
+    std::size_t frames_waiting() const noexcept { return worker_.queued(); }
     // The recording of the current or the last run.
     const std::string& path() const noexcept { return path_; }
 

@@ -164,6 +164,11 @@ public:
 
     bool running() const noexcept { return running_; }
     std::size_t capacity() const noexcept { return capacity_; }
+    // Items posted and not yet handled: how far behind the worker is.
+    std::size_t queued() const noexcept
+    {
+        return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_acquire);
+    }
     // Since the last start(): items handled (failed ones included), items
     // dropped by post(), handler calls that threw.
     std::uint64_t handled() const noexcept { return handled_.load(std::memory_order_relaxed); }
