@@ -2,6 +2,7 @@
 // whether its handles and memory grow with frames or with cycles.
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "tools/validate/statistics.h"
@@ -317,12 +318,17 @@ check_result resources_threads_after_shutdown(const check_context& context)
         },
         [](const std::string& thing) { return thing; });
     if (!system_starts.empty()) {
+        // "ntdll.dll+0x60a00 (2 threads), ntdll.dll+0x5f170".
+        std::map<std::string, int> by_start;
+        for (const std::string& start : system_starts) ++by_start[start];
         std::string starts;
-        for (const std::string& start : system_starts) starts += (starts.empty() ? "" : ", ") + start;
+        for (const auto& [start, count] : by_start)
+            starts += (starts.empty() ? "" : ", ") + start + (count > 1 ? " (" + std::to_string(count) + " threads)" : "");
         result.notes.push_back(std::to_string(system_starts.size()) +
-                               " threads of the system's own (the thread pool's workers, which it keeps for the "
-                               "process), neither started by the plug-in nor running its code, are not counted: "
-                               "started at " + starts);
+                               (system_starts.size() == 1 ? " thread" : " threads") +
+                               " of the system's own (the thread pool's workers, which it keeps for the process), "
+                               "neither started by the plug-in nor running its code, not counted: started at " +
+                               starts);
     }
     return result;
 }
