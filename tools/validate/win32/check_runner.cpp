@@ -144,12 +144,9 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
                              std::to_string(free_memory() / mebibyte) + " MiB free)");
         }
         // A machine short of memory runs one check at a time.
-        const auto room = [&] {
-            const std::size_t running_now = schedule.running();
-            return running_now == 0 || room_for_another(free_memory(), running_now, memory);
-        };
-        for (std::vector<const check_info*> run = room() ? schedule.next() : std::vector<const check_info*>{};
-             !run.empty(); run = room() ? schedule.next() : std::vector<const check_info*>{}) {
+        while (room_for_another(free_memory(), schedule.running(), memory)) {
+            const std::vector<const check_info*> run = schedule.next();
+            if (run.empty()) break;
             if (run.front()->needs == file_only) {
                 std::vector<check_result> run_results;
                 for (const check_info* check : run) run_results.push_back(run_here(options, *check));
