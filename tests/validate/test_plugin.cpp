@@ -75,6 +75,7 @@ namespace {
     X(priority_in_update)     /* the host thread's priority raised in Update */                                      \
     X(std_handle_in_init)     /* the standard output handle replaced in Init */                                      \
     X(signal_in_init)         /* a SIGINT handler of its own installed in Init */                                    \
+    X(thread_error_mode_in_init) /* the host thread's own error mode changed in Init */                              \
     X(path_in_init)           /* its own folder put in front of PATH in Init */                                      \
     X(com_in_init)            /* COM initialized on the host's thread in Init, never uninitialized */                \
     /* What still points into the DLL after FreeLibrary: */                                                          \
@@ -100,7 +101,7 @@ namespace {
     X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */  \
     X(thread_pool_tidy)       /* a thread-pool timer, a registered wait and a work item from Init, each stopped */   \
                               /* and waited for in Shutdown */                                                       \
-    X(host_state_restored)    /* Init changes the error mode, PATH and COM and restores them before it returns; */  \
+    X(host_state_restored)    /* Init changes the error modes, PATH and COM and restores them before it returns; */ \
                               /* a console control handler from Init to Shutdown */                                  \
     X(environment_added)      /* Init adds an environment variable of its own (a warning, not a failure) */
 
@@ -264,6 +265,8 @@ void change_and_restore_host_state()
 {
     const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS);
     SetErrorMode(mode);
+    DWORD thread_mode = 0;
+    if (SetThreadErrorMode(0, &thread_mode)) SetThreadErrorMode(thread_mode, nullptr);
     const std::string path = environment_value("PATH");
     SetEnvironmentVariableA("PATH", (own_folder() + ";" + path).c_str());
     SetEnvironmentVariableA("PATH", path.c_str());
@@ -278,6 +281,7 @@ void change_state_in_init()
     if (flaw == defect::filter_in_init) SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return 0; });
     if (flaw == defect::error_mode_in_init)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    if (flaw == defect::thread_error_mode_in_init) SetThreadErrorMode(0, nullptr);
     if (flaw == defect::path_in_init)
         SetEnvironmentVariableA("PATH", (own_folder() + ";" + environment_value("PATH")).c_str());
     if (flaw == defect::com_in_init) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
