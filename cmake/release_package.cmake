@@ -4,6 +4,7 @@
 # file in its folder of GNUInstallDirs (the same as any cmake --install),
 #
 #   bin/skarvel_external_dll.dll   the plug-in
+#   bin/skarvel_recorder.dll       the flight recorder plug-in, which records what a host sends
 #   bin/host.exe                   the host simulator
 #   bin/listen.exe                 the motion listener
 #   bin/validate.exe               the plug-in validator (when the build has it)
@@ -94,6 +95,7 @@ function(skarvel_ship target description)
 endfunction()
 
 skarvel_ship(skarvel_external_dll "${SKARVEL_PRODUCT_NAME}: the plug-in")
+skarvel_ship(skarvel_recorder "${SKARVEL_PRODUCT_NAME}: flight recorder plug-in")
 skarvel_ship(host "${SKARVEL_PRODUCT_NAME}: host simulator" EXPORTED)
 skarvel_ship(listen "${SKARVEL_PRODUCT_NAME}: motion listener" EXPORTED)
 if(TARGET validate)
