@@ -30,6 +30,7 @@ struct fault_slot {
     stream_access stream;
     const char* how = nullptr;
     std::uint32_t code = 0;
+    char assertion[512] = {};  // a failed assertion's text, when abort() came from one
 };
 alignas(16) fault_slot slot;
 volatile LONG claimed = 0;
@@ -222,7 +223,10 @@ void write_summary(result_writer& out) noexcept
             if (slot.stream.kind == failure_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
             return;
         case fault_type::abort_called:
-            out.text("abort() was called (std::terminate ends in it too)");
+            if (slot.assertion[0] != '\0')
+                out.text("a failed assertion called abort(): ").text(slot.assertion);
+            else
+                out.text("abort() was called (std::terminate ends in it too)");
             write_plugin_frames(out, 0);
             break;
         case fault_type::process_end:
@@ -363,6 +367,17 @@ void report_process_end(const char* how, std::uint32_t code) noexcept
     slot.how = how;
     slot.code = code;
     hand_over(fault_type::process_end);
+}
+
+void report_failed_assertion(const char* text) noexcept
+{
+    claim_or_stand_still(3);
+    RtlCaptureContext(&slot.context);
+    std::size_t length = 0;
+    for (; text[length] != '\0' && length + 1 < sizeof slot.assertion; ++length) slot.assertion[length] = text[length];
+    slot.assertion[length] = '\0';
+    slot.code = 3;
+    hand_over(fault_type::abort_called);
 }
 
 void report_host_thread_end(std::uint32_t exit_code) noexcept
