@@ -112,7 +112,7 @@ void frame_loop::one(const std::function<void(double)>& on_update)
 {
     std::uint32_t count = 0;
     frames_.next(stream_, count, time_step_);
-    set_frame_note(frames_.what());
+    if (frames_.recorded()) set_frame_note(frames_.what());
     tally_.add(plugin_.update(time_step_, stream_.data(), count));
     if (on_update) on_update(plugin_.last_call_seconds());
     pump_messages();
