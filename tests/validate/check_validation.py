@@ -2,15 +2,27 @@
 """Runs validate.exe on a plug-in and judges its JSON report.
 
 usage: check_validation.py EMULATOR VALIDATE DLL [validate options...]
-         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]]
-         [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]...
+         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]
+                                      [--plugin-frames]]
+         [--named-frame FUNCTION FILE]
+         [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]... [--blocking-call CHECK FUNCTION]...
+         [--record-with HOST FRAMES [--cut-recording BYTES] --recording-frames N]
 
 Without --expect-failure every check run must pass and validate must exit 0.
 With it, exactly that check must fail, with that kind (and call and frame,
-and a summary holding TEXT, when given), every other check must pass, and
-validate must exit 1. With --not-run-by, the other checks may instead be
+and a summary holding TEXT, when given; with --plugin-frames, among its
+frames one of the DLL's own), every other check must pass, and validate
+must exit 1. With --not-run-by, the other checks may instead be
 reported as not run because of what CHECK showed, and at least one must be.
-Each --figure asserts one figure of one check's report. --kept-file asserts
+Each --figure asserts one figure of one check's report. --named-frame asserts
+that one of the failed check's frames of the DLL is named by its debug
+information: a function that starts with FUNCTION, a file that ends with
+FILE, a line. Each --blocking-call asserts that CHECK carries a warning that
+Update called FUNCTION (others may come with it, as a runtime calls more);
+without one, no check may carry such a warning (a sound plug-in gets none). --record-with first records FRAMES frames of the
+built-in flight with the host simulator HOST (less BYTES cut off its end)
+and validates with --recording of that file, whose report must say that the
+checks flew N of its frames. --kept-file asserts
 that the failed check's working folder was kept, named in a note, with the
 file NAME the plug-in wrote in it (the folder is removed afterwards).
 
@@ -72,9 +84,26 @@ def check_kept_folder(check, file_name):
         pass
 
 
+def record_flight(emulator, recording, dll, folder):
+    """Records the built-in flight with the host simulator, cut as asked; its path."""
+    path = os.path.join(folder, "flight.skvrec")
+    command = [emulator, os.path.abspath(recording["host"]), "--frames", recording["frames"], "--fast", "--quiet",
+               "--scratch", "--record", path, os.path.abspath(dll)]
+    with open(os.path.join(folder, "host.txt"), "w+", errors="replace") as log:
+        run = subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, timeout=120, cwd=folder)
+        log.seek(0)
+        if run.returncode != 0 or not os.path.isfile(path):
+            fail("the host simulator made no recording (exit status %d)" % run.returncode, log.read())
+    if recording["cut"]:
+        with open(path, "r+b") as file:
+            file.truncate(os.path.getsize(path) - recording["cut"])
+    return path
+
+
 def main(argv):
     emulator, validate, dll, rest = argv[0], argv[1], argv[2], argv[3:]
     options, expected, figures, not_run_by = [], None, [], None
+    blocking_calls, recording = [], None
     i = 0
     while i < len(rest):
         arg = rest[i]
@@ -89,6 +118,24 @@ def main(argv):
             i += 2
         elif arg == "--kept-file":
             expected["kept_file"] = rest[i + 1]
+            i += 2
+        elif arg == "--plugin-frames":
+            expected["plugin_frames"] = True
+            i += 1
+        elif arg == "--named-frame":
+            expected["named_frame"] = (rest[i + 1], rest[i + 2])
+            i += 3
+        elif arg == "--blocking-call":
+            blocking_calls.append((rest[i + 1], rest[i + 2]))
+            i += 3
+        elif arg == "--record-with":
+            recording = {"host": rest[i + 1], "frames": rest[i + 2], "cut": 0}
+            i += 3
+        elif arg == "--cut-recording":
+            recording["cut"] = int(rest[i + 1])
+            i += 2
+        elif arg == "--recording-frames":
+            recording["expected"] = int(rest[i + 1])
             i += 2
         elif arg == "--not-run-by":
             not_run_by = rest[i + 1]
@@ -108,6 +155,8 @@ def main(argv):
 
     with tempfile.TemporaryDirectory() as scratch, tempfile.TemporaryDirectory() as workdir:
         report_path = os.path.join(scratch, "report.json")
+        if recording:
+            options += ["--recording", record_flight(emulator, recording, dll, scratch)]
         command = [emulator, os.path.abspath(validate), *options, "--json", report_path, os.path.abspath(dll)]
         start = time.monotonic()
         # Its output goes to a file, not a pipe: under Wine a process that
@@ -160,6 +209,33 @@ def main(argv):
                                                               check["summary"]))
         if "kept_file" in expected:
             check_kept_folder(check, expected["kept_file"])
+        if "named_frame" in expected:
+            function, file = expected["named_frame"]
+            module = os.path.basename(dll).lower()
+            if not any(frame["module"].lower() == module and frame.get("function", "").startswith(function) and
+                       frame.get("file", "").endswith(file) and frame.get("line", 0) > 0
+                       for frame in check["frames"]):
+                fail("%s names no frame of %s as %s in %s: %s" % (expected["name"], module, function, file,
+                                                                   check["frames"]))
+        if expected.get("plugin_frames"):
+            module = os.path.basename(dll).lower()
+            if not any(frame["module"].lower() == module and frame["offset"].startswith("0x")
+                       for frame in check["frames"]):
+                fail("%s names none of %s's frames: %s" % (expected["name"], module, check["frames"]))
+    if not blocking_calls:
+        for name, check in checks.items():
+            for warning in check.get("warnings", []):
+                if warning["kind"] == "blocking_call":
+                    fail("%s warns of a blocking call: %s" % (name, warning["detail"]))
+    for check_name, function in blocking_calls:
+        details = [w["detail"] for w in checks.get(check_name, {}).get("warnings", []) if w["kind"] == "blocking_call"]
+        if function + " in Update" not in details:
+            fail("%s does not warn that Update called %s: %s" % (check_name, function, details))
+    if recording:
+        flown = report.get("recording") or {}
+        if flown.get("frames") != recording["expected"]:
+            fail("the checks flew %r frames of the recording, not %d: %s" % (flown.get("frames"),
+                                                                            recording["expected"], flown))
     for check_name, name, value in figures:
         actual = checks.get(check_name, {}).get("figures", {}).get(name)
         if actual != value:

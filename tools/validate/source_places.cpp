@@ -81,16 +81,4 @@ std::vector<source_place> parse_place_lines(std::string_view text)
     return places;
 }
 
-std::string describe_place(const source_place& place)
-{
-    std::string text = place.function;
-    if (!place.inlined_in.empty()) text += " (inlined in " + place.inlined_in + ")";
-    if (!place.file.empty()) {
-        const std::size_t folder = place.file.find_last_of("\\/");
-        text += " at " + place.file.substr(folder == std::string::npos ? 0 : folder + 1);
-        if (place.line != 0) text += ":" + std::to_string(place.line);
-    }
-    return text;
-}
-
 }  // namespace validate

@@ -1,8 +1,7 @@
 // Where in its source a place in the plug-in's code is: the function, the
 // file and the line that its debug information gives, if it carries any. The
 // validator looks them up in a process of its own, which prints one line per
-// place; these are that line's writing and reading, and the words a report
-// shows.
+// place; these are that line's writing and reading.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +15,7 @@ namespace validate {
 struct source_place {
     std::uint64_t offset = 0;  // into the DLL: an address less the DLL's base
     std::string function;      // "read_frame"; the innermost, when the compiler inlined it
-    std::string inlined_in;    // the function it was inlined into; empty when it was not
+    std::string inlined_in;    // the functions it was inlined into, out to the one compiled: "b, in c"; empty when none
     std::string file;          // as the debug information names it; empty when unknown
     std::uint32_t line = 0;    // 0 when unknown
 };
@@ -29,10 +28,5 @@ std::string place_line(const source_place& place);
 std::optional<source_place> parse_place_line(std::string_view line);
 // Every place in the lines of `text`.
 std::vector<source_place> parse_place_lines(std::string_view text);
-
-// "read_frame at test_plugin.cpp:412", "update (inlined in
-// Skarvel_External_DLL_Update) at test_plugin.cpp:412", "read_frame": the
-// file by its name alone (its folder is where the plug-in was built).
-std::string describe_place(const source_place& place);
 
 }  // namespace validate

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/child_state.h"
 
 namespace validate {
 
@@ -45,10 +46,12 @@ constexpr int index_of(const char* name) noexcept
     return -1;
 }
 
-volatile LONG64 counts[name_count];
-volatile LONG64 updates_with_calls = 0;
-volatile LONG64 last_frame_counted = 0;
-volatile LONG64 waited_ticks = 0;
+static_assert(name_count == blocking_call_table::functions, "a count for every function counted");
+
+blocking_call_table& table() noexcept
+{
+    return the_child().blocking_calls;
+}
 
 // A call counts only when the plug-in makes it on the host's thread while
 // the host is in its Update.
@@ -59,9 +62,11 @@ bool in_update() noexcept
 
 void count_at(int index) noexcept
 {
-    InterlockedIncrement64(&counts[index]);
+    blocking_call_table& counts = table();
+    InterlockedIncrement64(&counts.calls[index]);
     const auto frame = static_cast<LONG64>(current_frame());
-    if (InterlockedExchange64(&last_frame_counted, frame) != frame) InterlockedIncrement64(&updates_with_calls);
+    if (InterlockedExchange64(&counts.last_frame_counted, frame) != frame)
+        InterlockedIncrement64(&counts.updates_with_calls);
 }
 
 template <int Index>
@@ -95,7 +100,7 @@ void count_if_waited(LONG64 started) noexcept
 {
     const LONG64 took = ticks() - started;
     if (took * 1000 < ticks_per_second()) return;
-    InterlockedAdd64(&waited_ticks, took);
+    InterlockedAdd64(&table().waited_ticks, took);
     count<Index>();
 }
 
@@ -339,7 +344,7 @@ void hooked_sleep(DWORD milliseconds)
     if (milliseconds == 0 || !in_update()) return function(milliseconds);
     const LONG64 started = ticks();
     function(milliseconds);
-    InterlockedAdd64(&waited_ticks, ticks() - started);
+    InterlockedAdd64(&table().waited_ticks, ticks() - started);
     count<index_of("Sleep")>();
 }
 
@@ -349,7 +354,7 @@ DWORD hooked_sleep_ex(DWORD milliseconds, BOOL alertable)
     if (milliseconds == 0 || !in_update()) return function(milliseconds, alertable);
     const LONG64 started = ticks();
     const DWORD result = function(milliseconds, alertable);
-    InterlockedAdd64(&waited_ticks, ticks() - started);
+    InterlockedAdd64(&table().waited_ticks, ticks() - started);
     count<index_of("SleepEx")>();
     return result;
 }
@@ -357,31 +362,29 @@ DWORD hooked_sleep_ex(DWORD milliseconds, BOOL alertable)
 // ---- Sockets ----
 
 // The sockets the plug-in made non-blocking (FIONBIO, WSAEventSelect,
-// WSAAsyncSelect), until it closes them. Should more be open than this
+// WSAAsyncSelect), until it closes them. Should more be open than the table
 // holds, no socket call counts: it can no longer be told which block.
-constexpr int socket_slots = 64;
-volatile LONG64 nonblocking[socket_slots];  // 0: free
-volatile LONG sockets_untracked = 0;
-
 void mark_nonblocking(SOCKET s, bool on) noexcept
 {
+    blocking_call_table& sockets = table();
     const auto value = static_cast<LONG64>(s);
-    for (volatile LONG64& slot : nonblocking)
+    for (volatile LONG64& slot : sockets.nonblocking_sockets)
         if (slot == value) {
             if (!on) InterlockedCompareExchange64(&slot, 0, value);
             return;
         }
     if (!on) return;
-    for (volatile LONG64& slot : nonblocking)
+    for (volatile LONG64& slot : sockets.nonblocking_sockets)
         if (InterlockedCompareExchange64(&slot, value, 0) == 0) return;
-    InterlockedExchange(&sockets_untracked, 1);
+    InterlockedExchange(&sockets.sockets_untracked, 1);
 }
 
 // A blocking socket, as far as can be told.
 bool blocking(SOCKET s) noexcept
 {
-    if (sockets_untracked) return false;
-    for (const volatile LONG64& slot : nonblocking)
+    const blocking_call_table& sockets = table();
+    if (sockets.sockets_untracked) return false;
+    for (const volatile LONG64& slot : sockets.nonblocking_sockets)
         if (slot == static_cast<LONG64>(s)) return false;
     return true;
 }
@@ -627,24 +630,14 @@ blocking_calls_seen blocking_calls_so_far()
 {
     blocking_calls_seen seen;
     for (int i = 0; i < name_count; ++i) {
-        const auto calls = static_cast<std::uint64_t>(counts[i]);
+        const auto calls = static_cast<std::uint64_t>(table().calls[i]);
         if (calls == 0) continue;
         seen.calls.push_back({names[i], calls});
         seen.total += calls;
     }
-    seen.updates = static_cast<std::uint64_t>(updates_with_calls);
-    seen.waited_seconds = static_cast<double>(waited_ticks) / static_cast<double>(ticks_per_second());
+    seen.updates = static_cast<std::uint64_t>(table().updates_with_calls);
+    seen.waited_seconds = static_cast<double>(table().waited_ticks) / static_cast<double>(ticks_per_second());
     return seen;
-}
-
-std::string describe_blocking_calls(const blocking_calls_seen& seen)
-{
-    std::string text;
-    for (const blocking_call_count& call : seen.calls) {
-        if (!text.empty()) text += ", ";
-        text += std::string(call.name) + " " + std::to_string(call.calls) + (call.calls == 1 ? " time" : " times");
-    }
-    return text;
 }
 
 }  // namespace validate

@@ -17,13 +17,27 @@
 // takes no lock.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "tools/validate/win32/import_hooks.h"
 
 namespace validate {
+
+// The counts, part of the child's state (child_state.h), kept by the hooks
+// without allocating or locking.
+struct blocking_call_table {
+    static constexpr std::size_t functions = 55;  // as many as blocking_calls.cpp names
+    static constexpr std::size_t socket_slots = 64;
+    volatile LONG64 calls[functions] = {};
+    volatile LONG64 updates_with_calls = 0;
+    volatile LONG64 last_frame_counted = 0;
+    volatile LONG64 waited_ticks = 0;  // in the sleeps, waits and locks counted
+    volatile LONG64 nonblocking_sockets[socket_slots] = {};  // made non-blocking by the plug-in; 0: free
+    volatile LONG sockets_untracked = 0;  // more were than the table holds
+};
 
 // The hooks, for hook_plugin_imports.
 const import_hook* blocking_call_hooks(std::size_t& count) noexcept;
@@ -42,8 +56,5 @@ struct blocking_calls_seen {
 
 // What the plug-in's Updates have made so far in this process.
 blocking_calls_seen blocking_calls_so_far();
-
-// "fwrite 180 times, fflush 180 times"
-std::string describe_blocking_calls(const blocking_calls_seen& seen);
 
 }  // namespace validate

@@ -14,6 +14,7 @@
 #include "tools/validate/report.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_process.h"
+#include "tools/validate/win32/frame_names.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -159,6 +160,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
                 continue;
             }
             std::vector<check_result> run_results = child.results();
+            name_fault_frames(options.plugin_path, run_results);
             tidy_folder(running_folders[i], run_results);
             record_run(child.run(), std::move(run_results));
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));

@@ -146,7 +146,7 @@ check_result stream_flight(const check_context& context)
     const std::string flown = flight.recorded() ? "the recording" : "the built-in flight's first 20 s";
     check_result result =
         handed == length
-            ? passed("all " + std::to_string(length) + " frames of " + flown + ", in order")
+            ? passed("the " + std::to_string(length) + " frames of " + flown + ", in order")
             : passed("the first " + std::to_string(handed) + " of the " + std::to_string(length) + " frames of " +
                      flown + ", in order: the others did not fit in " + seconds_text(seconds));
     result.figures.emplace_back("frames", double(handed));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "tools/validate/debug_file.h"
 #include "tools/validate/validate_options.h"
@@ -90,16 +91,26 @@ source_place look_up(HANDLE session, DWORD64 base, std::uint64_t offset, const i
     DWORD line_displacement = 0;
     DWORD context = 0;
     DWORD index = 0;
-    if (inlined.present() && inlined.frames(session, address) > 0 &&
-        inlined.query(session, address, 0, address, address, &context, &index)) {
-        // The innermost inlined function, with its own line, inside the
-        // function the compiler made.
+    const DWORD depth = inlined.present() ? inlined.frames(session, address) : 0;
+    if (depth > 0 && inlined.query(session, address, 0, address, address, &context, &index)) {
+        // The innermost inlined function, with its own line, and the
+        // functions it was inlined into, out to the one the compiler made:
+        // contexts `context` (innermost) to `context + depth`.
         symbol_buffer inner;
         DWORD64 inner_displacement = 0;
         if (inlined.symbol(session, address, context, &inner_displacement, &inner.info)) {
             place.function = inner.info.Name;
-            if (in_function && place.function != outer.info.Name) place.inlined_in = outer.info.Name;
             if (inlined.line(session, address, context, 0, &line_displacement, &line)) take_line(line, place);
+            std::string last = place.function;
+            for (DWORD k = 1; k <= depth; ++k) {
+                symbol_buffer enclosing;
+                if (!inlined.symbol(session, address, context + k, &inner_displacement, &enclosing.info)) break;
+                if (last == enclosing.info.Name) continue;
+                last = enclosing.info.Name;
+                place.inlined_in += (place.inlined_in.empty() ? "" : ", in ") + last;
+            }
+            if (in_function && last != outer.info.Name)
+                place.inlined_in += (place.inlined_in.empty() ? "" : ", in ") + std::string(outer.info.Name);
         }
     }
     if (place.function.empty() && in_function) place.function = outer.info.Name;
@@ -226,6 +237,68 @@ named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64
     }
     named.places = parse_place_lines(text);
     return named;
+}
+
+namespace {
+
+// The DLL's file name, without its folder, in lower case: how a frame names
+// its module.
+std::string module_name_of(const std::string& path)
+{
+    const std::size_t folder = path.find_last_of("\\/");
+    std::string name = path.substr(folder == std::string::npos ? 0 : folder + 1);
+    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return name;
+}
+
+// The offset to look up for a frame: that of its call, for a return address.
+std::uint64_t place_of(const fault_frame& frame)
+{
+    return frame.return_address && frame.offset > 0 ? frame.offset - 1 : frame.offset;
+}
+
+struct naming_memory {
+    std::map<std::uint64_t, source_place> places;  // every offset asked about, named or not
+    std::string why_not;                           // once the plug-in has shown that nothing can be named
+};
+
+}  // namespace
+
+void name_fault_frames(const std::string& dll, std::vector<check_result>& results)
+{
+    static naming_memory memory;
+    const std::string module = module_name_of(dll);
+    std::vector<std::uint64_t> wanted;
+    for (const check_result& result : results)
+        for (const fault_frame& frame : result.frames)
+            if (module_name_of(frame.module) == module && memory.places.count(place_of(frame)) == 0)
+                wanted.push_back(place_of(frame));
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    if (!wanted.empty() && memory.why_not.empty()) {
+        named_offsets named = name_offsets(dll, wanted);
+        for (std::uint64_t offset : wanted) memory.places[offset] = source_place{offset, {}, {}, {}, 0};
+        for (source_place& place : named.places) memory.places[place.offset] = std::move(place);
+        if (named.places.empty()) memory.why_not = std::move(named.why_not);
+    }
+    for (check_result& result : results) {
+        bool unnamed = false;
+        for (fault_frame& frame : result.frames) {
+            if (module_name_of(frame.module) != module) continue;
+            const auto known = memory.places.find(place_of(frame));
+            if (known == memory.places.end() || known->second.function.empty()) {
+                unnamed = true;
+                continue;
+            }
+            const source_place& place = known->second;
+            frame.function = place.function;
+            if (!place.inlined_in.empty()) frame.function += " (inlined in " + place.inlined_in + ")";
+            frame.file = place.file;
+            frame.line = place.line;
+        }
+        if (unnamed && !memory.why_not.empty())
+            result.notes.push_back("the plug-in's frames are not named by function: " + memory.why_not);
+    }
 }
 
 }  // namespace validate
