@@ -39,3 +39,5 @@ expect_passed native my_plugin_test
 step windows cmake --workflow --preset windows
 expect_passed windows my_plugin.validate
 [[ -f build/windows/my_plugin.dll ]] || { echo "FAIL: no build/windows/my_plugin.dll"; exit 1; }
+# Its debug information beside it, which the validator names faults from.
+[[ -s build/windows/my_plugin.dll.debug ]] || { echo "FAIL: no build/windows/my_plugin.dll.debug"; exit 1; }
