@@ -85,16 +85,13 @@ LONG64 ticks() noexcept
 
 LONG64 ticks_per_second() noexcept
 {
-    static const LONG64 frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    return frequency;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
 }
 
-// A wait that took a millisecond or more held the host's frame: one that
-// returned sooner found its object signalled or its lock free.
+// A wait counts when it held the host's frame a millisecond or more: a
+// lock freed, or an object signalled, a moment later is not worth a word.
 template <int Index>
 void count_if_waited(LONG64 started) noexcept
 {
