@@ -133,7 +133,7 @@ int run_checks(validate_options& options)
     recording_survey survey;
     if (!options.recording_path.empty()) {
         if (!survey_recording(options.recording_path, recording_frame_limit, survey, error)) {
-            std::fprintf(stderr, "validate: --recording %s\n", error.c_str());
+            std::fprintf(stderr, "validate: --recording: %s\n", error.c_str());
             return 2;
         }
         options.recording_frames = survey.frames;
