@@ -103,7 +103,8 @@ TEST(DebugFile, TheLinkedFileIsUsedOnlyBesideTheDllAndOfItsBuild)
     const std::string debug_bytes = "debug information of this build";
     const std::uint32_t crc =
         tools::crc32(reinterpret_cast<const std::uint8_t*>(debug_bytes.data()), debug_bytes.size());
-    const std::string dll = write("linked_plugin.dll", pe_file({".text", ".gnu_debuglink"}, "linked_plugin.dll.debug", crc));
+    const std::string dll =
+        write("linked_plugin.dll", pe_file({".text", ".gnu_debuglink"}, "linked_plugin.dll.debug", crc));
     std::string note;
     std::remove((dll + ".debug").c_str());
     EXPECT_EQ(debug_file_for(dll, note), dll);
@@ -117,12 +118,14 @@ TEST(DebugFile, TheLinkedFileIsUsedOnlyBesideTheDllAndOfItsBuild)
     EXPECT_EQ(debug_file_for(dll, note), dll + ".debug");
     EXPECT_EQ(note, "");
 
-    const std::string escaping = write("escaping_plugin.dll", pe_file({".gnu_debuglink"}, "../linked_plugin.dll.debug", crc));
+    const std::string escaping =
+        write("escaping_plugin.dll", pe_file({".gnu_debuglink"}, "../linked_plugin.dll.debug", crc));
     EXPECT_EQ(debug_file_for(escaping, note), escaping);
     EXPECT_EQ(note, "its debug link names \"../linked_plugin.dll.debug\", not a file beside it");
 
     // Its own debug information comes first.
-    const std::string own = write("own_plugin.dll", pe_file({".debug_info", ".gnu_debuglink"}, "linked_plugin.dll.debug", crc));
+    const std::string own =
+        write("own_plugin.dll", pe_file({".debug_info", ".gnu_debuglink"}, "linked_plugin.dll.debug", crc));
     EXPECT_EQ(debug_file_for(own, note), own);
 }
 
@@ -137,8 +140,11 @@ TEST(SourcePlaces, ALineReadsBackAndOnlyWholeLinesCount)
     EXPECT_EQ(back->inlined_in, "Skarvel_External_DLL_Update");
     EXPECT_EQ(back->line, 412u);
 
-    const std::vector<source_place> places = parse_place_lines(
-        "debug information: p.dll\r\n0x10\tf\t\ta.cpp\t3\r\n0x20\t\t\t\t0\n0xZZ\tg\t\tb.cpp\t4\n0x30\th\t\tc.cpp\t99999999999\n");
+    const std::vector<source_place> places = parse_place_lines("debug information: p.dll\r\n"
+                                                               "0x10\tf\t\ta.cpp\t3\r\n"
+                                                               "0x20\t\t\t\t0\n"              // no function
+                                                               "0xZZ\tg\t\tb.cpp\t4\n"        // no offset
+                                                               "0x30\th\t\tc.cpp\t99999999999\n");  // no line
     ASSERT_EQ(places.size(), 1u);
     EXPECT_EQ(places[0].function, "f");
     EXPECT_EQ(places[0].line, 3u);

@@ -183,7 +183,8 @@ void open_blocking_work()
     if (flaw_is({defect::file_writes_in_update, defect::nonblocking_in_update}))
         log_file = std::fopen("test_plugin.log", "a");
     if (flaw == defect::win32_writes_in_update)
-        log_handle = CreateFileA("test_plugin.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        log_handle =
+            CreateFileA("test_plugin.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (flaw_is({defect::waits_in_update, defect::lock_in_update, defect::nonblocking_in_update})) {
         request = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         answer = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -197,7 +197,8 @@ std::string junit_report(const run_report& report)
     xml += "      <property name=\"warnings\" value=\"" + std::to_string(report.warnings()) + "\"/>\n";
     if (!report.recording.empty()) {
         xml += "      <property name=\"recording\" value=\"" + xml_escape(report.recording) + "\"/>\n";
-        xml += "      <property name=\"recording_frames\" value=\"" + std::to_string(report.recording_frames) + "\"/>\n";
+        xml += "      <property name=\"recording_frames\" value=\"" + std::to_string(report.recording_frames) +
+               "\"/>\n";
         xml += "      <property name=\"recording_used\" value=\"" + xml_escape(report.recording_used) + "\"/>\n";
     }
     xml += "    </properties>\n";

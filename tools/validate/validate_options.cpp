@@ -62,7 +62,9 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         {"--json", "a file name", [&o](std::string_view v) { return !(o.json_path = v).empty(); }},
         {"--recording", "a recording file", [&o](std::string_view v) { return !(o.recording_path = v).empty(); }},
         {"--recording-frames", "a whole number above 0",
-         [&o](std::string_view v) { return tools::store(tools::parse_unsigned(v, 1, UINT64_MAX), o.recording_frames); }},
+         [&o](std::string_view v) {
+             return tools::store(tools::parse_unsigned(v, 1, UINT64_MAX), o.recording_frames);
+         }},
         {"--name-offsets", "offsets, comma-separated",
          [&o](std::string_view v) { return !(o.name_offsets = v).empty(); }},
         {"--child", "a check name", [&o](std::string_view v) { return !(o.child_check = v).empty(); }},

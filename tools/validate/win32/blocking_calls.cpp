@@ -402,7 +402,8 @@ void* closesocket_original = nullptr;
 int hooked_ioctlsocket(SOCKET s, long command, u_long* argument)
 {
     const int result = reinterpret_cast<int (*)(SOCKET, long, u_long*)>(ioctlsocket_original)(s, command, argument);
-    if (result == 0 && command == static_cast<long>(FIONBIO) && argument != nullptr) mark_nonblocking(s, *argument != 0);
+    if (result == 0 && command == static_cast<long>(FIONBIO) && argument != nullptr)
+        mark_nonblocking(s, *argument != 0);
     return result;
 }
 
@@ -443,7 +444,8 @@ struct on_socket<Index, StreamOnly, R (*)(SOCKET, A...)> {
 };
 
 // The overlapped forms wait only without an OVERLAPPED.
-using wsa_recv = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
+using wsa_recv =
+    int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
 using wsa_recv_from = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, sockaddr*, LPINT, LPWSAOVERLAPPED,
                               LPWSAOVERLAPPED_COMPLETION_ROUTINE);
 using wsa_send = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, DWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
@@ -479,7 +481,8 @@ void* poll_original = nullptr;
 
 int hooked_select(int count_of, fd_set* read, fd_set* write, fd_set* except, const timeval* timeout)
 {
-    if (in_update() && (timeout == nullptr || timeout->tv_sec != 0 || timeout->tv_usec != 0)) count<index_of("select")>();
+    const bool waits = timeout == nullptr || timeout->tv_sec != 0 || timeout->tv_usec != 0;
+    if (waits && in_update()) count<index_of("select")>();
     return reinterpret_cast<int (*)(int, fd_set*, fd_set*, fd_set*, const timeval*)>(select_original)(
         count_of, read, write, except, timeout);
 }

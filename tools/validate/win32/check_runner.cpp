@@ -160,7 +160,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
                 continue;
             }
             std::vector<check_result> run_results = child.results();
-            name_fault_frames(options.plugin_path, run_results);
+            name_fault_frames(options.plugin_path, run_results, deadline - now_seconds());
             tidy_folder(running_folders[i], run_results);
             record_run(child.run(), std::move(run_results));
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));

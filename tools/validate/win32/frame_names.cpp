@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "tools/validate/child_verdict.h"
 #include "tools/validate/debug_file.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
@@ -121,9 +122,9 @@ source_place look_up(HANDLE session, DWORD64 base, std::uint64_t offset, const i
 // ---- The validator's side ----
 
 // Reads what the process writes until it ends, or until the limit.
-bool read_until_end(HANDLE process, HANDLE output, std::string& text)
+bool read_until_end(HANDLE process, HANDLE output, double seconds, std::string& text)
 {
-    const double deadline = now_seconds() + naming_limit_seconds;
+    const double deadline = now_seconds() + seconds;
     char block[4096];
     for (;;) {
         const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
@@ -184,10 +185,11 @@ int print_offset_names(const std::string& dll, const std::string& offsets)
     return 0;
 }
 
-named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64_t>& offsets)
+named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64_t>& offsets, double seconds)
 {
     named_offsets named;
     if (offsets.empty()) return named;
+    seconds = std::min(seconds, naming_limit_seconds);
     std::string list;
     for (std::uint64_t offset : offsets) {
         char text[24];
@@ -223,9 +225,9 @@ named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64
     }
     CloseHandle(child.hThread);
     std::string text;
-    if (!read_until_end(child.hProcess, output, text)) {
+    if (!read_until_end(child.hProcess, output, seconds, text)) {
         TerminateProcess(child.hProcess, 1);
-        named.why_not = "reading its debug information took longer than " + std::to_string(int(naming_limit_seconds)) + " s";
+        named.why_not = "reading its debug information took longer than " + seconds_text(seconds);
     }
     CloseHandle(child.hProcess);
     CloseHandle(output);
@@ -264,7 +266,7 @@ struct naming_memory {
 
 }  // namespace
 
-void name_fault_frames(const std::string& dll, std::vector<check_result>& results)
+void name_fault_frames(const std::string& dll, std::vector<check_result>& results, double seconds)
 {
     static naming_memory memory;
     const std::string module = module_name_of(dll);
@@ -275,8 +277,14 @@ void name_fault_frames(const std::string& dll, std::vector<check_result>& result
                 wanted.push_back(place_of(frame));
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    if (!wanted.empty() && memory.why_not.empty() && seconds < 1.0) {
+        for (check_result& result : results)
+            if (!result.frames.empty())
+                result.notes.push_back("the plug-in's frames are not named by function: the run reached its limit");
+        return;
+    }
     if (!wanted.empty() && memory.why_not.empty()) {
-        named_offsets named = name_offsets(dll, wanted);
+        named_offsets named = name_offsets(dll, wanted, seconds);
         for (std::uint64_t offset : wanted) memory.places[offset] = source_place{offset, {}, {}, {}, 0};
         for (source_place& place : named.places) memory.places[place.offset] = std::move(place);
         if (named.places.empty()) memory.why_not = std::move(named.why_not);

@@ -22,15 +22,16 @@ struct named_offsets {
     std::string why_not;
 };
 
-// Looks the offsets up in a process of its own, within a few seconds.
-named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64_t>& offsets);
+// Looks the offsets up in a process of its own, within `seconds` (at most
+// 15).
+named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64_t>& offsets, double seconds);
 
 // Gives the frames of the plug-in at `dll` in these results their
 // function, file and line, where its debug information has them; a result
 // whose frames cannot be named says why in a note. What was looked up once
 // is kept for the rest of the run, and a plug-in without debug information
-// is asked about once.
-void name_fault_frames(const std::string& dll, std::vector<check_result>& results);
+// is asked about once. Within `seconds`, what is left of the run's time.
+void name_fault_frames(const std::string& dll, std::vector<check_result>& results, double seconds);
 
 // That process's work: the places of `offsets` (comma-separated, each in
 // decimal or 0x-hexadecimal) in `dll`, one line each on standard output,
