@@ -66,13 +66,12 @@ check_result timing_blocking_calls(const check_context& context)
     if (auto fault = try_init(plugin)) return *fault;
     frame_loop frames(plugin, true);
     const double seconds = context.scaled(10, 3);
-    frames.run_for(seconds);
+    std::uint64_t updates = 0;
+    frames.run_for(seconds, [&](double) { ++updates; });
     plugin.shutdown();
     plugin.unload();
-    if (auto fault = frames.outputs().fault()) return *fault;
 
     const blocking_calls_seen seen = blocking_calls_so_far();
-    const std::uint64_t updates = frames.outputs().updates;
     const std::string over = std::to_string(updates) + " Updates over " + seconds_text(seconds) + " of the flight";
     check_result result =
         seen.total == 0 ? passed(over + ": no call that can block the host's frame")
