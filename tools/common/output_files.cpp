@@ -27,8 +27,14 @@ bool check_outputs(const std::vector<output_file>& outputs, const std::vector<in
     made_files made;
     std::vector<file_identity> identities;
     for (const output_file& output : outputs) {
-        if (is_folder(output.path)) {
+        const file_kind kind = kind_of_file(output.path);
+        if (kind == file_kind::folder) {
             error = named(output) + " is a folder: name a file";
+            return false;
+        }
+        if (kind == file_kind::other && output.replaced) {
+            error = named(output) + " is a device or a pipe, which the finished file would take the place of: "
+                                    "name a file";
             return false;
         }
         std::optional<file_identity> identity = identify_file(output.path);
