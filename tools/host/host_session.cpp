@@ -1,10 +1,10 @@
 #include "tools/host/host_session.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 
+#include "tools/common/file_system.h"
 #include "tools/common/stream_encoding.h"
 #include "tools/common/system_error.h"
 
@@ -32,10 +32,15 @@ bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<
 
 bool replay_source::open(const std::string& path, std::string& error)
 {
-    errno = 0;
-    file_.open(path, std::ios::binary);
+    if (kind_of_file(path) == file_kind::folder) {
+        error = "cannot open the recording " + path + ": it is a folder, not a recording file";
+        return false;
+    }
+    clear_runtime_failure();
+    file_.open(file_path(path), std::ios::binary);
     if (!file_) {
-        error = "cannot open the recording " + path + (errno ? ": " + system_error_text(errno) : std::string());
+        const std::string reason = runtime_failure_text();
+        error = "cannot open the recording " + path + (reason.empty() ? std::string() : ": " + reason);
         return false;
     }
     reader_ = std::make_unique<recording_reader>(file_);
@@ -107,8 +112,13 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
         result.messages += count;
         if (settings.on_frame) settings.on_frame(result.frames, stream, count);
 
+        // The C runtime holds the reason of a failed write (a full disk); the
+        // stream keeps none.
+        if (settings.record) clear_runtime_failure();
         if (settings.record && !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
-            result.error = "writing the recording failed at frame " + std::to_string(result.frames);
+            const std::string reason = runtime_failure_text();
+            result.error = "writing the recording failed at frame " + std::to_string(result.frames) +
+                           (reason.empty() ? std::string() : ": " + reason);
             break;
         }
 
