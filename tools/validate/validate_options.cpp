@@ -24,7 +24,7 @@ const char* const validate_usage =
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
     "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
-    "failed but the validator could not run a check.\n";
+    "failed but the validator could not run a check or write a report.\n";
 
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
