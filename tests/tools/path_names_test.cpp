@@ -45,6 +45,20 @@ TEST(PathNames, DeviceNamesWithAnyExtensionAreDevicesAndLookAlikesAreFiles)
         EXPECT_EQ(altered_name_problem(file), "") << file;
 }
 
+TEST(PathNames, ANameLongerThanFileSystemsTakeIsCountedInWindowsCharacters)
+{
+    const std::string longest(255, 'a');
+    EXPECT_EQ(altered_name_problem("recordings/" + longest), "");
+    EXPECT_EQ(altered_name_problem("recordings/" + longest + "a.skvrec"),
+              "a name in it is 263 characters long, and Windows takes names of at most 255");
+    // 飛 is one character, 🛩 two (a surrogate pair), as Windows counts them.
+    std::string wide;
+    for (int i = 0; i < 127; ++i) wide += "\xF0\x9F\x9B\xA9";
+    EXPECT_EQ(altered_name_problem(wide + "\xE9\xA3\x9B"), "");
+    EXPECT_EQ(altered_name_problem(wide + "\xE9\xA3\x9B\xE9\xA3\x9B"),
+              "a name in it is 256 characters long, and Windows takes names of at most 255");
+}
+
 TEST(PathNames, DevicePathsAreRefusedAndLiteralPathsPass)
 {
     EXPECT_EQ(altered_name_problem("\\\\.\\NUL"), "a device path, which Windows opens as a device, not as a file");

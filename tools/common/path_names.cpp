@@ -6,6 +6,9 @@
 namespace tools {
 namespace {
 
+// The longest name (of a file or a folder) Windows' file systems take.
+constexpr std::size_t longest_name = 255;
+
 bool is_separator(char c) noexcept { return c == '\\' || c == '/'; }
 
 bool same_letters(std::string_view a, std::string_view b) noexcept
@@ -87,6 +90,20 @@ std::string altered_name_problem(std::string_view path)
     const std::string device = device_named(last);
     if (!device.empty())
         return "Windows takes this name, whatever its extension, for the device " + device + ", not for a file";
+    // A name longer than Windows' file systems take: refused by the system
+    // in words that vary (under Wine, "File not found").
+    for (std::size_t start = 0; start < path.size();) {
+        std::size_t end = start;
+        std::size_t units = 0;  // UTF-16 units, as Windows counts
+        for (; end < path.size() && !is_separator(path[end]); ++end) {
+            const auto byte = static_cast<unsigned char>(path[end]);
+            if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
+        }
+        if (units > longest_name)
+            return "a name in it is " + std::to_string(units) + " characters long, and Windows takes names of at most " +
+                   std::to_string(longest_name);
+        start = end + 1;
+    }
     return {};
 }
 

@@ -4,7 +4,8 @@
 // extension ("nul.dll", "COM1.json"), for devices. A tool that opened such a
 // name would judge, read or write another file than the one named, or wait on
 // a serial port: the Windows tools refuse them, with the reason, before they
-// start. A path in the \\?\ form is taken literally by Windows, and passes.
+// start; and a name longer than 255 characters, which no Windows file system
+// takes. A path in the \\?\ form is taken literally by Windows, and passes.
 #pragma once
 
 #include <string>
