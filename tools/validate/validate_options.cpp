@@ -22,7 +22,7 @@ const char* const validate_usage =
     "  --budget MS     Update's p99 time budget in milliseconds (default 5)\n"
     "  --hang-limit S  seconds a call may take before it counts as a hang (default 10)\n"
     "  --junit FILE    also write a JUnit XML report\n"
-    "  --json FILE     also write a JSON report\n"
+    "  --json FILE     also write a JSON report\n"    "A plug-in whose name starts with - goes after --.\n"
     "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
     "failed but the validator could not run a check or write a report.\n";
 
@@ -105,7 +105,7 @@ std::vector<std::string> child_arguments(const validate_options& options, std::s
         "--child", std::string(check), "--channel", std::to_string(channel), "--budget", budget};
     if (options.seed) arguments.insert(arguments.end(), {"--seed", std::to_string(*options.seed)});
     if (options.quick) arguments.push_back("--quick");
-    arguments.push_back(options.plugin_path);
+    arguments.insert(arguments.end(), {"--", options.plugin_path});
     return arguments;
 }
 
