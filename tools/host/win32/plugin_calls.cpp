@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include "tools/common/exception_names.h"
+#include "tools/common/stop_requests.h"
 
 namespace host {
 namespace {
@@ -28,12 +30,13 @@ void say(const char* text, int length) noexcept
     if (length > 0) WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
 }
 
-// "in Update (frame 30)", "on another thread while the host was in Init",
-// "outside any call into the plug-in".
-int where_text(char* text, std::size_t size) noexcept
+// Where the plug-in stood for a fault on `thread`: "in Update (frame 30)",
+// "on a thread of its own while the host was in Init", "outside any call
+// into the plug-in".
+int where_text(char* text, std::size_t size, DWORD thread) noexcept
 {
     const char* call = current_call.load();
-    const bool own_thread = GetCurrentThreadId() == host_thread;
+    const bool own_thread = thread == host_thread;
     if (call == nullptr)
         return std::snprintf(text, size, own_thread ? "outside any call into the plug-in"
                                                     : "on a thread of its own, between the host's calls");
@@ -73,7 +76,7 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers)
     const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
     const auto code = static_cast<std::uint32_t>(record.ExceptionCode);
     char where[160];
-    where_text(where, sizeof where);
+    where_text(where, sizeof where, GetCurrentThreadId());
     char what[96];
     const char* name = tools::exception_name(code);
     if (code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2) {
@@ -94,18 +97,51 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers)
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-[[noreturn]] void on_terminate() noexcept
+// Reports on one line what happened, `format` with where the plug-in stood
+// for `thread` in its %s, and ends the host with status 1.
+[[noreturn]] void end_with(const char* format, DWORD thread = GetCurrentThreadId()) noexcept
 {
     char where[160];
-    where_text(where, sizeof where);
-    char text[256];
-    const int length = std::snprintf(text, sizeof text, "host: a C++ exception left the plug-in %s\n", where);
-    say(text, length < static_cast<int>(sizeof text) ? length : static_cast<int>(sizeof text) - 1);
+    where_text(where, sizeof where, thread);
+    char text[320] = "host: ";
+    const int length = std::snprintf(text + 6, sizeof text - 7, format, where) + 6;
+    const int end = length < static_cast<int>(sizeof text) - 1 ? length : static_cast<int>(sizeof text) - 2;
+    text[end] = '\n';
+    say(text, end + 1);
     TerminateProcess(GetCurrentProcess(), 1);
     std::abort();
 }
 
-// The entry points as the host calls them: each marks its call.
+[[noreturn]] void on_terminate() noexcept { end_with("a C++ exception left the plug-in %s"); }
+
+// abort() of the C runtime that the host and a MinGW plug-in share.
+extern "C" void on_abort(int) { end_with("the plug-in called abort() %s"); }
+
+// How long a call into the plug-in may go on after a request to stop before
+// the host ends itself: a plug-in that hangs, or a thread Wine cannot get
+// out of a stack overflow, still lets a stop request end the run.
+constexpr std::uint64_t stop_grace_ms = 10000;
+std::atomic<std::uint64_t> calls_entered{0};
+
+DWORD WINAPI watch_stop_requests(void*)
+{
+    std::uint64_t waiting_on = 0;  // the call seen in progress at the request
+    std::uint64_t since = 0;
+    for (;;) {
+        Sleep(100);
+        const std::uint64_t call = current_call.load() != nullptr ? calls_entered.load() : 0;
+        if (!tools::stop_requested() || call == 0 || call != waiting_on) {
+            waiting_on = tools::stop_requested() ? call : 0;
+            since = GetTickCount64();
+            continue;
+        }
+        if (GetTickCount64() - since >= stop_grace_ms)
+            end_with("asked to stop, the plug-in has not returned for 10 s: it hangs %s", host_thread);
+    }
+}
+
+// The entry points as the host calls them: each marks its call. A C++
+// exception that leaves the plug-in, from its own runtime, is caught here.
 struct call_mark {
     explicit call_mark(const char* call) noexcept { entering(call); }
     ~call_mark() { left(); }
@@ -114,13 +150,21 @@ struct call_mark {
 std::int64_t watched_version()
 {
     call_mark mark("GetInterfaceVersion");
-    return plugin_entry_points.get_interface_version();
+    try {
+        return plugin_entry_points.get_interface_version();
+    } catch (...) {
+        on_terminate();
+    }
 }
 
 bool watched_init(void* host_data)
 {
     call_mark mark("Init");
-    return plugin_entry_points.init(host_data);
+    try {
+        return plugin_entry_points.init(host_data);
+    } catch (...) {
+        on_terminate();
+    }
 }
 
 void watched_update(double time_step, const std::uint8_t* stream, std::int32_t host_value, std::uint32_t count,
@@ -128,13 +172,21 @@ void watched_update(double time_step, const std::uint8_t* stream, std::int32_t h
 {
     ++current_frame;
     call_mark mark(update_call);
-    plugin_entry_points.update(time_step, stream, host_value, count, host_data, output1, output2);
+    try {
+        plugin_entry_points.update(time_step, stream, host_value, count, host_data, output1, output2);
+    } catch (...) {
+        on_terminate();
+    }
 }
 
 void watched_shutdown()
 {
     call_mark mark("Shutdown");
-    plugin_entry_points.shutdown();
+    try {
+        plugin_entry_points.shutdown();
+    } catch (...) {
+        on_terminate();
+    }
 }
 
 }  // namespace
@@ -147,9 +199,17 @@ void report_crashes() noexcept
     SetThreadStackGuarantee(&reserve);
     SetUnhandledExceptionFilter(on_unhandled_exception);
     std::set_terminate(on_terminate);
+    std::signal(SIGABRT, on_abort);
+    const HANDLE watchdog = CreateThread(nullptr, 64 * 1024, watch_stop_requests, nullptr,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (watchdog != nullptr) CloseHandle(watchdog);
 }
 
-void entering(const char* call) noexcept { current_call = call; }
+void entering(const char* call) noexcept
+{
+    ++calls_entered;
+    current_call = call;
+}
 
 void left() noexcept { current_call = nullptr; }
 
