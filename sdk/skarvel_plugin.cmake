@@ -9,8 +9,9 @@
 #       build, and removes the DLL, on any other export or a missing one). No
 #       "lib" prefix; C++17; the warnings of the sample plug-in; the C and C++
 #       runtimes linked in (MinGW-w64: -static; MSVC: /MT), so the DLL needs
-#       only Windows' own system DLLs. Windows x64 only: configuring it with
-#       any other toolchain is an error.
+#       only Windows' own system DLLs. Linked with Skarvel::plugin_interface,
+#       Skarvel::message_model and Skarvel::background_worker. Windows x64
+#       only: configuring it with any other toolchain is an error.
 #
 #   skarvel_add_validate_test(NAME)
 #       A test, NAME.validate, that runs the SDK's validator (validate.exe) on
@@ -30,11 +31,28 @@ function(skarvel_add_plugin name)
   if(NOT sources)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): no source files given")
   endif()
-  # Which machine the toolchain builds for: MSVC names it, MinGW-w64 by its
-  # target triple's processor.
+  # Which machine the toolchain builds for: MSVC names it; for MinGW-w64 the
+  # toolchain's CMAKE_SYSTEM_PROCESSOR, or where a toolchain file leaves that
+  # unset, the compiler's own target (-dumpmachine: x86_64-w64-mingw32).
   set(machine "${CMAKE_CXX_COMPILER_ARCHITECTURE_ID}")
+  set(seen "CMAKE_CXX_COMPILER_ARCHITECTURE_ID and CMAKE_SYSTEM_PROCESSOR are not set")
   if(NOT machine)
     set(machine "${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  if(NOT machine AND CMAKE_CXX_COMPILER_TARGET)
+    string(REGEX REPLACE "-.*" "" machine "${CMAKE_CXX_COMPILER_TARGET}")
+  elseif(NOT machine AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -dumpmachine
+                    OUTPUT_VARIABLE target ERROR_VARIABLE target OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(status EQUAL 0 AND target MATCHES "^([A-Za-z0-9_]+)-")
+      set(machine "${CMAKE_MATCH_1}")
+    else()
+      string(APPEND seen ", and ${CMAKE_CXX_COMPILER} -dumpmachine answered \"${target}\"")
+    endif()
+  endif()
+  if(NOT machine)
+    set(machine "a machine it does not name (${seen})")
   endif()
   if(NOT WIN32)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): a plug-in is a Windows x64 DLL, and this toolchain builds "
@@ -66,7 +84,7 @@ EXPORTS
     Skarvel_External_DLL_Shutdown
 ]])
   add_library(${name} SHARED ${sources} "${def}")
-  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model)
+  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model Skarvel::background_worker)
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")

@@ -10,6 +10,7 @@
 // leaves an entry point.
 #include <winsock2.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <float.h>
 #include <xmmintrin.h>
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -68,24 +70,41 @@ namespace {
     X(x87_in_update)          /* the x87 rounding set to truncate in Update */                                       \
     X(cwd_in_init)            /* the current directory changed in Init */                                            \
     X(filter_in_init)         /* the unhandled-exception filter replaced in Init */                                  \
-    X(error_mode_in_init)     /* the error mode changed in Init */                                                   \
+    X(error_mode_in_init)     /* every error dialog turned off for the process in Init */                            \
     X(dll_directory_in_init)  /* SetDllDirectory in Init */                                                          \
     X(locale_in_init)         /* the C runtime's locale set in Init */                                               \
     X(priority_in_update)     /* the host thread's priority raised in Update */                                      \
     X(std_handle_in_init)     /* the standard output handle replaced in Init */                                      \
     X(signal_in_init)         /* a SIGINT handler of its own installed in Init */                                    \
+    X(thread_error_mode_in_init) /* the host thread's own error mode changed in Init */                              \
+    X(path_in_init)           /* its own folder put in front of PATH in Init */                                      \
+    X(com_in_init)            /* COM initialized on the host's thread in Init, never uninitialized */                \
     /* What still points into the DLL after FreeLibrary: */                                                          \
     X(class_left)             /* a window class registered in Init, never unregistered */                            \
     X(handler_left)           /* a vectored exception handler added in Init, never removed */                        \
     X(hook_left)              /* a message hook on the host's thread set in Init, never removed */                   \
     X(timer_left)             /* a timer of the host's thread with a procedure, set in Init, never killed */         \
+    X(ctrl_handler_left)      /* a console control handler added in Init, never removed */                           \
+    X(pool_timer_left)        /* a thread-pool timer set in Init to come back every minute, never stopped */         \
+    /* The outputs and memory: */                                                                                    \
+    X(outputs_untouched)      /* Update never writes its two outputs */                                              \
+    X(outputs_too_wide)       /* Update writes 8 bytes into each 4-byte output */                                    \
+    X(leaks_fast)             /* 1 MiB allocated and filled in every Update, never freed */                          \
+    X(allocates_until_failure) /* 64 MiB more in every Update, filled, until allocation fails */                     \
+    X(commits_in_thread)      /* a thread started in Init takes 16 MiB more every 10 ms */                           \
+    X(init_takes_memory)      /* Init takes all but 256 MiB of the machine's free memory */                          \
     /* Unusual but legal: each must pass. */                                                                         \
     X(fp_restored)            /* Update computes with other FP settings and restores them; Init changes the */       \
                               /* current directory and restores it; its worker runs with flush-to-zero on */         \
     X(tidy_registrations)     /* a window class, a vectored handler and a thread timer, each undone in Shutdown; */  \
                               /* Update throws and catches a C++ exception */                                        \
     X(writes_files)           /* writes a log file to the current directory in Init, Update and Shutdown */          \
-    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */
+    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */  \
+    X(thread_pool_tidy)       /* a thread-pool timer, a registered wait and a work item from Init, each stopped */   \
+                              /* and waited for in Shutdown */                                                       \
+    X(host_state_restored)    /* Init changes the error modes, PATH and COM and restores them before it returns; */ \
+                              /* a console control handler from Init to Shutdown */                                  \
+    X(environment_added)      /* Init adds an environment variable of its own (a warning, not a failure) */
 
 enum class defect {
 #define TEST_PLUGIN_DEFECT_ENUMERATOR(name) name,
@@ -167,13 +186,131 @@ std::atomic<bool> helper_stop{false};
 PVOID handler = nullptr;
 UINT_PTR timer = 0;
 
+// Memory taken and never given back, filled so that it is the process's
+// for real. Never more than 3 GiB in all, whatever the defect asks: should
+// the validator not stop the plug-in, the machine it shares stays usable.
+std::atomic<std::uint64_t> memory_taken{0};
+bool take_memory(std::size_t bytes)
+{
+    constexpr std::uint64_t most = 3ull << 30;
+    if (memory_taken + bytes > most) return false;
+    void* block = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (block == nullptr) return false;
+    std::memset(block, 1, bytes);
+    memory_taken += bytes;
+    return true;
+}
+HANDLE memory_taker = nullptr;
+std::atomic<bool> stop_taking{false};
+DWORD WINAPI take_memory_on(void*)
+{
+    while (!stop_taking) {
+        take_memory(16u << 20);
+        Sleep(10);
+    }
+    return 0;
+}
+
+// The folder of this library, as a plug-in finds its own.
+std::string own_folder()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<const char*>(&own_folder), &self);
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
+    std::string folder(path, length < MAX_PATH ? length : 0);
+    return folder.substr(0, folder.find_last_of("\\/"));
+}
+std::string environment_value(const char* name)
+{
+    char value[32768];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return std::string(value, length < sizeof value ? length : 0);
+}
+
+BOOL WINAPI on_console_event(DWORD)
+{
+    return FALSE;  // the host's handlers decide
+}
+
+PTP_TIMER pool_timer = nullptr;
+HANDLE wait_event = nullptr;
+HANDLE registered_wait = nullptr;
+PTP_WORK work = nullptr;
+VOID CALLBACK on_pool_timer(PTP_CALLBACK_INSTANCE, PVOID, PTP_TIMER)
+{
+    ++worker_ticks;
+}
+VOID CALLBACK on_wait(PVOID, BOOLEAN)
+{
+    ++worker_ticks;
+}
+VOID CALLBACK on_work(PTP_CALLBACK_INSTANCE, PVOID, PTP_WORK)
+{
+    ++worker_ticks;
+}
+// A timer of the thread pool, due after `period_ms` and again every `period_ms`.
+void start_pool_timer(DWORD period_ms)
+{
+    pool_timer = CreateThreadpoolTimer(on_pool_timer, nullptr, nullptr);
+    ULARGE_INTEGER due;
+    due.QuadPart = static_cast<ULONGLONG>(-10000LL * period_ms);  // relative, in 100 ns
+    FILETIME due_time{due.LowPart, due.HighPart};
+    SetThreadpoolTimer(pool_timer, &due_time, period_ms, 0);
+}
+
+// What the legal host_state_restored does in Init: each change undone
+// before Init returns.
+void change_and_restore_host_state()
+{
+    const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    SetErrorMode(mode);
+    DWORD thread_mode = 0;
+    if (SetThreadErrorMode(0, &thread_mode)) SetThreadErrorMode(thread_mode, nullptr);
+    const std::string path = environment_value("PATH");
+    SetEnvironmentVariableA("PATH", (own_folder() + ";" + path).c_str());
+    SetEnvironmentVariableA("PATH", path.c_str());
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) CoUninitialize();
+}
+
 // Changes process state as each defect does, or does and undoes as the legal
 // plug-ins do.
 void change_state_in_init()
 {
     if (flaw == defect::cwd_in_init) SetCurrentDirectoryA("C:\\");
     if (flaw == defect::filter_in_init) SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return 0; });
-    if (flaw == defect::error_mode_in_init) SetErrorMode(0);
+    if (flaw == defect::error_mode_in_init)
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    if (flaw == defect::thread_error_mode_in_init) SetThreadErrorMode(0, nullptr);
+    if (flaw == defect::path_in_init)
+        SetEnvironmentVariableA("PATH", (own_folder() + ";" + environment_value("PATH")).c_str());
+    if (flaw == defect::com_in_init) CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (flaw == defect::host_state_restored) change_and_restore_host_state();
+    if (flaw == defect::environment_added) SetEnvironmentVariableA("TEST_PLUGIN_HOME", own_folder().c_str());
+    if (flaw == defect::ctrl_handler_left || flaw == defect::host_state_restored)
+        SetConsoleCtrlHandler(on_console_event, TRUE);
+    if (flaw == defect::pool_timer_left) start_pool_timer(60000);
+    if (flaw == defect::thread_pool_tidy) {
+        start_pool_timer(10);
+        wait_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        RegisterWaitForSingleObject(&registered_wait, wait_event, on_wait, nullptr, INFINITE, WT_EXECUTEDEFAULT);
+        work = CreateThreadpoolWork(on_work, nullptr, nullptr);
+        SubmitThreadpoolWork(work);
+    }
+    if (flaw == defect::commits_in_thread) {
+        stop_taking = false;
+        memory_taker = CreateThread(nullptr, 0, take_memory_on, nullptr, 0, nullptr);
+    }
+    if (flaw == defect::init_takes_memory) {
+        MEMORYSTATUSEX status{};
+        status.dwLength = sizeof status;
+        GlobalMemoryStatusEx(&status);
+        constexpr std::uint64_t chunk = 64u << 20;
+        const std::uint64_t free = status.ullAvailPhys;
+        for (std::uint64_t taken = 0; taken + chunk + (256u << 20) <= free && take_memory(chunk); taken += chunk) {
+        }
+    }
     if (flaw == defect::dll_directory_in_init) SetDllDirectoryA("C:\\");
     if (flaw == defect::locale_in_init) std::setlocale(LC_ALL, "German_Germany.1252");
     if (flaw == defect::std_handle_in_init) SetStdHandle(STD_OUTPUT_HANDLE, CreateEventA(nullptr, 0, 0, nullptr));
@@ -210,6 +347,23 @@ void undo_state_in_shutdown()
     if (flaw == defect::joinable_at_exit) {
         helper_stop = true;
         if (helper.joinable()) helper.join();
+    }
+    if (flaw == defect::host_state_restored) SetConsoleCtrlHandler(on_console_event, FALSE);
+    if (flaw == defect::thread_pool_tidy) {
+        SetThreadpoolTimer(pool_timer, nullptr, 0, 0);
+        WaitForThreadpoolTimerCallbacks(pool_timer, TRUE);
+        CloseThreadpoolTimer(pool_timer);
+        UnregisterWaitEx(registered_wait, INVALID_HANDLE_VALUE);
+        CloseHandle(wait_event);
+        wait_event = nullptr;
+        WaitForThreadpoolWorkCallbacks(work, FALSE);
+        CloseThreadpoolWork(work);
+    }
+    if (flaw == defect::commits_in_thread && memory_taker != nullptr) {
+        stop_taking = true;
+        WaitForSingleObject(memory_taker, INFINITE);
+        CloseHandle(memory_taker);
+        memory_taker = nullptr;
     }
     if (flaw != defect::tidy_registrations) return;
     UnregisterClassA(plugin_class, GetModuleHandleA(nullptr));
@@ -385,7 +539,18 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
     if (flaw == defect::update_stutter) {
         if (frame % 20 == 0) Sleep(25);
     }
+    if (flaw == defect::leaks_fast) take_memory(1u << 20);
+    if (flaw == defect::allocates_until_failure) take_memory(64u << 20);
+    if (flaw == defect::thread_pool_tidy && wait_event != nullptr) SetEvent(wait_event);
     if (count > 0 && stream != nullptr) read_frame(stream, count);
+    if (flaw == defect::outputs_untouched) return;
+    if (flaw == defect::outputs_too_wide) {
+        // Taken for 64-bit integers.
+        const std::int64_t zero = 0;
+        std::memcpy(output1, &zero, sizeof zero);
+        std::memcpy(output2, &zero, sizeof zero);
+        return;
+    }
     *output1 = 0;
     *output2 = 0;
 }

@@ -33,38 +33,11 @@ void pump_for(double seconds)
     }
 }
 
-void output_tally::add(const plugin_under_test::outputs& out) noexcept
-{
-    ++updates;
-    for (std::int32_t value : {out.first, out.second}) {
-        if (value == plugin_under_test::output_preset)
-            ++left_as_preset;
-        else if (value != 0)
-            ++not_zero;
-    }
-}
-
-std::string output_tally::describe() const
-{
-    if (updates == 0) return "no Update was made";
-    if (left_as_preset == 0 && not_zero == 0) return "Update set both outputs to 0 on every call";
-    std::string text = "of " + std::to_string(2 * updates) + " outputs of " + std::to_string(updates) + " Updates, ";
-    text += std::to_string(left_as_preset) + " were left as the host preset them";
-    if (not_zero != 0) text += " and " + std::to_string(not_zero) + " were set to a value other than 0";
-    return text;
-}
-
-std::optional<check_result> output_tally::fault() const
-{
-    if (not_zero == 0) return std::nullopt;
-    return failed(fault_kind::expectation, describe());
-}
-
 void frame_loop::one(const std::function<void(double)>& on_update)
 {
     std::uint32_t count = 0;
     frames_.next(stream_, count);
-    tally_.add(plugin_.update(1.0 / frame_rate, stream_.data(), count));
+    plugin_.update(1.0 / frame_rate, stream_.data(), count);
     if (on_update) on_update(plugin_.last_call_seconds());
     pump_messages();
     if (!paced_) return;

@@ -60,25 +60,13 @@ void pump_messages();
 void pump_for(double seconds);
 
 // A host's frame loop: Updates with the built-in flight, paced at 60 Hz
-// (or back to back when `paced` is false), messages handled between them.
-// Each Update's outputs are tallied; `on_update` sees each one's seconds.
-struct output_tally {
-    std::uint64_t updates = 0;
-    std::uint64_t left_as_preset = 0;  // an output not written at all
-    std::uint64_t not_zero = 0;        // an output written with a value other than 0
-
-    void add(const plugin_under_test::outputs& out) noexcept;
-    std::string describe() const;  // one sentence
-    // Outputs other than 0, the fault of a check that makes Updates; nothing
-    // when there were none.
-    std::optional<check_result> fault() const;
-};
+// (or back to back when `paced` is false), messages handled between them;
+// `on_update` sees each one's seconds.
 class frame_loop {
 public:
     frame_loop(plugin_under_test& plugin, bool paced) : plugin_(plugin), paced_(paced) {}
     void run(int frames, const std::function<void(double)>& on_update = {});
     void run_for(double seconds, const std::function<void(double)>& on_update = {});
-    const output_tally& outputs() const noexcept { return tally_; }
 
 private:
     void one(const std::function<void(double)>& on_update);
@@ -86,7 +74,6 @@ private:
     bool paced_;
     flight_frames frames_;
     std::vector<std::uint8_t> stream_;
-    output_tally tally_;
     double deadline_ = 0.0;
 };
 

@@ -10,7 +10,8 @@
 // with the call and frame the host was in, where it happened and the
 // plug-in's nearest frames, then ends the process. It also times every call
 // into the plug-in, and past the hang limit stops the host's thread and
-// reports where it stands.
+// reports where it stands; and it watches the process's memory, which may
+// grow by no more than the limit the validator set for a check.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +24,7 @@
 namespace validate {
 
 // The fault capture's part of the child's state.
-enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang };
+enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang, memory_limit };
 // The one fault reported: filled by the thread that claims it, read by the
 // watchdog once that thread has handed it over (or by the watchdog itself
 // for a hang).
@@ -38,6 +39,7 @@ struct fault_slot {
     stream_access stream;
     const char* how = nullptr;
     std::uint32_t code = 0;
+    std::uint64_t memory_taken = 0;  // bytes beyond what the process had when it began
 };
 struct fault_state {
     fault_slot slot;
@@ -46,10 +48,15 @@ struct fault_state {
     HANDLE host = nullptr;  // the host's thread
     HANDLE watchdog_thread = nullptr;
     DWORD watchdog_id = 0;
+    std::uint64_t memory_at_start = 0;  // the process's memory when the watchdog began
 };
 
-// Installs the handlers and starts the watchdog.
+// Installs the handlers and starts the watchdog; the process gets Windows'
+// default error mode.
 void install_fault_capture() noexcept;
+// No error dialog box for what the calling thread does (a failed load): the
+// host's thread's own error mode, which leaves the process's as a host has it.
+void suppress_dialogs_on_this_thread() noexcept;
 // The thread that calls the plug-in, for the watchdog to stop when it hangs.
 void watch_host_thread(HANDLE host) noexcept;
 

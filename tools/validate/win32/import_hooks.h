@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/validate/win32/module_table.h"
@@ -23,21 +24,38 @@ namespace validate {
 
 // What the plug-in registered, part of the child's state: kept by the hooks
 // on any thread, without allocating.
-enum class registration_type { window_class, window_hook, timer, exception_handler, continue_handler };
+enum class registration_type {
+    window_class,
+    window_hook,
+    timer,
+    exception_handler,
+    continue_handler,
+    console_handler,   // SetConsoleCtrlHandler
+    pool_timer,        // a thread-pool timer set to come back (CreateThreadpoolTimer, SetThreadpoolTimer)
+    queue_timer,       // a timer-queue timer that comes back (CreateTimerQueueTimer)
+    registered_wait,   // RegisterWaitForSingleObject, not only once
+};
 struct registration {
     registration_type type;
-    std::uintptr_t handle;  // the class atom, hook, timer id or handler handle
-    std::uintptr_t code;    // the window procedure, hook procedure, timer procedure or handler
+    std::uintptr_t handle;  // the class atom, hook, timer id, handler, handler handle, timer or wait
+    std::uintptr_t code;    // the window procedure, hook procedure, timer procedure, handler or callback
     HINSTANCE instance;     // of a window class
     DWORD thread;           // of a hook (0: every thread) or a timer
     int hook_type;
+    std::uintptr_t queue;   // of a timer-queue timer
+    DWORD period_ms;        // of a timer that comes back
     char name[64];  // of a window class
-    volatile LONG removed;
+    volatile LONG removed;  // undone, or (a thread-pool timer) no longer set to come back
 };
 struct registration_table {
     static constexpr std::size_t capacity = 256;
     registration entries[capacity];
     volatile LONG count = 0;
+    // The threads the plug-in started through its import table (CreateThread,
+    // _beginthreadex, _beginthread), by id; those past the capacity are not kept.
+    static constexpr std::size_t thread_capacity = 1024;
+    DWORD threads[thread_capacity];
+    volatile LONG thread_count = 0;
 };
 
 // Hooks the plug-in's imports and forgets the registrations of earlier loads.
@@ -47,5 +65,14 @@ void hook_plugin_imports(HMODULE plugin) noexcept;
 // in words: "the window class \"x\" (window procedure at the unloaded
 // plug-in p.dll+0x1a2b)".
 std::vector<std::string> registrations_left(module_range unloaded);
+
+// The plug-in's callbacks set to come back (thread-pool and timer-queue
+// timers, registered waits) that are still set, each with its place in the
+// table and in words: "a thread-pool timer every 10 ms (callback at
+// p.dll+0x1a2b)".
+std::vector<std::pair<long, std::string>> recurring_callbacks();
+
+// Whether the plug-in started the thread of this id through its import table.
+bool started_by_plugin(DWORD thread) noexcept;
 
 }  // namespace validate

@@ -12,6 +12,7 @@
 #include "tools/common/terminal.h"
 #include "tools/common/win32/plugin_library.h"
 #include "tools/validate/child_verdict.h"
+#include "tools/validate/memory_reserve.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
@@ -80,6 +81,7 @@ DWORD WINAPI host_thread(void* parameter)
 {
     const auto& child = *static_cast<const child_run*>(parameter);
     set_host_thread();
+    suppress_dialogs_on_this_thread();
     // A simulator starts Windows Sockets before the plug-in's first Update.
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -135,6 +137,8 @@ int run_checks(validate_options& options)
         return 2;
     }
     if (!options.seed) options.seed = chosen_seed();
+    // Kept for the report: a machine short of memory still gets one.
+    const memory_reserve reserve(report_reserve_bytes);
 
     run_report report;
     report.plugin = options.plugin_path;
