@@ -58,6 +58,7 @@ namespace {
     X(missing_export)         /* Shutdown not exported */                                                            \
     /* What ends a host, named for what it is: */                                                                    \
     X(hang_at_attach)         /* DllMain never returns from DLL_PROCESS_ATTACH */                                    \
+    X(crash_at_attach)        /* DllMain writes through a null pointer at DLL_PROCESS_ATTACH */                      \
     X(deadlock_at_detach)     /* DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader */   \
                               /* lock to end */                                                                      \
     X(stack_overflow)         /* unbounded recursion in frame 10 */                                                  \
@@ -785,6 +786,10 @@ DWORD WINAPI detach_worker_main(void*)
 BOOL WINAPI DllMain(HINSTANCE library, DWORD reason, void*)
 {
     if (reason == DLL_PROCESS_ATTACH) flaw = defect_of(library);
+    if (flaw == defect::crash_at_attach && reason == DLL_PROCESS_ATTACH) {
+        static int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
     if (flaw == defect::hang_at_attach) {
         if (reason == DLL_PROCESS_ATTACH) {
             const HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);

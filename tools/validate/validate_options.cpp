@@ -25,8 +25,9 @@ const char* const validate_usage =
     "                  flight in the lifecycle, stream, resource and timing checks\n"
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
+    "A plug-in whose name starts with - goes after --.\n"
     "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
-    "failed but the validator could not run a check.\n";
+    "failed but the validator could not run a check or write a report.\n";
 
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
@@ -120,7 +121,7 @@ std::vector<std::string> child_arguments(const validate_options& options, std::s
     if (!options.recording_path.empty())
         arguments.insert(arguments.end(), {"--recording", options.recording_path, "--recording-frames",
                                            std::to_string(options.recording_frames)});
-    arguments.push_back(options.plugin_path);
+    arguments.insert(arguments.end(), {"--", options.plugin_path});
     return arguments;
 }
 

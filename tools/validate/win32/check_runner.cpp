@@ -10,6 +10,7 @@
 #include "tools/common/file_system.h"
 #include "tools/common/scratch_folder.h"
 #include "tools/common/system_error.h"
+#include "tools/common/win32/wide_text.h"
 #include "tools/validate/check_schedule.h"
 #include "tools/validate/memory_plan.h"
 #include "tools/validate/memory_reserve.h"
@@ -93,7 +94,7 @@ public:
     {
         if (run_.path().empty() && !run_.make("validate", error)) return {};
         const std::string folder = run_.path() + "\\" + check;
-        if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+        if (!CreateDirectoryW(tools::wide_text(folder).c_str(), nullptr)) {
             error = "cannot make the working folder " + folder + ": " +
                     tools::system_error_text(static_cast<int>(GetLastError()));
             return {};

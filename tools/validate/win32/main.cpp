@@ -7,6 +7,10 @@
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
+#include "tools/common/path_names.h"
+#include "tools/common/program_arguments.h"
+#include "tools/common/terminal.h"
+#include "tools/common/win32/plugin_library.h"
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/recorded_flight.h"
 #include "tools/validate/memory_reserve.h"
@@ -113,15 +117,21 @@ int run_child(const validate_options& options)
 
 int run_checks(validate_options& options)
 {
-    const DWORD attributes = GetFileAttributesA(options.plugin_path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::fprintf(stderr, "validate: no plug-in file at %s\n", options.plugin_path.c_str());
+    // The file named is the file judged: a name Windows would take for
+    // another file or a device, a folder, an import library, a path too long
+    // to load from are each refused before any check.
+    std::string error;
+    if (!tools::check_path_names({{"the plug-in", options.plugin_path},
+                                  {"--junit", options.junit_path},
+                                  {"--json", options.json_path}},
+                                 error) ||
+        !(error = tools::plugin_library::path_problem(options.plugin_path)).empty()) {
+        std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
     }
     // Each report file is written only when the run is complete, to a
     // temporary file made now: a path that cannot be written, or that would
     // cost the plug-in or the other report, is refused before any check.
-    std::string error;
     tools::file_replacement junit;
     tools::file_replacement json;
     if (!check_report_targets(options, error) ||
@@ -183,18 +193,21 @@ int run_checks(validate_options& options)
     };
     write(junit, options.junit_path, junit_report(report));
     write(json, options.json_path, json_report(report));
-    if (!written) return 2;
+    // The run's verdict stands whatever became of its reports; a report
+    // that could not be written is the validator's own failure.
     if (report.count(outcome::failed) > 0) return 1;
-    return report.count(outcome::error) > 0 ? 3 : 0;
+    return report.count(outcome::error) > 0 || !written ? 3 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const tools::utf8_console console;
+    const tools::program_arguments arguments(argc, argv);
     validate_options options;
     std::string error;
-    if (!parse_validate_options(argc - 1, argv + 1, options, error)) {
+    if (!parse_validate_options(arguments.count(), arguments.values(), options, error)) {
         std::fprintf(stderr, "validate: %s\n%s", error.c_str(), validate_usage);
         return 2;
     }
