@@ -30,6 +30,9 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # shellcheck source=scripts/lib/sandbox.sh
 . "$root/scripts/lib/sandbox.sh"
+. "$root/scripts/lib/packages.sh"
+. "$root/scripts/lib/builds.sh"
+. "$root/scripts/lib/plugin_dll.sh"
 
 usage_error() {
     printf 'error: %s (see --help)\n' "$1" >&2

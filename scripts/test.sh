@@ -33,6 +33,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root" || exit 1
 # shellcheck source=scripts/lib/sandbox.sh
 . "$root/scripts/lib/sandbox.sh"
+. "$root/scripts/lib/packages.sh"
+. "$root/scripts/lib/builds.sh"
 
 usage() {
     sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "$root/scripts/test.sh"
