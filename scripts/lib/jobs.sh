@@ -22,6 +22,7 @@
 #   sk_spawn_tool GRACE CMD [ARGS...]  sk_spawn for a tool that stops on Ctrl-C: stopped with SIGINT
 #                            and up to GRACE seconds to end, then as any other job.
 #   sk_stop_job PID          stop the job PID's process group (as above) and wait for it.
+#   sk_wait_at_most SECONDS PID  sk_wait, but stop the job after SECONDS: then status 124.
 #   sk_on_exit CMD [ARGS...] run CMD when the script exits, after SIGTERM to the jobs still running,
 #                            last registered first.
 [[ -z "${SK_JOBS_LOADED:-}" ]] || return 0
@@ -73,6 +74,15 @@ sk_stop_job() {
     wait "$1" 2>/dev/null
     _sk_forget_job "$1"
     return 0
+}
+
+sk_wait_at_most() {
+    local seconds=$1 pid=$2
+    if ! _sk_wait_gone $(( seconds * 10 )) "$pid"; then
+        sk_stop_job "$pid"
+        return 124
+    fi
+    sk_wait "$pid"
 }
 
 sk_on_exit() {
