@@ -24,6 +24,7 @@
 #                  the whole screen (build/run/screen.png), and run.sh exits with the host's status
 #                  (1 when the host ran no frame of it)
 #   --no-install   never call apt-get; fail if a package is missing
+# Environment: SKARVEL_WINEPREFIX, the Wine prefix (default build/wineprefix-run).
 # A wrong command line, or a --plugin that is missing, no DLL or a 32-bit one, exits 2.
 # Ctrl-C, SIGTERM or SIGHUP stops it within seconds: the host is given Ctrl-C and up to 15 s
 # to commit its recording (flight.skvrec stays whole and replayable), whatever else it
@@ -65,6 +66,9 @@ while (( $# > 0 )); do
     shift
 done
 
+# The Wine prefix, and so build/run, is this run's alone until it ends.
+prefix=${SKARVEL_WINEPREFIX:-$root/build/wineprefix-run}
+sk_hold_prefix "$prefix"
 if ! sk_in_private_netns; then
     printf '==> packages\n'
     sk_ensure_packages "${SK_PACKAGES[@]}"
@@ -77,9 +81,8 @@ sk_enter_private_netns "$(realpath "${BASH_SOURCE[0]}")" "${args[@]}"
 
 user_folder=$PWD
 out=$root/build/run
-# The display and the Wine prefix are made while the builds run; the prefix, and so
-# build/run, is this run's alone until it ends.
-sk_sandbox_prepare_beside "$root/build/wineprefix-run" "$root/build/wineprefix-run.log"
+# The display and the Wine prefix are made while the builds run.
+sk_sandbox_prepare_beside "$prefix" "$root/build/wineprefix-run.log"
 mkdir -p "$out"
 rm -f "$out"/plugin-window.png "$out"/screen.png "$out"/motion.png "$out"/motion.csv "$out"/flight.skvrec \
     "$out"/*.log
@@ -88,7 +91,7 @@ printf '==> build windows: the plug-in, host.exe, listen.exe\n'
 sk_run sk_cmake_build windows "$out/build-windows.log" --target skarvel_external_dll host listen || exit 1
 printf '==> build native: listen\n'
 sk_run sk_cmake_build native "$out/build-native.log" --target listen || exit 1
-sk_sandbox_begin "$root/build/wineprefix-run" || exit 1
+sk_sandbox_begin "$prefix" || exit 1
 
 sample=$root/build/windows/plugin/win32/skarvel_external_dll.dll
 host=$root/build/windows/tools/host/host.exe

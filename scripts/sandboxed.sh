@@ -49,6 +49,8 @@ while (( $# > 0 )); do
     shift
 done
 
+# The prefix is this run's alone (unless this runs in a sandbox of it already).
+sk_hold_prefix "$prefix"
 sk_enter_private_netns "${BASH_SOURCE[0]}" "${args[@]}"
 
 # Inside the private namespace from here on.

@@ -83,6 +83,8 @@ seconds() {  # seconds MILLISECONDS
 # ---------------------------------------------------------------------------
 # Outside the namespace: packages (apt-get needs the network), then re-enter.
 
+prefix=$root/build/wineprefix-test
+[[ "$selected" != *" windows "* ]] || sk_hold_prefix "$prefix"
 if ! sk_in_private_netns; then
     export SKARVEL_TEST_START_MS
     SKARVEL_TEST_START_MS=$(now_ms)
@@ -94,10 +96,9 @@ fi
 sk_enter_private_netns "$root/scripts/test.sh" "${args[@]}"
 
 # ---------------------------------------------------------------------------
-# Inside the namespace from here on. The Windows stage's Wine prefix is held first: it
-# makes this run the clone's only one, before any log or build is touched.
+# Inside the namespace from here on. The Windows stage's Wine prefix, held from the start,
+# makes this run the clone's only one.
 
-prefix=$root/build/wineprefix-test
 logs=$root/build/logs
 if [[ "$selected" == *" windows "* ]]; then
     sk_sandbox_prepare_beside "$prefix" "$prefix.log"

@@ -4,7 +4,7 @@
 # Builds the validator (build/windows, once) and runs it on PLUGIN.dll, under Wine, in the
 # sandbox of scripts/sandboxed.sh: a private network namespace (whatever the plug-in sends
 # stays on this machine), a virtual display, and a Wine prefix prepared as the tests use
-# it (build/wineprefix-sandboxed). It runs in the current folder, so the paths of
+# it (build/wineprefix-sandboxed, or $SKARVEL_WINEPREFIX). It runs in the current folder, so the paths of
 # --json FILE, --junit FILE and PLUGIN.dll are the caller's own, and exits with the
 # validator's status: 0 every check passed, 1 one failed, 2 a wrong command line, 75 the
 # Wine prefix in use by another run (one run at a time: see scripts/sandboxed.sh).
@@ -37,6 +37,8 @@ case $1 in
         exit 2 ;;
     *) sk_check_plugin_dll "$1" ;;
 esac
+prefix=${SKARVEL_WINEPREFIX:-$root/build/wineprefix-sandboxed}
+sk_hold_prefix "$prefix"
 sk_in_private_netns || sk_ensure_packages "${SK_PACKAGES[@]}"
 sk_enter_private_netns "$(realpath -- "${BASH_SOURCE[0]}")" "$@"
 
@@ -52,9 +54,12 @@ else
 fi
 log=$root/build/logs/validate-build.log
 mkdir -p "${log%/*}"
-sk_sandbox_prepare_beside "$root/build/wineprefix-sandboxed" "$root/build/logs/validate-prefix.log"
-( cd "$root" && sk_run sk_cmake_build windows "$log" --target validate ) >&2 || exit 1
-sk_sandbox_begin "$root/build/wineprefix-sandboxed" || exit 1
+sk_sandbox_prepare_beside "$prefix" "$root/build/logs/validate-prefix.log"
+user_folder=$PWD
+cd "$root" || exit 1
+sk_run sk_cmake_build windows "$log" --target validate >&2 || exit 1
+cd "$user_folder" || exit 1
+sk_sandbox_begin "$prefix" || exit 1
 # A stop request gives the validator its Ctrl-C and the time to write its report.
 sk_spawn_tool 30 wine "$validator" "$@"
 sk_wait "$!"

@@ -44,7 +44,9 @@ sk_check_plugin_dll() {
         if found=$(_sk_dll_for_import_library "$path"); then
             _sk_refuse_plugin "$path" "an import library, not the DLL: the DLL is $found"
         fi
-        _sk_refuse_plugin "$path" "an import library, not the DLL (no ${path##*/} without .a beside it)"
+        found=${path##*/}
+        found=${found%.a}
+        _sk_refuse_plugin "$path" "an import library, not the DLL (neither ${found#lib} nor $found beside it)"
     fi
     command -v cmake >/dev/null || sk_die "cmake not found (package cmake)"
     read -r kind machine flags < <(cmake -DFILE="$path" -P "${BASH_SOURCE[0]%/*}/../../sdk/pe_file.cmake" 2>&1)

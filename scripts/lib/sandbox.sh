@@ -86,14 +86,24 @@ sk_sandbox_begin() {
 # sk_hold_prefix PREFIX: PREFIX is this run's until it ends: no other run prepares or
 # stops its server meanwhile. A run that finds it held by another live run is refused at
 # once (exit 75); one held only by what a killed run left behind (its Wine server and
-# programs) stops those and takes it. The server is stopped when this run exits.
+# programs) stops those and takes it. The server is stopped when this run exits. Inside
+# a sandbox of PREFIX already, nothing is done: the run that made it holds it. A
+# script holds its prefix before anything else, outside the namespace: the hold goes
+# with it into the namespace (sk_enter_private_netns), where this is called again.
 sk_hold_prefix() {
-    local prefix=$1 lock owner
+    local prefix lock owner
+    prefix=$(_sk_prefix_path "$1") || exit
+    _sk_outer_sandbox "$prefix" && return 0  # (the outer sandbox's run holds it)
+    if [[ "${SK_HELD_PREFIX:-}" == "$$ $prefix" ]]; then
+        sk_on_exit sk_wine_stop "$prefix"
+        return 0
+    fi
     lock=$prefix/.skarvel-run.lock
     exec {SK_PREFIX_LOCK}<>"$lock" || sk_die "cannot open $lock"
     if ! flock -n "$SK_PREFIX_LOCK"; then
         read -r owner <"$lock"
-        if [[ -n "$owner" && "$(_sk_process_identity "${owner%% *}")" == "$owner" ]]; then
+        # (no owner yet: a run that has just taken it)
+        if [[ -z "$owner" || "$(_sk_process_identity "${owner%% *}")" == "$owner" ]]; then
             printf 'error: the Wine prefix %s is in use by another run (pid %s): wait for it to end, or give this run a prefix of its own (--wine-prefix DIR or SKARVEL_WINEPREFIX)\n' \
                 "$prefix" "${owner%% *}" >&2
             exit 75
@@ -106,6 +116,7 @@ sk_hold_prefix() {
         fi
     fi
     _sk_process_identity "$$" >"$lock"
+    export SK_HELD_PREFIX="$$ $prefix"
     sk_on_exit sk_wine_stop "$prefix"
 }
 
