@@ -86,7 +86,8 @@ sk_sandbox_begin() {
 # sk_hold_prefix PREFIX: PREFIX is this run's until it ends: no other run prepares or
 # stops its server meanwhile. A run that finds it held by another live run is refused at
 # once (exit 75); one held only by what a killed run left behind (its Wine server and
-# programs) stops those and takes it. The server is stopped when this run exits. Inside
+# programs) stops those and takes it. When this run exits, the prefix's server and every
+# process still holding the prefix stop (_sk_release_prefix). Inside
 # a sandbox of PREFIX already, nothing is done: the run that made it holds it. A
 # script holds its prefix before anything else, outside the namespace: the hold goes
 # with it into the namespace (sk_enter_private_netns), where this is called again.
@@ -95,7 +96,9 @@ sk_hold_prefix() {
     prefix=$(_sk_prefix_path "$1") || exit
     _sk_outer_sandbox "$prefix" && return 0  # (the outer sandbox's run holds it)
     if [[ "${SK_HELD_PREFIX:-}" == "$$ $prefix" ]]; then
-        sk_on_exit sk_wine_stop "$prefix"
+        # (held since before an exec: its release is registered once in this process image)
+        [[ "${_SK_RELEASING:-}" == "$prefix" ]] || sk_on_exit _sk_release_prefix "$prefix"
+        _SK_RELEASING=$prefix
         return 0
     fi
     lock=$prefix/.skarvel-run.lock
@@ -108,16 +111,53 @@ sk_hold_prefix() {
                 "$prefix" "${owner%% *}" >&2
             exit 75
         fi
-        sk_wine_stop "$prefix"
-        if ! flock -w 10 "$SK_PREFIX_LOCK"; then
-            printf 'error: the Wine prefix %s is held by processes of a run that has ended (fuser %s names them)\n' \
-                "$prefix" "$lock" >&2
+        _sk_release_prefix "$prefix"
+        if ! flock -w 5 "$SK_PREFIX_LOCK"; then
+            printf 'error: the Wine prefix %s is held by processes of a run that has ended, which will not end: %s\n' \
+                "$prefix" "$(_sk_lock_holders "$lock" holders; echo "${holders[*]}")" >&2
             exit 75
         fi
     fi
     _sk_process_identity "$$" >"$lock"
     export SK_HELD_PREFIX="$$ $prefix"
-    sk_on_exit sk_wine_stop "$prefix"
+    sk_on_exit _sk_release_prefix "$prefix"
+    _SK_RELEASING=$prefix
+}
+
+# _sk_release_prefix PREFIX: its wineserver and its programs stopped, and every other
+# process that holds the prefix's lock: they all come from the run that held it (Wine's
+# programs inherit the lock, and outlive a server that crashed; sk_wine_stop cannot reach
+# those), so a run leaves nothing behind, however its Wine server ended.
+_sk_release_prefix() {
+    local lock=$1/.skarvel-run.lock pids=() i signal=TERM
+    sk_wine_stop "$1"
+    for (( i = 0; i < 30; i++ )); do
+        _sk_lock_holders "$lock" pids
+        (( ${#pids[@]} > 0 )) || return 0
+        (( i < 20 )) || signal=KILL
+        kill "-$signal" "${pids[@]}" 2>/dev/null
+        sleep 0.1
+    done
+    return 0
+}
+
+# _sk_lock_holders LOCK ARRAY: ARRAY = the pids of the processes, this shell aside, that
+# hold LOCK open. (fuser runs in a subshell that has let the lock go, and its answer
+# comes back through a file, so that no helper process counts among the holders.)
+_sk_lock_holders() {
+    local -n _sk_pids=$2
+    local answer
+    answer=$(mktemp) || return 1
+    (
+        [[ -z "${SK_PREFIX_LOCK:-}" ]] || exec {SK_PREFIX_LOCK}>&-
+        fuser "$1" >"$answer" 2>/dev/null
+    )
+    read -r -a _sk_pids <"$answer"
+    rm -f "$answer"
+    local i
+    for i in "${!_sk_pids[@]}"; do
+        [[ "${_sk_pids[i]}" != "$$" ]] || unset '_sk_pids[i]'
+    done
 }
 
 _sk_process_identity() {  # _sk_process_identity PID: "PID START-TIME", or nothing if it has ended

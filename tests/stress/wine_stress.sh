@@ -18,6 +18,7 @@
 #   --jobs J        ctest's jobs (default 4, as the test command runs the Windows tests)
 #   --regex R       the tests (default: the suspects, below)
 #   --winedebug W   WINEDEBUG of the tests (default err+all,warn+seh,+process)
+#   --fresh-server  a new wineserver for every round (as every run of the test command has)
 # Needs a Windows build (build/windows). Ctrl-C ends it within seconds, exit 130, with
 # nothing left running.
 set -uo pipefail
@@ -26,7 +27,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=scripts/lib/sandbox.sh
 . "$root/scripts/lib/sandbox.sh"
 
-minutes=10 jobs=4 winedebug='err+all,warn+seh,+process'
+minutes=10 jobs=4 winedebug='err+all,warn+seh,+process' fresh=0
 # The suspects: the packaged tools end to end (a Ctrl-C to a Windows listener), the
 # validator's cases that open sockets and handles by the thousand, and the SDK's nested
 # sandbox (a second prefix and server beside this one).
@@ -38,6 +39,7 @@ while (( $# > 0 )); do
         --jobs) [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || sk_die "--jobs needs a whole number, 1 or more"; jobs=$2; shift ;;
         --regex) [[ -n "${2:-}" ]] || sk_die "--regex needs a regular expression"; regex=$2; shift ;;
         --winedebug) winedebug=${2:-}; shift ;;
+        --fresh-server) fresh=1 ;;
         -h|--help) sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "${BASH_SOURCE[0]}"; exit 0 ;;
         *) sk_die "unknown option: $1 (see --help)" ;;
     esac
@@ -52,15 +54,33 @@ prefix=$root/build/wineprefix-stress
 sk_sandbox_begin "$prefix" || exit 1
 
 server=
-start_server() {  # the prefix's server in the foreground, as a job: its end is known
+# The prefix's server in the foreground, as a job: when it ends, its exit status and the
+# time are written into server.log at once; if it crashes, it leaves a core file (in its
+# server folder under /tmp/.wine-UID), kept in the run's folder with gdb's backtrace.
+start_server() {
     sk_wine_stop "$prefix"
-    sk_spawn bash -c 'ulimit -n "$(ulimit -Hn)"; exec wineserver -f -p' >>"$out/server.log" 2>&1
+    # shellcheck disable=SC2016
+    sk_spawn bash -c 'ulimit -n "$(ulimit -Hn)"; ulimit -c unlimited; wineserver -f -p; status=$?
+                      printf "%(%H:%M:%S)T the wineserver ended, exit status %d\n" -1 "$status"' \
+        >>"$out/server.log" 2>&1
     server=$!
     for (( i = 0; i < 50; i++ )); do
-        sk_wine_netns_ok "$prefix" && return 0
+        if sk_wine_netns_ok "$prefix"; then
+            server_folder=$(readlink "/proc/$(sk_wineserver_pids "$prefix" | head -n 1)/cwd")
+            return 0
+        fi
         sleep 0.1
     done
     sk_die "the wineserver of $prefix did not start (see $out/server.log)"
+}
+
+keep_core() {  # keep_core ROUND: the server's core file, if any, and its backtrace
+    local core
+    core=$(find "$server_folder" -maxdepth 1 -name 'core*' 2>/dev/null | head -n 1)
+    [[ -n "$core" ]] || return 0
+    mv "$core" "$out/core-round-$1"
+    gdb -batch -ex 'bt' -ex 'info registers rip' "$(command -v wineserver64 || echo /usr/lib/wine/wineserver64)" \
+        "$out/core-round-$1" >"$out/backtrace-round-$1.txt" 2>&1
 }
 
 # junit_outcomes FILE: "failed NAME" and "silent NAME" per test of a JUnit report.
@@ -79,6 +99,8 @@ PY
 }
 
 export WINEDEBUG=$winedebug SKARVEL_HOLD_DESKTOP=1
+: >"$out/summary.txt"
+: >"$out/.started"
 start_server
 deadline=$(( SECONDS + minutes * 60 ))
 rounds=0 runs=0 failures=0 silent=0 losses=0
@@ -86,7 +108,12 @@ cd "$root" || exit 1
 while (( SECONDS < deadline )); do
     rounds=$(( rounds + 1 ))
     log=$out/round-$rounds
-    sk_run ctest --preset windows -R "$regex" -j "$jobs" --output-junit "$log.xml" >"$log.log" 2>&1
+    if (( fresh && rounds > 1 )); then
+        sk_stop_job "$server"
+        start_server
+    fi
+    sk_run ctest --preset windows -R "$regex" -j "$jobs" --output-junit "$log.xml" \
+        --test-output-size-failed 4000000 >"$log.log" 2>&1
     count=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#' "$log.log")
     runs=$(( runs + count ))
     while read -r kind name; do
@@ -96,6 +123,7 @@ while (( SECONDS < deadline )); do
     done < <(junit_outcomes "$log.xml" 2>/dev/null)
     if ! _sk_alive "$server"; then
         sk_wait "$server"
+        keep_core "$rounds"
         printf 'round %d: the wineserver went away, exit status %d; the round ran: %s\n' "$rounds" "$?" \
             "$(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*/\1/p' "$log.log" | tr '\n' ' ')" >>"$out/summary.txt"
         losses=$(( losses + 1 ))

@@ -78,7 +78,7 @@ for signal in INT; do
     pid=$!
     set +m
     for _ in $(seq 100); do  # until frames are being recorded
-        [ "$(wc -c <stopped.skvrec.1.tmp 2>/dev/null || echo 0)" -gt 20000 ] && break
+        [ "$(stat -c %s stopped.skvrec.1.tmp 2>/dev/null || echo 0)" -gt 20000 ] && break
         sleep 0.1
     done
     kill -"$signal" $pid
