@@ -66,7 +66,22 @@ fi
 # status once the sandbox is gone. At a terminal the command stays in the terminal's
 # process group, where Ctrl-C reaches it directly, and keeps the terminal as its input;
 # elsewhere it gets a process group of its own, whose every process the signal reaches.
-exec {stdin}<&0 2>/dev/null || exec {stdin}</dev/null
+windows_program=0
+[[ "${1##*/}" != wine && "${1##*/}" != wine64 ]] || windows_program=1
+target= pending=
+pass_on() {  # pass_on SIGNAL: to the command, or to it once it has started
+    local signal=$1
+    (( windows_program == 0 )) || signal=INT
+    if [[ -z "$target" ]]; then
+        pending=$signal
+    else
+        kill "-$signal" -- "$target" 2>/dev/null
+    fi
+}
+trap 'pass_on INT' INT
+trap 'pass_on TERM' TERM
+trap 'pass_on HUP' HUP
+{ exec {stdin}<&0; } 2>/dev/null || exec {stdin}</dev/null
 if [[ -t 0 ]]; then
     "$@" <&"$stdin" {stdin}<&- &
     target=$!
@@ -79,20 +94,10 @@ else
 fi
 command_pid=$!
 exec {stdin}<&-
-windows_program=0
-[[ "${1##*/}" != wine && "${1##*/}" != wine64 ]] || windows_program=1
-pass_on() {
-    local signal=$1
-    (( windows_program == 0 )) || signal=INT
-    kill "-$signal" -- "$target" 2>/dev/null
-}
-trap 'pass_on INT' INT
-trap 'pass_on TERM' TERM
-trap 'pass_on HUP' HUP
-while true; do
+[[ -z "$pending" ]] || kill "-$pending" -- "$target" 2>/dev/null
+# (a signal's trap ends a wait early, with 128 + the signal: wait again until the
+# command has ended; the last wait gives its own status)
+while kill -0 "$command_pid" 2>/dev/null; do
     wait "$command_pid"
-    status=$?
-    # (a signal's trap ends the wait early: wait again, until the command has ended)
-    kill -0 "$command_pid" 2>/dev/null || break
 done
-exit "$status"
+wait "$command_pid"

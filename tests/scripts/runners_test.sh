@@ -29,6 +29,7 @@ ln -s "$scratch/bin/listen" "$checkout/build/native/tools/listen/listen"
 stand_in wine '[[ $1 == *host.exe ]] && printf "host: %d frames, 0 messages in 1.00 s\n" "${FRAMES:-30}"; exit 0'
 export SKARVEL_WINEPREFIX=$WINEPREFIX SK_SANDBOX_PREFIX=$WINEPREFIX
 runner=(env -C "$scratch/work" PATH="$scratch/bin:$PATH" bash)
+runner_in() { env -C "$1" PATH="$scratch/bin:$PATH" bash "${@:2}"; }
 
 # An x64 DLL as far as the runners read it.
 { printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0\x64\x86'; head -c 16 /dev/zero; printf '\x22\x20'
@@ -56,7 +57,7 @@ for name in "${names[@]}"; do
 done
 # A name that begins with "-", given as it is: validate.sh takes it after "--", and
 # hands it on so that the validator cannot take it for an option.
-( cd "$scratch/work/folder -lead.dll" && "${runner[@]}" "$checkout/scripts/validate.sh" -- -lead.dll --quick ) \
+runner_in "$scratch/work/folder -lead.dll" "$checkout/scripts/validate.sh" -- -lead.dll --quick \
     >"$scratch/out" 2>&1 || say_fail "validate.sh -- -lead.dll: $(cat "$scratch/out")"
 [[ "$(last_wine | tail -n 2 | tr '\n' ' ')" == "--quick ./-lead.dll " ]] || say_fail "validate.sh -- -lead.dll gave wine: $(last_wine)"
 
