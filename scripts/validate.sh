@@ -6,7 +6,8 @@
 # stays on this machine), a virtual display, and a Wine prefix prepared as the tests use
 # it (build/wineprefix-sandboxed, or $SKARVEL_WINEPREFIX). It runs in the current folder, so the paths of
 # --json FILE, --junit FILE and PLUGIN.dll are the caller's own, and exits with the
-# validator's status: 0 every check passed, 1 one failed, 2 a wrong command line, 75 the
+# validator's status (docs/validator.md: 0 every check passed, 1 one failed, 2 a wrong
+# command line, 3 the validator could not run a check), or 75 the
 # Wine prefix in use by another run (one run at a time: see scripts/sandboxed.sh).
 # Examples:
 #     bash scripts/validate.sh my_plugin.dll
