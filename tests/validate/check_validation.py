@@ -2,13 +2,15 @@
 """Runs validate.exe on a plug-in and judges its JSON report.
 
 usage: check_validation.py EMULATOR VALIDATE DLL [validate options...]
-         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]]
+         [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]
+                                      [--plugin-frames]]
          [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]...
 
 Without --expect-failure every check run must pass and validate must exit 0.
 With it, exactly that check must fail, with that kind (and call and frame,
-and a summary holding TEXT, when given), every other check must pass, and
-validate must exit 1. With --not-run-by, the other checks may instead be
+and a summary holding TEXT, when given; with --plugin-frames, among its
+frames one of the DLL's own), every other check must pass, and validate
+must exit 1. With --not-run-by, the other checks may instead be
 reported as not run because of what CHECK showed, and at least one must be.
 Each --figure asserts one figure of one check's report. --kept-file asserts
 that the failed check's working folder was kept, named in a note, with the
@@ -90,6 +92,9 @@ def main(argv):
         elif arg == "--kept-file":
             expected["kept_file"] = rest[i + 1]
             i += 2
+        elif arg == "--plugin-frames":
+            expected["plugin_frames"] = True
+            i += 1
         elif arg == "--not-run-by":
             not_run_by = rest[i + 1]
             i += 2
@@ -160,6 +165,11 @@ def main(argv):
                                                               check["summary"]))
         if "kept_file" in expected:
             check_kept_folder(check, expected["kept_file"])
+        if expected.get("plugin_frames"):
+            module = os.path.basename(dll).lower()
+            if not any(frame["module"].lower() == module and frame["offset"].startswith("0x")
+                       for frame in check["frames"]):
+                fail("%s names none of %s's frames: %s" % (expected["name"], module, check["frames"]))
     for check_name, name, value in figures:
         actual = checks.get(check_name, {}).get("figures", {}).get(name)
         if actual != value:

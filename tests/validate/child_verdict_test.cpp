@@ -28,12 +28,12 @@ TEST(ChildVerdict, TheFirstFaultDecidesOverWhatTheCheckReported)
     ending.exit_code = 3;  // the check finished, the process did not end well
     check_result at_exit = judge_child(ending);
     EXPECT_EQ(at_exit.result, outcome::failed);
-    EXPECT_EQ(at_exit.kind, failure_kind::crash);
-    EXPECT_EQ(at_exit.call, "process exit");
+    EXPECT_EQ(at_exit.kind, fault_kind::crash);
+    EXPECT_EQ(at_exit.call, plugin_call::process_exit);
     EXPECT_NE(at_exit.summary.find("abort() (exit code 3)"), std::string::npos);
 
     check_result fault = reported(outcome::failed, "access violation at p.dll+0x10");
-    fault.kind = failure_kind::crash;
+    fault.kind = fault_kind::crash;
     ending.fault = fault;
     ending.exit_code = 0xC0000005;
     EXPECT_EQ(judge_child(ending).summary, fault.summary);
@@ -45,32 +45,31 @@ TEST(ChildVerdict, AChildEndedByTheValidatorIsJudgedByWhatEndedIt)
     hang.started = true;
     hang.ender = ended_by::call_limit;
     hang.limit_seconds = 10;
-    hang.call = "Shutdown";
+    hang.call = plugin_call::shutdown;
     hang.frame = 61;
     const check_result in_call = judge_child(hang);
-    EXPECT_EQ(in_call.kind, failure_kind::hang);
+    EXPECT_EQ(in_call.kind, fault_kind::hang);
     EXPECT_EQ(in_call.summary, "Shutdown did not return within 10 s");
-    EXPECT_EQ(in_call.call, "Shutdown");
+    EXPECT_EQ(in_call.call, plugin_call::shutdown);
     EXPECT_EQ(in_call.frame, 61u);
 
     // Every call returned, but slowly: the slowest is named.
     hang.ender = ended_by::check_limit;
     hang.limit_seconds = 60;
-    hang.slowest_call = "Init";
+    hang.slowest_call = plugin_call::init;
     hang.slowest_call_seconds = 3;
     const check_result slow = judge_child(hang);
-    EXPECT_EQ(slow.kind, failure_kind::too_slow);
+    EXPECT_EQ(slow.kind, fault_kind::too_slow);
     EXPECT_EQ(slow.summary, "the check did not finish within 60 s: Init took up to 3 s");
-    EXPECT_EQ(slow.call, "Init");
+    EXPECT_EQ(slow.call, plugin_call::init);
     hang.slowest_call_seconds = 0.01;  // fast calls: the check itself did not end
-    EXPECT_EQ(judge_child(hang).kind, failure_kind::hang);
+    EXPECT_EQ(judge_child(hang).kind, fault_kind::hang);
 
     // The run's limit is not the check's fault.
     hang.ender = ended_by::run_limit;
     hang.limit_seconds = 170;
     const check_result stopped = judge_child(hang);
-    EXPECT_EQ(stopped.result, outcome::skipped);
-    EXPECT_EQ(stopped.kind, not_run_kind);
+    EXPECT_EQ(stopped.result, outcome::not_run);
     EXPECT_EQ(stopped.summary, "not run in full: the run reached its limit of 170 s");
 
     // A child that would not end is said to be left running.
@@ -84,26 +83,25 @@ TEST(ChildVerdict, SilentEndsNameWhatEndedThemAndWhere)
     child_ending silent;  // ended without a word: e.g. a fast fail
     silent.started = true;
     silent.exit_code = 0xC0000409;
-    silent.call = "Update";
+    silent.call = plugin_call::update;
     silent.frame = 7;
     const check_result died = judge_child(silent);
-    EXPECT_EQ(died.kind, failure_kind::crash);
-    EXPECT_EQ(died.call, "Update");
+    EXPECT_EQ(died.kind, fault_kind::crash);
+    EXPECT_EQ(died.call, plugin_call::update);
     EXPECT_EQ(died.frame, 7u);
     EXPECT_NE(died.summary.find("0xC0000409"), std::string::npos);
 
     silent.exit_code = 3;
-    EXPECT_EQ(judge_child(silent).kind, failure_kind::abort_called);
+    EXPECT_EQ(judge_child(silent).kind, fault_kind::abort_called);
     silent.exit_code = 42;  // in a call, without an exception: the plug-in ended the process
     const check_result ended = judge_child(silent);
-    EXPECT_EQ(ended.kind, failure_kind::process_ended);
+    EXPECT_EQ(ended.kind, fault_kind::process_ended);
     EXPECT_EQ(ended.summary, "the process ended with exit code 42 in Update, without an exception: the plug-in ended it");
 
     // Before the check began, an ending is the validator's own failure.
     silent.started = false;
     const check_result own = judge_child(silent);
     EXPECT_EQ(own.result, outcome::error);
-    EXPECT_EQ(own.kind, validator_error_kind);
 }
 
 TEST(ChildVerdict, AnExpectedExitCodeMustBeTheOneTheProcessEndsWith)
@@ -116,7 +114,7 @@ TEST(ChildVerdict, AnExpectedExitCodeMustBeTheOneTheProcessEndsWith)
     EXPECT_EQ(judge_child(exit).result, outcome::passed);
     exit.exit_code = 3;
     const check_result lost = judge_child(exit);
-    EXPECT_EQ(lost.kind, failure_kind::exit_code);
+    EXPECT_EQ(lost.kind, fault_kind::exit_code);
     EXPECT_NE(lost.summary.find("instead of its own exit code 57"), std::string::npos);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "tools/validate/check_list.h"
 #include "tools/validate/child_verdict.h"
@@ -22,11 +23,13 @@ check_result awkward_failure()
     check_result r;
     r.result = outcome::failed;
     r.summary = "read 1 byte past \"the\" end\\n\nsecond line\ttab\x01";
-    r.kind = failure_kind::read_past_stream;
-    r.call = "Update";
+    r.kind = fault_kind::read_past_stream;
+    r.call = plugin_call::update;
     r.frame = 12;
+    r.frames = {{"p lug\tin.dll", 0x1a2b, "", "", 0}, {"p.dll", 0x30, "read_frame(int)", "src\\read.cpp", 42}};
     r.figures = {{"p99_ms", 0.25}, {"not a number", std::nan("")}};
     r.notes = {"note <one> & two"};
+    r.warnings = {{warning_kind::environment_added, 3, "Init added FOO=\"1\"\tx"}};
     return r;
 }
 
@@ -49,15 +52,39 @@ TEST(CheckResult, SurvivesTheChannelWithEveryCharacter)
     EXPECT_EQ(got->result, outcome::failed);
     EXPECT_EQ(got->summary, sent.summary);
     EXPECT_EQ(got->kind, sent.kind);
-    EXPECT_EQ(got->call, "Update");
+    EXPECT_EQ(got->call, plugin_call::update);
     EXPECT_EQ(got->frame, 12u);
+    ASSERT_EQ(got->frames.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(got->frames[i].module, sent.frames[i].module);
+        EXPECT_EQ(got->frames[i].offset, sent.frames[i].offset);
+        EXPECT_EQ(got->frames[i].function, sent.frames[i].function);
+        EXPECT_EQ(got->frames[i].file, sent.frames[i].file);
+        EXPECT_EQ(got->frames[i].line, sent.frames[i].line);
+    }
+    ASSERT_EQ(got->warnings.size(), 1u);
+    EXPECT_EQ(got->warnings[0].kind, warning_kind::environment_added);
+    EXPECT_EQ(got->warnings[0].count, 3u);
+    EXPECT_EQ(got->warnings[0].detail, sent.warnings[0].detail);
     ASSERT_EQ(got->figures.size(), 2u);
     EXPECT_EQ(got->figures[0], sent.figures[0]);
     EXPECT_EQ(got->figures[1].first, "not a number");
     EXPECT_TRUE(std::isnan(got->figures[1].second));
     EXPECT_EQ(got->notes, sent.notes);
     EXPECT_FALSE(parse_result("summary no result line\n"));
-    EXPECT_EQ(parse_result("result skipped\n")->result, outcome::skipped);
+    // Every outcome and kind comes back as itself; a number that is none is no outcome.
+    for (outcome result : {outcome::passed, outcome::skipped, outcome::not_run, outcome::error}) {
+        check_result one = passed("x");
+        one.result = result;
+        one.kind = fault_kind::wrote_past_output;
+        one.call = plugin_call::process_exit;
+        const std::optional<check_result> back = parse_result(written(one));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(back->result, result);
+        EXPECT_EQ(back->kind, fault_kind::wrote_past_output);
+        EXPECT_EQ(back->call, plugin_call::process_exit);
+    }
+    EXPECT_FALSE(parse_result("result 99\n"));
 }
 
 TEST(CheckResult, TheWriterAllocatesNothingAndSaysWhatDidNotFit)
@@ -70,18 +97,26 @@ TEST(CheckResult, TheWriterAllocatesNothingAndSaysWhatDidNotFit)
     forbid_heap_on_this_thread(true);
     result_writer out(buffer, sizeof buffer);
     write_check_result(out, big);
-    out.begin("summary").text("a ").number(42).text(" ").hex(0x1a2b).text(" ").decimal(0.1).end();
+    const std::size_t cut_before = out.lines_left_out();
+    out.begin_summary().text("a ").number(42).text(" ").hex(0x1a2b).text(" ").decimal(0.1).end();
+    const bool last_fitted = out.lines_left_out() == cut_before;
     const std::string_view text = out.finish();
+    char small_buffer[64];
+    result_writer small(small_buffer, sizeof small_buffer);
+    small.note(std::string_view(buffer, 40)).note("short");  // the first is too long: the second still fits
+    const std::string_view small_text = small.finish();
     forbid_heap_on_this_thread(false);
     EXPECT_EQ(forbidden_heap_calls(), before);
     ASSERT_LE(text.size(), sizeof buffer);
     EXPECT_GT(out.lines_left_out(), 0u);
+    EXPECT_EQ(small.lines_left_out(), 1u);
+    EXPECT_EQ(small_text, "note short\ncut 1\n");
 
     // Whole lines were left out, and the reader is told how many.
     const std::optional<check_result> got = parse_result(text);
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->summary, "a 42 0x1a2b 0.1");  // the last whole line that fitted
-    EXPECT_EQ(got->kind, failure_kind::read_past_stream);
+    EXPECT_EQ(got->summary, last_fitted ? "a 42 0x1a2b 0.1" : big.summary);  // a line is written whole or not at all
+    EXPECT_EQ(got->kind, fault_kind::read_past_stream);
     ASSERT_FALSE(got->notes.empty());
     EXPECT_NE(got->notes.back().find(std::to_string(out.lines_left_out()) + " of its lines"), std::string::npos)
         << got->notes.back();
@@ -110,22 +145,29 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     report.plugin = "C:\\plug-ins\\\"odd\".dll";
     report.seed = 99;
     report.results.emplace_back(find_check("stream.sizes"), awkward_failure());
-    check_result skip;
-    skip.result = outcome::skipped;
-    skip.summary = "not measurable here";
-    report.results.emplace_back(find_check("resources.handles_per_frame"), skip);
-    check_result pass;
-    pass.result = outcome::passed;
-    pass.summary = "fine";
+    report.results.emplace_back(find_check("resources.handles_per_frame"), skipped("not measurable here"));
+    check_result pass = passed("fine");
+    pass.warnings = {{warning_kind::environment_added, 1, "Init added FOO=1"}};
     report.results.emplace_back(find_check("file.load"), pass);
     report.results.emplace_back(find_check("file.imports"), validator_error("validate: cannot start a child process"));
+    report.results.emplace_back(find_check("stream.random"), not_run("not run: the run reached its limit of 170 s"));
 
     const std::string json = json_report(report);
     EXPECT_TRUE(contains(json, R"("plugin": "C:\\plug-ins\\\"odd\".dll")")) << json;
     EXPECT_TRUE(contains(json, R"("passed": 1,)"));
     EXPECT_TRUE(contains(json, R"("failed": 1,)"));
-    EXPECT_TRUE(contains(json, R"("skipped": 1,)"));
+    EXPECT_TRUE(contains(json, R"("skipped": 2,)"));
     EXPECT_TRUE(contains(json, R"("errors": 1,)"));
+    EXPECT_TRUE(contains(json, R"("warnings": 2,)")) << "one on the failure, one on the pass";
+    EXPECT_TRUE(contains(json, R"("result": "passed", "summary": "fine", "kind": "", "call": "")")) << json;
+    EXPECT_TRUE(contains(
+        json, R"("warnings": [{"kind": "environment_added", "count": 1, "detail": "Init added FOO=1"}])"));
+    EXPECT_TRUE(contains(json, R"("result": "skipped", "summary": "not run: the run reached its limit of 170 s", )"
+                               R"("kind": "not_run")"))
+        << json;
+    EXPECT_TRUE(contains(json, R"x("frames": [{"module": "p lug\tin.dll", "offset": "0x1a2b"}, {"module": "p.dll", "offset": "0x30", )x"
+                               R"x("function": "read_frame(int)", "file": "src\\read.cpp", "line": 42}])x"))
+        << json;
     EXPECT_TRUE(contains(json, R"("result": "error", "summary": "validate: cannot start a child process", "kind": "validator")"))
         << json;
     EXPECT_TRUE(contains(json, R"("summary": "read 1 byte past \"the\" end\\n\nsecond line\ttab\u0001")")) << json;
@@ -133,7 +175,14 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     EXPECT_TRUE(contains(json, R"("figures": {"p99_ms": 0.25, "not a number": null})"));
 
     const std::string xml = junit_report(report);
-    EXPECT_TRUE(contains(xml, R"(tests="4" failures="1" errors="1" skipped="1")")) << xml;
+    EXPECT_TRUE(contains(xml, R"(tests="5" failures="1" errors="1" skipped="2")")) << xml;
+    // A warning is a property of its test case, never a failure of it.
+    EXPECT_TRUE(contains(xml, "name=\"file.load\" time=\"0.000\">\n      <properties>\n        <property name=\"warning\" "
+                              "value=\"WARNING environment_added: Init added FOO=1\"/>\n      </properties>\n      "
+                              "<system-out>"))
+        << xml;
+    EXPECT_TRUE(contains(xml, R"(<property name="warnings" value="2"/>)"));
+    EXPECT_TRUE(contains(xml, "the plug-in&apos;s frames: p lug\tin.dll+0x1a2b, p.dll+0x30 (read_frame(int), src\\read.cpp:42)"));
     EXPECT_TRUE(contains(xml, R"(<error message="validate: cannot start a child process" type="validator">)"));
     EXPECT_TRUE(contains(xml, R"(<testcase classname="validate.stream" name="stream.sizes")"));
     EXPECT_TRUE(contains(xml, R"(<failure message="read 1 byte past &quot;the&quot; end\n)"));
@@ -143,6 +192,22 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     EXPECT_TRUE(contains(xml, R"(<skipped message="not measurable here"/>)"));
     EXPECT_TRUE(contains(xml, R"(<property name="seed" value="99"/>)"));
     EXPECT_TRUE(contains(xml, "\nin Update (frame 12)\n"));
+
+    // The table and its summary line, as the terminal shows them.
+    std::FILE* table = std::tmpfile();
+    ASSERT_NE(table, nullptr);
+    for (const auto& [check, result] : report.results) write_table_line(table, *check, result);
+    report.seconds = 2.5;
+    write_summary_line(table, report);
+    std::rewind(table);
+    std::string shown;
+    for (int c = std::fgetc(table); c != EOF; c = std::fgetc(table)) shown += static_cast<char>(c);
+    std::fclose(table);
+    EXPECT_TRUE(contains(shown, "stream.sizes                       FAIL    read 1 byte")) << shown;
+    EXPECT_TRUE(contains(shown, "\n" + std::string(43, ' ') + "WARNING environment_added: Init added FOO=\"1\"\tx (3 times)\n"));
+    EXPECT_TRUE(contains(shown, "stream.random                      skip    not run: the run reached"));
+    EXPECT_TRUE(contains(shown, "validate: 1 passed, 1 failed, 2 skipped, 1 not run for the validator's own error, "
+                                "2 warnings in 2.5 s\n"));
 }
 
 TEST(Reports, OnlyValidUtf8ReachesTheFiles)

@@ -7,20 +7,26 @@ namespace validate {
 namespace {
 
 // The kinds of failure that end the process in the call.
-bool ends_the_process(const std::string& kind) noexcept
+bool ends_the_process(fault_kind kind) noexcept
 {
-    for (const char* fatal : {failure_kind::crash, failure_kind::stack_overflow, failure_kind::cpp_exception,
-                              failure_kind::abort_called, failure_kind::process_ended, failure_kind::hang})
-        if (kind == fatal) return true;
-    return false;
+    switch (kind) {
+        case fault_kind::crash:
+        case fault_kind::stack_overflow:
+        case fault_kind::cpp_exception:
+        case fault_kind::abort_called:
+        case fault_kind::process_ended:
+        case fault_kind::hang: return true;
+        default: return false;
+    }
 }
 
 // "LoadLibrary does not return", "FreeLibrary ends the process (crash)".
 std::string what_fails(const check_result& result)
 {
-    if (result.kind == failure_kind::not_loadable) return "the plug-in cannot be loaded with its entry points";
-    if (result.kind == failure_kind::hang) return result.call + " does not return";
-    return result.call + " ends the process (" + result.kind + ")";
+    if (result.kind == fault_kind::not_loadable) return "the plug-in cannot be loaded with its entry points";
+    const std::string call(call_name(result.call));
+    if (result.kind == fault_kind::hang) return call + " does not return";
+    return call + " ends the process (" + std::string(kind_name(result.kind)) + ")";
 }
 
 }  // namespace
@@ -28,12 +34,14 @@ std::string what_fails(const check_result& result)
 bool shows_load_failure(const check_result& result) noexcept
 {
     if (result.result != outcome::failed) return false;
-    return result.kind == failure_kind::not_loadable || (result.call == "LoadLibrary" && ends_the_process(result.kind));
+    return result.kind == fault_kind::not_loadable ||
+           (result.call == plugin_call::load_library && ends_the_process(result.kind));
 }
 
 bool shows_unload_failure(const check_result& result) noexcept
 {
-    return result.result == outcome::failed && result.call == "FreeLibrary" && ends_the_process(result.kind);
+    return result.result == outcome::failed && result.call == plugin_call::free_library &&
+           ends_the_process(result.kind);
 }
 
 check_schedule::check_schedule(std::vector<const check_info*> checks, std::size_t lanes)
@@ -93,12 +101,8 @@ void check_schedule::decide_not_run(unsigned need, const check_result& blocker, 
     for (std::size_t i = 0; i < checks_.size(); ++i) {
         if (states_[i] != state::waiting || !checks_[i]->has(need)) continue;
         states_[i] = state::ended;
-        check_result result;
-        result.result = outcome::skipped;
-        result.kind = not_run_kind;
+        check_result result = not_run("not run: " + what_fails(blocker) + ", as " + std::string(shown_by.name) + " showed");
         result.call = blocker.call;
-        result.summary =
-            "not run: " + what_fails(blocker) + ", as " + std::string(shown_by.name) + " showed";
         not_run_.emplace_back(checks_[i], std::move(result));
     }
 }
@@ -108,11 +112,7 @@ void check_schedule::give_up(const std::string& reason)
     for (std::size_t i = 0; i < checks_.size(); ++i) {
         if (states_[i] != state::waiting) continue;
         states_[i] = state::ended;
-        check_result result;
-        result.result = outcome::skipped;
-        result.kind = not_run_kind;
-        result.summary = "not run: " + reason;
-        not_run_.emplace_back(checks_[i], std::move(result));
+        not_run_.emplace_back(checks_[i], not_run("not run: " + reason));
     }
 }
 

@@ -64,17 +64,6 @@ std::string seconds_text(double seconds)
 
 namespace {
 
-check_result failure(const char* kind, std::string summary, std::string call, std::uint64_t frame)
-{
-    check_result result;
-    result.result = outcome::failed;
-    result.kind = kind;
-    result.summary = std::move(summary);
-    result.call = std::move(call);
-    result.frame = frame;
-    return result;
-}
-
 check_result verdict(const child_ending& ending)
 {
     // The first fault decides: a crash or escaped exception even after the
@@ -83,30 +72,29 @@ check_result verdict(const child_ending& ending)
     switch (ending.ender) {
         case ended_by::itself: break;
         case ended_by::run_limit: {
-            check_result result;
-            result.result = outcome::skipped;
-            result.kind = not_run_kind;
-            result.summary = "not run in full: the run reached its limit of " + seconds_text(ending.limit_seconds);
-            return result;
+            return not_run("not run in full: the run reached its limit of " + seconds_text(ending.limit_seconds));
         }
         case ended_by::call_limit:
-            if (ending.call == "process exit") {
-                return failure(failure_kind::hang,
+            if (ending.call == plugin_call::process_exit) {
+                return failed(fault_kind::hang,
                                "the process did not end within " + seconds_text(ending.limit_seconds) +
                                    " of its exit: a DllMain that waits at DLL_PROCESS_DETACH, or a destructor of a "
                                    "static object that waits",
                                ending.call, ending.frame);
             }
-            return failure(failure_kind::hang, ending.call + " did not return within " +
-                                                   seconds_text(ending.limit_seconds), ending.call, ending.frame);
+            return failed(fault_kind::hang,
+                          std::string(call_name(ending.call)) + " did not return within " +
+                              seconds_text(ending.limit_seconds),
+                          ending.call, ending.frame);
         case ended_by::check_limit: {
             std::string summary = "the check did not finish within " + seconds_text(ending.limit_seconds);
             // Every call returned within its limit: slow calls are the cause,
             // when there were any.
-            if (ending.slowest_call.empty() || ending.slowest_call_seconds < 0.5)
-                return failure(failure_kind::hang, summary, ending.call, ending.frame);
-            summary += ": " + ending.slowest_call + " took up to " + seconds_text(ending.slowest_call_seconds);
-            return failure(failure_kind::too_slow, summary, ending.slowest_call, ending.frame);
+            if (ending.slowest_call == plugin_call::none || ending.slowest_call_seconds < 0.5)
+                return failed(fault_kind::hang, summary, ending.call, ending.frame);
+            summary += ": " + std::string(call_name(ending.slowest_call)) + " took up to " +
+                       seconds_text(ending.slowest_call_seconds);
+            return failed(fault_kind::too_slow, summary, ending.slowest_call, ending.frame);
         }
     }
     if (!ending.started) {
@@ -115,47 +103,36 @@ check_result verdict(const child_ending& ending)
     }
     if (ending.expected_exit_code) {
         if (ending.exit_code == *ending.expected_exit_code && ending.reported) return *ending.reported;
-        return failure(failure_kind::exit_code,
-                       "the process ended with " + describe_exit_code(ending.exit_code) +
-                           " instead of its own exit code " + std::to_string(*ending.expected_exit_code),
-                       "process exit", 0);
+        return failed(fault_kind::exit_code,
+                      "the process ended with " + describe_exit_code(ending.exit_code) +
+                          " instead of its own exit code " + std::to_string(*ending.expected_exit_code),
+                      plugin_call::process_exit);
     }
     if (!ending.reported) {
         // Without an exception, and in a call: something the plug-in called
         // ended the process before the child's watch could name it.
-        if (!ending.call.empty() && ending.exit_code == 3) {
-            return failure(failure_kind::abort_called, "abort() ended the process in " + ending.call, ending.call,
-                           ending.frame);
+        const std::string in_call = " in " + std::string(call_name(ending.call));
+        if (ending.call != plugin_call::none && ending.exit_code == 3)
+            return failed(fault_kind::abort_called, "abort() ended the process" + in_call, ending.call, ending.frame);
+        if (ending.call != plugin_call::none && ending.exit_code < 0xC0000000u) {
+            return failed(fault_kind::process_ended,
+                          "the process ended with " + describe_exit_code(ending.exit_code) + in_call +
+                              ", without an exception: the plug-in ended it",
+                          ending.call, ending.frame);
         }
-        if (!ending.call.empty() && ending.exit_code < 0xC0000000u) {
-            return failure(failure_kind::process_ended,
-                           "the process ended with " + describe_exit_code(ending.exit_code) + " in " + ending.call +
-                               ", without an exception: the plug-in ended it",
-                           ending.call, ending.frame);
-        }
-        return failure(failure_kind::crash,
-                       "the process ended with " + describe_exit_code(ending.exit_code) + " before the check did",
-                       ending.call, ending.frame);
+        return failed(fault_kind::crash,
+                      "the process ended with " + describe_exit_code(ending.exit_code) + " before the check did",
+                      ending.call, ending.frame);
     }
     if (ending.exit_code != 0) {
-        return failure(
-            failure_kind::crash,
-            "the process ended with " + describe_exit_code(ending.exit_code) + " after the check, at its exit",
-            "process exit", 0);
+        return failed(fault_kind::crash,
+                      "the process ended with " + describe_exit_code(ending.exit_code) + " after the check, at its exit",
+                      plugin_call::process_exit);
     }
     return *ending.reported;
 }
 
 }  // namespace
-
-check_result validator_error(std::string summary)
-{
-    check_result result;
-    result.result = outcome::error;
-    result.kind = validator_error_kind;
-    result.summary = std::move(summary);
-    return result;
-}
 
 check_result judge_child(const child_ending& ending)
 {

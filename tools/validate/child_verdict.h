@@ -28,11 +28,11 @@ struct child_ending {
     std::uint32_t exit_code = 0;
     std::optional<std::uint32_t> expected_exit_code;  // when the check ends its process itself
     // Where the check was when its process ended: the call into the plug-in
-    // (empty between calls) and the number of Updates begun.
-    std::string call;
+    // (none between calls) and the number of Updates begun.
+    plugin_call call = plugin_call::none;
     std::uint64_t frame = 0;
     // The slowest call the check made so far, for a check that ran out of time.
-    std::string slowest_call;
+    plugin_call slowest_call = plugin_call::none;
     double slowest_call_seconds = 0.0;
     ended_by ender = ended_by::itself;
     double limit_seconds = 0.0;  // the limit that made the validator end it
@@ -42,9 +42,6 @@ struct child_ending {
 };
 
 check_result judge_child(const child_ending& ending);
-
-// A result for a check the validator could not run itself.
-check_result validator_error(std::string summary);
 
 // The words for a known exception code ("access violation"), or null.
 const char* exception_name(std::uint32_t code) noexcept;

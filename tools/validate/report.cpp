@@ -11,6 +11,13 @@ std::size_t run_report::count(outcome result) const noexcept
     return n;
 }
 
+std::size_t run_report::warnings() const noexcept
+{
+    std::size_t n = 0;
+    for (const auto& entry : results) n += entry.second.warnings.size();
+    return n;
+}
+
 namespace {
 
 std::string number(double value, const char* format = "%.6g")
@@ -26,9 +33,57 @@ std::string number(double value, const char* format = "%.6g")
 std::string place(const check_result& result)
 {
     const std::string frame = std::to_string(result.frame);
-    if (result.call.empty()) return result.frame != 0 ? "after frame " + frame : "";
-    if (result.frame == 0) return "in " + result.call;
-    return "in " + result.call + (result.call == "Update" ? " (frame " + frame + ")" : ", after frame " + frame);
+    if (result.call == plugin_call::none) return result.frame != 0 ? "after frame " + frame : "";
+    const std::string call = "in " + std::string(call_name(result.call));
+    if (result.frame == 0) return call;
+    return call + (result.call == plugin_call::update ? " (frame " + frame + ")" : ", after frame " + frame);
+}
+
+std::string hex_text(std::uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// "p.dll+0x1a2b", with "(function, file:line)" when they are known.
+std::string frame_text(const fault_frame& frame)
+{
+    std::string text = frame.module + "+" + hex_text(frame.offset);
+    if (frame.function.empty() && frame.file.empty()) return text;
+    text += " (" + frame.function;
+    if (!frame.file.empty()) {
+        text += (frame.function.empty() ? "" : ", ") + frame.file;
+        if (frame.line != 0) text += ":" + std::to_string(frame.line);
+    }
+    return text + ")";
+}
+
+// "the plug-in's frames: p.dll+0x1a2b, p.dll+0x3c4d"; empty without frames.
+std::string frames_text(const check_result& result)
+{
+    std::string text;
+    for (const fault_frame& frame : result.frames) text += (text.empty() ? "" : ", ") + frame_text(frame);
+    return text.empty() ? text : "the plug-in's frames: " + text;
+}
+
+// "WARNING environment_added: ... (3 times)".
+std::string warning_text(const check_warning& warning)
+{
+    std::string text = "WARNING " + std::string(warning_name(warning.kind)) + ": " + warning.detail;
+    if (warning.count > 1) text += " (" + std::to_string(warning.count) + " times)";
+    return text;
+}
+
+// The kind as the reports give it: the fault's, or why a check has no
+// verdict on the plug-in.
+std::string_view kind_word(const check_result& result)
+{
+    switch (result.result) {
+        case outcome::not_run: return "not_run";
+        case outcome::error: return "validator";
+        default: return kind_name(result.kind);
+    }
 }
 
 std::string xml_escape(std::string_view raw)
@@ -83,8 +138,11 @@ std::string details(const check_result& result)
     std::string text = result.summary;
     const std::string where = place(result);
     if (!where.empty()) text += "\n" + where;
+    const std::string frames = frames_text(result);
+    if (!frames.empty()) text += "\n" + frames;
     for (const auto& [name, value] : result.figures) text += "\n" + name + " = " + number(value);
     for (const std::string& note : result.notes) text += "\n" + note;
+    for (const check_warning& warning : result.warnings) text += "\n" + warning_text(warning);
     return text;
 }
 
@@ -97,12 +155,27 @@ void write_table_heading(std::FILE* out)
 
 void write_table_line(std::FILE* out, const check_info& check, const check_result& result)
 {
-    static const char* const words[] = {"pass", "FAIL", "skip", "ERROR"};
+    static const char* const words[] = {"pass", "FAIL", "skip", "skip", "ERROR"};
     std::fprintf(out, "%-34s %-7s %s\n", std::string(check.name).c_str(), words[static_cast<int>(result.result)],
                  result.summary.c_str());
+    const auto below = [out](const std::string& text) { std::fprintf(out, "%-42s %s\n", "", text.c_str()); };
     const std::string where = place(result);
-    if (result.result == outcome::failed && !where.empty()) std::fprintf(out, "%-42s %s\n", "", where.c_str());
-    for (const std::string& note : result.notes) std::fprintf(out, "%-42s %s\n", "", note.c_str());
+    if (result.result == outcome::failed && !where.empty()) below(where);
+    const std::string frames = frames_text(result);
+    if (!frames.empty()) below(frames);
+    for (const std::string& note : result.notes) below(note);
+    for (const check_warning& warning : result.warnings) below(warning_text(warning));
+    std::fflush(out);
+}
+
+void write_summary_line(std::FILE* out, const run_report& report)
+{
+    std::fprintf(out, "\nvalidate: %zu passed, %zu failed, %zu skipped", report.count(outcome::passed),
+                 report.count(outcome::failed), report.skipped());
+    if (report.count(outcome::error) > 0)
+        std::fprintf(out, ", %zu not run for the validator's own error", report.count(outcome::error));
+    if (report.warnings() > 0) std::fprintf(out, ", %zu warning%s", report.warnings(), report.warnings() > 1 ? "s" : "");
+    std::fprintf(out, " in %.1f s\n", report.seconds);
     std::fflush(out);
 }
 
@@ -111,7 +184,7 @@ std::string junit_report(const run_report& report)
     const std::string totals = " tests=\"" + std::to_string(report.results.size()) + "\" failures=\"" +
                                std::to_string(report.count(outcome::failed)) + "\" errors=\"" +
                                std::to_string(report.count(outcome::error)) + "\" skipped=\"" +
-                               std::to_string(report.count(outcome::skipped)) + "\" time=\"" +
+                               std::to_string(report.skipped()) + "\" time=\"" +
                                number(report.seconds, "%.3f") + "\"";
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"validate\"" + totals + ">\n";
@@ -121,17 +194,26 @@ std::string junit_report(const run_report& report)
     xml += "      <property name=\"seed\" value=\"" + std::to_string(report.seed) + "\"/>\n";
     xml += "      <property name=\"quick\" value=\"" + std::string(report.quick ? "true" : "false") + "\"/>\n";
     xml += "      <property name=\"budget_ms\" value=\"" + number(report.budget_ms) + "\"/>\n";
+    xml += "      <property name=\"warnings\" value=\"" + std::to_string(report.warnings()) + "\"/>\n";
     xml += "    </properties>\n";
     for (const auto& [check, result] : report.results) {
         xml += "    <testcase classname=\"validate." + std::string(group_of(check->name)) + "\" name=\"" +
                std::string(check->name) + "\" time=\"" + number(result.seconds, "%.3f") + "\">\n";
+        // A warning is a property of the test case, never a failure.
+        if (!result.warnings.empty()) {
+            xml += "      <properties>\n";
+            for (const check_warning& warning : result.warnings)
+                xml += "        <property name=\"warning\" value=\"" + xml_escape(warning_text(warning)) + "\"/>\n";
+            xml += "      </properties>\n";
+        }
+        const std::string type = xml_escape(kind_word(result));
         if (result.result == outcome::failed) {
-            xml += "      <failure message=\"" + xml_escape(result.summary) + "\" type=\"" + xml_escape(result.kind) +
-                   "\">" + xml_escape(details(result)) + "</failure>\n";
+            xml += "      <failure message=\"" + xml_escape(result.summary) + "\" type=\"" + type + "\">" +
+                   xml_escape(details(result)) + "</failure>\n";
         } else if (result.result == outcome::error) {
-            xml += "      <error message=\"" + xml_escape(result.summary) + "\" type=\"" + xml_escape(result.kind) +
-                   "\">" + xml_escape(details(result)) + "</error>\n";
-        } else if (result.result == outcome::skipped) {
+            xml += "      <error message=\"" + xml_escape(result.summary) + "\" type=\"" + type + "\">" +
+                   xml_escape(details(result)) + "</error>\n";
+        } else if (result.result == outcome::skipped || result.result == outcome::not_run) {
             xml += "      <skipped message=\"" + xml_escape(result.summary) + "\"/>\n";
         }
         xml += "      <system-out>" + xml_escape(details(result)) + "</system-out>\n";
@@ -151,8 +233,9 @@ std::string json_report(const run_report& report)
     json += "  \"seconds\": " + number(report.seconds, "%.3f") + ",\n";
     json += "  \"passed\": " + std::to_string(report.count(outcome::passed)) + ",\n";
     json += "  \"failed\": " + std::to_string(report.count(outcome::failed)) + ",\n";
-    json += "  \"skipped\": " + std::to_string(report.count(outcome::skipped)) + ",\n";
+    json += "  \"skipped\": " + std::to_string(report.skipped()) + ",\n";
     json += "  \"errors\": " + std::to_string(report.count(outcome::error)) + ",\n";
+    json += "  \"warnings\": " + std::to_string(report.warnings()) + ",\n";
     json += "  \"checks\": [";
     const char* separator = "\n";
     for (const auto& [check, result] : report.results) {
@@ -160,10 +243,21 @@ std::string json_report(const run_report& report)
         separator = ",\n";
         json += "    {\"name\": " + json_string(check->name) + ", \"group\": " + json_string(group_of(check->name)) +
                 ", \"result\": " + json_string(outcome_name(result.result)) +
-                ", \"summary\": " + json_string(result.summary) + ", \"kind\": " + json_string(result.kind) +
-                ", \"call\": " + json_string(result.call) + ", \"frame\": " + std::to_string(result.frame) +
-                ", \"seconds\": " + number(result.seconds, "%.3f") + ", \"figures\": {";
+                ", \"summary\": " + json_string(result.summary) + ", \"kind\": " + json_string(kind_word(result)) +
+                ", \"call\": " + json_string(call_name(result.call)) + ", \"frame\": " + std::to_string(result.frame) +
+                ", \"seconds\": " + number(result.seconds, "%.3f") + ", \"frames\": [";
         const char* comma = "";
+        for (const fault_frame& frame : result.frames) {
+            json += comma + std::string("{\"module\": ") + json_string(frame.module) +
+                    ", \"offset\": " + json_string(hex_text(frame.offset));
+            if (!frame.function.empty()) json += ", \"function\": " + json_string(frame.function);
+            if (!frame.file.empty()) json += ", \"file\": " + json_string(frame.file);
+            if (frame.line != 0) json += ", \"line\": " + std::to_string(frame.line);
+            json += "}";
+            comma = ", ";
+        }
+        json += "], \"figures\": {";
+        comma = "";
         for (const auto& [name, value] : result.figures) {
             json += comma + json_string(name) + ": " + number(value);
             comma = ", ";
@@ -172,6 +266,14 @@ std::string json_report(const run_report& report)
         comma = "";
         for (const std::string& note : result.notes) {
             json += comma + json_string(note);
+            comma = ", ";
+        }
+        json += "], \"warnings\": [";
+        comma = "";
+        for (const check_warning& warning : result.warnings) {
+            json += comma + std::string("{\"kind\": ") + json_string(warning_name(warning.kind)) +
+                    ", \"count\": " + std::to_string(warning.count) + ", \"detail\": " + json_string(warning.detail) +
+                    "}";
             comma = ", ";
         }
         json += "]}";

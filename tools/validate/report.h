@@ -21,12 +21,17 @@ struct run_report {
     std::vector<std::pair<const check_info*, check_result>> results;  // in run order
 
     std::size_t count(outcome result) const noexcept;
+    std::size_t skipped() const noexcept { return count(outcome::skipped) + count(outcome::not_run); }
+    std::size_t warnings() const noexcept;  // over all checks
 };
 
 // The table's heading, and its line for one check (check, result, figure or
-// reason; a failure's call and frame, and the notes, on lines below).
+// reason; a failure's call and frame, its frames, the notes and the warnings
+// on lines below).
 void write_table_heading(std::FILE* out);
 void write_table_line(std::FILE* out, const check_info& check, const check_result& result);
+// The line after the table: "validate: 30 passed, 1 failed, 2 skipped, 1 warning in 23.0 s".
+void write_summary_line(std::FILE* out, const run_report& report);
 
 std::string junit_report(const run_report& report);
 std::string json_report(const run_report& report);

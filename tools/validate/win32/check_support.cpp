@@ -57,7 +57,7 @@ std::string output_tally::describe() const
 std::optional<check_result> output_tally::fault() const
 {
     if (not_zero == 0) return std::nullopt;
-    return failed(failure_kind::expectation, describe());
+    return failed(fault_kind::expectation, describe());
 }
 
 void frame_loop::one(const std::function<void(double)>& on_update)
@@ -91,34 +91,9 @@ bool module_mapped(HMODULE module)
     return GetModuleFileNameA(module, path, sizeof path) != 0;
 }
 
-check_result passed(std::string summary)
-{
-    check_result result;
-    result.result = outcome::passed;
-    result.summary = std::move(summary);
-    return result;
-}
-
-check_result failed(const char* kind, std::string summary)
-{
-    check_result result;
-    result.result = outcome::failed;
-    result.kind = kind;
-    result.summary = std::move(summary);
-    return result;
-}
-
-check_result skipped(std::string reason)
-{
-    check_result result;
-    result.result = outcome::skipped;
-    result.summary = std::move(reason);
-    return result;
-}
-
 check_result not_loadable(const std::string& error)
 {
-    return failed(failure_kind::not_loadable, "cannot run: " + error);
+    return failed(fault_kind::not_loadable, "cannot run: " + error);
 }
 
 std::optional<check_result> try_load(plugin_under_test& plugin, const check_context& context)
@@ -131,7 +106,7 @@ std::optional<check_result> try_load(plugin_under_test& plugin, const check_cont
 std::optional<check_result> try_init(plugin_under_test& plugin)
 {
     if (plugin.init()) return std::nullopt;
-    return failed(failure_kind::expectation, "Init answered false");
+    return failed(fault_kind::expectation, "Init answered false");
 }
 
 check_result report_shared(const check_context& context,

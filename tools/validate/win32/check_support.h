@@ -1,5 +1,5 @@
 // What the checks share: their settings, the built-in flight's frames, a
-// host's message pump and frame pacing, and the words of a result.
+// host's message pump and frame pacing, and the first steps of a check.
 #pragma once
 
 #include <windows.h>
@@ -14,7 +14,7 @@
 
 #include <skarvel/shared/input/tm_message_list.h>
 
-#include "tools/host/host_session.h"
+#include "tools/common/frame_source.h"
 #include "tools/validate/check_list.h"
 #include "tools/validate/check_result.h"
 #include "tools/validate/validate_options.h"
@@ -93,10 +93,6 @@ private:
 // Whether the module is still mapped into the process.
 bool module_mapped(HMODULE module);
 
-// Results.
-check_result passed(std::string summary);
-check_result failed(const char* kind, std::string summary);
-check_result skipped(std::string reason);
 // The plug-in could not be loaded with its entry points: the check cannot run.
 check_result not_loadable(const std::string& error);
 

@@ -29,16 +29,16 @@ namespace bodies {
 check_result file_pe_format(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
-    if (!image.readable) return failed(failure_kind::expectation, "the file cannot be read");
-    if (!image.pe) return failed(failure_kind::expectation, "not a Windows executable file (no PE header)");
+    if (!image.readable) return failed(fault_kind::expectation, "the file cannot be read");
+    if (!image.pe) return failed(fault_kind::expectation, "not a Windows executable file (no PE header)");
     if (!image.pe32_plus)
-        return failed(failure_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
+        return failed(fault_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
     if (image.machine != IMAGE_FILE_MACHINE_AMD64) {
         char text[96];
         std::snprintf(text, sizeof text, "built for machine 0x%04X, not x64 (0x8664)", image.machine);
-        return failed(failure_kind::expectation, text);
+        return failed(fault_kind::expectation, text);
     }
-    if (!image.dll) return failed(failure_kind::expectation, "an executable, not a DLL");
+    if (!image.dll) return failed(fault_kind::expectation, "an executable, not a DLL");
     return passed("a PE32+ DLL for x64");
 }
 
@@ -46,7 +46,7 @@ check_result file_exports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
-        return failed(failure_kind::expectation, "the export table cannot be read (see file.pe_format)");
+        return failed(fault_kind::expectation, "the export table cannot be read (see file.pe_format)");
     std::vector<std::string> missing;
     std::vector<std::string> decorated;  // found only under a decorated or prefixed name
     for (const char* name : entry_point_names) {
@@ -64,7 +64,7 @@ check_result file_exports(const check_context& context)
     }
     check_result result;
     if (!missing.empty()) {
-        result = failed(failure_kind::expectation, "not exported: " + joined(missing));
+        result = failed(fault_kind::expectation, "not exported: " + joined(missing));
         if (!decorated.empty())
             result.notes.push_back("exported under decorated names instead: " + joined(decorated) +
                                    " (declare the entry points extern \"C\", or name them in a .def file)");
@@ -90,7 +90,7 @@ check_result file_imports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
-        return failed(failure_kind::expectation, "the import table cannot be read (see file.pe_format)");
+        return failed(fault_kind::expectation, "the import table cannot be read (see file.pe_format)");
     std::vector<std::string> runtimes;
     std::vector<std::string> others;
     std::vector<std::string> all;
@@ -106,11 +106,11 @@ check_result file_imports(const check_context& context)
     }
     check_result result;
     if (!runtimes.empty()) {
-        result = failed(failure_kind::expectation,
+        result = failed(fault_kind::expectation,
                         "needs the runtime DLL" + std::string(runtimes.size() > 1 ? "s " : " ") + joined(runtimes) +
                             ", which a clean Windows does not have: link the C and C++ runtimes statically");
     } else if (!others.empty()) {
-        result = failed(failure_kind::expectation,
+        result = failed(fault_kind::expectation,
                         "needs " + joined(others) + ", which Windows does not have: a host loads a plug-in alone");
     } else {
         result = passed("imports only Windows' own DLLs: " + joined(all));
@@ -124,12 +124,12 @@ check_result file_load(const check_context& context)
     plugin_under_test plugin;
     std::string error;
     if (!plugin.load(context.options.plugin_path, error) && plugin.module() == nullptr)
-        return failed(failure_kind::not_loadable, error);
+        return failed(fault_kind::not_loadable, error);
     const double load_seconds = plugin.last_call_seconds();
     const HMODULE module = plugin.module();
     plugin.unload();
     if (module_mapped(module)) {
-        return failed(failure_kind::expectation,
+        return failed(fault_kind::expectation,
                       "the library stays in the process after FreeLibrary: something it started holds it");
     }
     pump_for(0.5);  // a thread left running in the unloaded code would crash now
@@ -153,7 +153,7 @@ check_result file_interface_version(const check_context& context)
                           static_cast<unsigned long long>(version), when);
         else
             std::snprintf(text, sizeof text, "answers %lld %s, not 2", static_cast<long long>(version), when);
-        return failed(failure_kind::expectation, text);
+        return failed(fault_kind::expectation, text);
     };
     if (auto wrong = judge("before Init")) return *wrong;
     if (auto fault = try_init(plugin)) return *fault;

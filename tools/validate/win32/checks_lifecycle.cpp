@@ -21,10 +21,10 @@ constexpr double cycle_budget_seconds = 20.0;
 std::optional<check_result> prompt(const char* which, double seconds)
 {
     if (seconds * 1000.0 <= start_stop_limit_ms) return std::nullopt;
-    check_result result = failed(failure_kind::too_slow, std::string(which) + " took " + ms_text(seconds * 1000.0) +
-                                                             ", over the limit of " + ms_text(start_stop_limit_ms));
-    result.call = "Shutdown";
-    return result;
+    return failed(fault_kind::too_slow,
+                  std::string(which) + " took " + ms_text(seconds * 1000.0) + ", over the limit of " +
+                      ms_text(start_stop_limit_ms),
+                  plugin_call::shutdown);
 }
 
 }  // namespace
@@ -165,7 +165,7 @@ check_result lifecycle_init_shutdown_cycles(const check_context& context)
     // Every thread the cycles started has ended and let go of the library.
     for (int wait = 0; wait < 20 && module_mapped(module); ++wait) pump_for(0.05);
     if (module_mapped(module)) {
-        return failed(failure_kind::left_behind,
+        return failed(fault_kind::left_behind,
                       "the library stays in the process after the cycles and FreeLibrary: something a cycle started "
                       "still holds it");
     }

@@ -47,9 +47,9 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
         std::string which;
         for (const auto& thing : found) which += (which.empty() ? "" : "; ") + describe(thing);
         check_result result =
-            failed(failure_kind::left_behind,
-                   things + " left a second after Shutdown: " + std::to_string(found.size()) + " (" + which + ")");
-        result.call = "Shutdown";
+            failed(fault_kind::left_behind,
+                   things + " left a second after Shutdown: " + std::to_string(found.size()) + " (" + which + ")",
+                   plugin_call::shutdown);
         result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
         result.figures.emplace_back(things + "_left", double(found.size()));
         return result;  // the library stays loaded: unloading it under a running thread would crash
@@ -144,7 +144,7 @@ check_result measure_growth(const growth_measure& measure, const char* unit, std
                              measure.amount(readings.end - readings.middle) + " over two halves of " +
                              std::to_string(units) + " " + unit + "s (" + per_unit + ")";
     check_result result =
-        verdict.grows ? failed(failure_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
+        verdict.grows ? failed(fault_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
     result.figures = {{"start", readings.start},
                       {"middle", readings.middle},
                       {"end", readings.end},
@@ -197,7 +197,7 @@ check_result per_frame(const check_context& context, const growth_measure& measu
     const std::uint64_t units = units_per_half(static_cast<std::uint64_t>(context.scaled(full_frames, quick_frames)),
                                                200, frame_seconds, "frame", notes);
     check_result result = measure_growth(measure, "frame", units, [&] { frames.run(1); });
-    if (result.result == outcome::failed) result.call = "Update";
+    if (result.result == outcome::failed) result.call = plugin_call::update;
     for (std::string& note : notes) result.notes.push_back(std::move(note));
     plugin.shutdown();
     plugin.unload();

@@ -34,14 +34,15 @@ std::optional<check_result> time_start_stop(const check_context& context, start_
     return std::nullopt;
 }
 
-check_result judge_start_stop(const char* call, double longest_ms)
+check_result judge_start_stop(plugin_call call, double longest_ms)
 {
+    const std::string name(call_name(call));
     check_result result =
         longest_ms <= start_stop_limit_ms
-            ? passed("the longest " + std::string(call) + " took " + ms_text(longest_ms))
-            : failed(failure_kind::too_slow, std::string(call) + " took " + ms_text(longest_ms) +
-                                                 ", over the limit of " + ms_text(start_stop_limit_ms));
-    if (result.result == outcome::failed) result.call = call;
+            ? passed("the longest " + name + " took " + ms_text(longest_ms))
+            : failed(fault_kind::too_slow,
+                     name + " took " + ms_text(longest_ms) + ", over the limit of " + ms_text(start_stop_limit_ms),
+                     call);
     result.figures.emplace_back("longest_ms", longest_ms);
     result.figures.emplace_back("limit_ms", start_stop_limit_ms);
     return result;
@@ -60,8 +61,9 @@ check_result timing_start_stop(const check_context& context)
 {
     start_stop_times times;
     if (auto fault = time_start_stop(context, times)) return *fault;
-    return report_shared(context, {{"timing.init", judge_start_stop("Init", times.longest_init_ms)},
-                                   {"timing.shutdown", judge_start_stop("Shutdown", times.longest_shutdown_ms)}});
+    return report_shared(context,
+                         {{"timing.init", judge_start_stop(plugin_call::init, times.longest_init_ms)},
+                          {"timing.shutdown", judge_start_stop(plugin_call::shutdown, times.longest_shutdown_ms)}});
 }
 
 check_result timing_update(const check_context& context)
@@ -105,8 +107,8 @@ check_result timing_update(const check_context& context)
                   ms_text(summary.max).c_str(), summary.count);
     check_result result = passed(text);
     if (summary.p99 > budget) {
-        result = failed(failure_kind::too_slow, std::string(text) + ": p99 over the budget of " + ms_text(budget));
-        result.call = "Update";
+        result = failed(fault_kind::too_slow, std::string(text) + ": p99 over the budget of " + ms_text(budget),
+                        plugin_call::update);
     }
     result.figures = {{"median_ms", summary.median},     {"p99_ms", summary.p99},
                       {"p999_ms", summary.p999},         {"max_ms", summary.max},

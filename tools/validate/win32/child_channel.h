@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,20 +19,6 @@
 
 namespace validate {
 
-enum class plugin_call : LONG {
-    none,
-    load_library,
-    get_interface_version,
-    init,
-    update,
-    shutdown,
-    free_library,
-    after_free_library,  // not a call: the wait after FreeLibrary
-    process_exit,        // not a call: the process ending, after the check or by the host's exit
-};
-
-// "Init", "Update", "FreeLibrary", "the wait after FreeLibrary"...; empty for none.
-const char* call_name(plugin_call call) noexcept;
 // Whether the call is a call into the plug-in that must return within the call limit.
 bool is_timed_call(plugin_call call) noexcept;
 
@@ -39,6 +26,7 @@ struct channel_block {
     // Set by the validator before the child starts.
     LONG hang_limit_ms;      // a call that takes longer hangs
     LONG leave_loaded;       // FreeLibrary is known to fail: checks leave the plug-in loaded
+    LONG64 memory_limit;     // bytes the process may commit beyond what it had when it began
     // Set by the child.
     volatile LONG started;             // the check has begun: until then a failure is the validator's
     volatile LONG call;                // a plugin_call
@@ -76,6 +64,14 @@ private:
     channel_block* block_ = nullptr;
 };
 
+// The child's side of the channel, part of the child's state: the block and
+// the timing of the current call.
+struct channel_view {
+    channel_block* block = nullptr;
+    std::atomic<double> call_started_at{0.0};  // on this process's clock; the watchdog reads it
+    double slowest_seconds = 0.0;
+};
+
 // The child's side. Each function but write_results and set_frame_note is
 // safe to call from an exception handler or the watchdog.
 bool open_channel(std::uint64_t handle) noexcept;
@@ -92,17 +88,19 @@ double current_call_seconds() noexcept;
 double hang_limit_seconds() noexcept;
 // Whether checks leave the plug-in loaded (its FreeLibrary is known to fail).
 bool leave_loaded() noexcept;
+// The bytes the process may commit beyond what it had when it began; 0: no limit.
+std::uint64_t memory_limit() noexcept;
 void count_load() noexcept;
 void count_unload() noexcept;
 void mark_started() noexcept;
 
 // The run's results, each named by its check (a run of a body that several
-// checks share has one for each).
+// checks share has one for each), with the warnings the child noted.
 void write_results(const std::vector<std::pair<std::string_view, check_result>>& results) noexcept;
-// The fault's writer: fill it, then commit it. Null when another fault came
-// first: the first is the one reported.
-result_writer* begin_fault() noexcept;
-void commit_fault() noexcept;
+// The fault's text, written into the block; its length is set once it is
+// complete. The first fault is the one reported: the caller has claimed it.
+result_writer fault_writer() noexcept;
+void commit_fault(result_writer& fault) noexcept;
 void expect_exit_code(std::uint32_t code) noexcept;
 // Names the frame that the next Updates get ("Size 65535 alone"); a fault
 // report carries it.

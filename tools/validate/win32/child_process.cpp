@@ -95,7 +95,8 @@ void child_check::end_it(ended_by ender, double limit)
 bool child_check::poll(double now, double run_deadline)
 {
     if (ended_) return true;
-    if (process_ == nullptr) {
+    // Without a channel no child was started.
+    if (process_ == nullptr || !channel_.ok()) {
         ended_ = true;
         return true;
     }
@@ -126,14 +127,14 @@ bool child_check::poll(double now, double run_deadline)
     DWORD exit_code = 0;
     GetExitCodeProcess(process_, &exit_code);
     ending_.started = block.started != 0;
-    ending_.call = call_name(static_cast<plugin_call>(block.call));
+    ending_.call = static_cast<plugin_call>(block.call);
     ending_.frame = static_cast<std::uint64_t>(block.frame);
     ending_.exit_code = exit_code;
     ending_.process_id = process_id_;
     ending_.fault = parse_result(text_of(block.fault, block.fault_length));
     if (block.exit_code_expected) ending_.expected_exit_code = static_cast<std::uint32_t>(block.expected_exit_code);
     if (block.slowest_call_ms > 0) {
-        ending_.slowest_call = call_name(static_cast<plugin_call>(block.slowest_call));
+        ending_.slowest_call = static_cast<plugin_call>(block.slowest_call);
         ending_.slowest_call_seconds = block.slowest_call_ms / 1000.0;
     }
     return true;
@@ -141,8 +142,8 @@ bool child_check::poll(double now, double run_deadline)
 
 std::vector<check_result> child_check::results() const
 {
-    const std::vector<std::pair<std::string, check_result>> reported =
-        parse_results(text_of(channel_.block().result, channel_.ok() ? channel_.block().result_length : 0));
+    std::vector<std::pair<std::string, check_result>> reported;
+    if (channel_.ok()) reported = parse_results(text_of(channel_.block().result, channel_.block().result_length));
     std::vector<check_result> results;
     for (const check_info* check : run_) {
         child_ending ending = ending_;

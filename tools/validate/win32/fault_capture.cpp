@@ -5,42 +5,25 @@
 
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/guarded_stream.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
 #include "tools/validate/win32/stack_walk.h"
+#include "tools/validate/win32/warning_table.h"
 
 namespace validate {
 
 namespace {
 
-enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang };
-
-// The one fault reported: filled by the thread that claims it, read by the
-// watchdog once that thread has handed it over (or by the watchdog itself
-// for a hang).
-struct fault_slot {
-    fault_type type = fault_type::exception;
-    EXCEPTION_RECORD record{};
-    CONTEXT context{};
-    DWORD thread = 0;
-    bool host_thread = false;
-    plugin_call call = plugin_call::none;
-    std::uint64_t frame = 0;
-    stream_access stream;
-    const char* how = nullptr;
-    std::uint32_t code = 0;
-};
-alignas(16) fault_slot slot;
-volatile LONG claimed = 0;
-HANDLE fault_ready = nullptr;
-HANDLE host = nullptr;
-HANDLE watchdog_thread = nullptr;
-DWORD watchdog_id = 0;
+fault_state& faults() noexcept
+{
+    return the_child().faults;
+}
 
 bool claim() noexcept
 {
-    return InterlockedCompareExchange(&claimed, 1, 0) == 0;
+    return InterlockedCompareExchange(&faults().claimed, 1, 0) == 0;
 }
 
 [[noreturn]] void stand_still() noexcept
@@ -62,16 +45,18 @@ std::uint32_t exit_code_of_slot() noexcept;
 // has ended the watchdog already: the faulting thread writes it itself.
 [[noreturn]] void hand_over(fault_type type) noexcept
 {
+    fault_state& state = faults();
+    fault_slot& slot = state.slot;
     slot.type = type;
     slot.thread = GetCurrentThreadId();
     slot.host_thread = is_host_thread();
     slot.call = current_call();
     slot.frame = current_frame();
-    if (watchdog_thread == nullptr || WaitForSingleObject(watchdog_thread, 0) == WAIT_OBJECT_0) {
+    if (state.watchdog_thread == nullptr || WaitForSingleObject(state.watchdog_thread, 0) == WAIT_OBJECT_0) {
         write_slot();
         end_process(exit_code_of_slot());
     }
-    SetEvent(fault_ready);
+    SetEvent(state.fault_ready);
     stand_still();
 }
 
@@ -79,12 +64,13 @@ std::uint32_t exit_code_of_slot() noexcept;
 // came first; a fault of the watchdog itself ends the process at once.
 void claim_or_stand_still(DWORD code) noexcept
 {
-    if (GetCurrentThreadId() == watchdog_id) end_process(code);
+    if (GetCurrentThreadId() == faults().watchdog_id) end_process(code);
     if (!claim()) stand_still();
 }
 
 void copy_exception(const EXCEPTION_POINTERS* pointers) noexcept
 {
+    fault_slot& slot = faults().slot;
     std::memcpy(&slot.record, pointers->ExceptionRecord, sizeof slot.record);
     std::memcpy(&slot.context, pointers->ContextRecord, sizeof slot.context);
 }
@@ -104,11 +90,11 @@ LONG CALLBACK on_first_chance(EXCEPTION_POINTERS* pointers)
         const bool in_update = current_call() == plugin_call::update;
         access = classify_stream_access(record.ExceptionInformation[1], record.ExceptionInformation[0] == 1,
                                         in_update ? current_frame() : 0);
-        if (access.kind == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+        if (access.kind == fault_kind::none) return EXCEPTION_CONTINUE_SEARCH;
     }
     claim_or_stand_still(record.ExceptionCode);
     copy_exception(pointers);
-    slot.stream = access;
+    faults().slot.stream = access;
     hand_over(overflow ? fault_type::stack_overflow : fault_type::stream);
 }
 
@@ -124,30 +110,26 @@ LONG WINAPI on_unhandled(EXCEPTION_POINTERS* pointers)
 void on_abort(int)
 {
     claim_or_stand_still(3);
-    RtlCaptureContext(&slot.context);
-    slot.code = 3;
+    RtlCaptureContext(&faults().slot.context);
+    faults().slot.code = 3;
     hand_over(fault_type::abort_called);
 }
 
-// ", plug-in frames: p.dll+0x1a2b, p.dll+0x3c4d".
-void write_plugin_frames(result_writer& out, std::uintptr_t skip) noexcept
+// The plug-in's frames nearest the fault, as frame lines of the result: of
+// the unloaded plug-in when it has left.
+void write_plugin_frames(result_writer& out) noexcept
 {
     module_range plugin = plugin_range();
     if (plugin.empty()) plugin = unloaded_plugin_range();
     std::uintptr_t frames[4];
-    const std::size_t count = plugin_frames(slot.context, plugin, frames, 4);
-    const char* separator = ", plug-in frames: ";
-    for (std::size_t i = 0; i < count; ++i) {
-        if (frames[i] == skip || (i > 0 && frames[i] == frames[i - 1])) continue;  // a recursion shows once
-        out.text(separator);
-        write_address(out, frames[i]);
-        separator = ", ";
-    }
+    const std::size_t count = plugin_frames(faults().slot.context, plugin, frames, 4);
+    for (std::size_t i = 0; i < count; ++i)
+        if (i == 0 || frames[i] != frames[i - 1]) write_fault_frame(out, frames[i]);  // a recursion shows once
 }
 
 void write_exception(result_writer& out) noexcept
 {
-    const EXCEPTION_RECORD& record = slot.record;
+    const EXCEPTION_RECORD& record = faults().slot.record;
     const auto code = static_cast<std::uint32_t>(record.ExceptionCode);
     const auto address = reinterpret_cast<std::uintptr_t>(record.ExceptionAddress);
     const bool access_violation = code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2;
@@ -165,12 +147,12 @@ void write_exception(result_writer& out) noexcept
     }
     out.text(" at ");
     write_address(out, address);
-    write_plugin_frames(out, address);
 }
 
 // On which thread, when not the host's.
 void write_thread(result_writer& out) noexcept
 {
+    const fault_slot& slot = faults().slot;
     if (slot.host_thread || slot.type == fault_type::hang) return;
     out.text(" on a thread of the plug-in");
     if (const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, slot.thread)) {
@@ -184,50 +166,47 @@ void write_thread(result_writer& out) noexcept
 // The fault is code of the plug-in running after its DLL left the process.
 bool ran_after_unload() noexcept
 {
+    const fault_slot& slot = faults().slot;
     return slot.type == fault_type::exception && plugin_range().empty() &&
            unloaded_plugin_range().contains(reinterpret_cast<std::uintptr_t>(slot.record.ExceptionAddress));
 }
 
-const char* kind_of_slot() noexcept
+fault_kind kind_of_slot() noexcept
 {
+    const fault_slot& slot = faults().slot;
     switch (slot.type) {
         case fault_type::exception:
-            return is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode)) ? failure_kind::cpp_exception
-                                                                                           : failure_kind::crash;
-        case fault_type::stack_overflow: return failure_kind::stack_overflow;
+            return is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode)) ? fault_kind::cpp_exception
+                                                                                           : fault_kind::crash;
+        case fault_type::stack_overflow: return fault_kind::stack_overflow;
         case fault_type::stream: return slot.stream.kind;
-        case fault_type::abort_called: return failure_kind::abort_called;
-        case fault_type::process_end: return failure_kind::process_ended;
-        case fault_type::hang: return failure_kind::hang;
+        case fault_type::abort_called: return fault_kind::abort_called;
+        case fault_type::process_end: return fault_kind::process_ended;
+        case fault_type::hang: return fault_kind::hang;
     }
-    return failure_kind::crash;
+    return fault_kind::crash;
 }
 
 void write_summary(result_writer& out) noexcept
 {
+    const fault_slot& slot = faults().slot;
     const auto fault_address = reinterpret_cast<std::uintptr_t>(slot.record.ExceptionAddress);
     switch (slot.type) {
         case fault_type::exception: write_exception(out); break;
         case fault_type::stack_overflow:
             out.text("stack overflow at ");
             write_address(out, fault_address);
-            write_plugin_frames(out, fault_address);
             break;
         case fault_type::stream:
             write_stream_access(out, slot.stream);
             out.text(" at ");
             write_address(out, fault_address);
-            write_plugin_frames(out, fault_address);
             write_thread(out);
-            if (slot.stream.kind == failure_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
+            if (slot.stream.kind == fault_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
             return;
-        case fault_type::abort_called:
-            out.text("abort() was called (std::terminate ends in it too)");
-            write_plugin_frames(out, 0);
-            break;
+        case fault_type::abort_called: out.text("abort() was called (std::terminate ends in it too)"); break;
         case fault_type::process_end:
             out.text("the plug-in ended the process: ").text(slot.how).text("(").number(slot.code).text(")");
-            write_plugin_frames(out, 0);
             break;
         case fault_type::hang: {
             out.text(call_name(slot.call)).text(" did not return within ");
@@ -240,7 +219,6 @@ void write_summary(result_writer& out) noexcept
                 out.text(": the plug-in's DllMain hangs at DLL_PROCESS_DETACH");
             out.text("; the host's thread stands at ");
             write_address(out, slot.context.Rip);
-            write_plugin_frames(out, slot.context.Rip);
             break;
         }
     }
@@ -252,39 +230,42 @@ void write_summary(result_writer& out) noexcept
 // outside any call into the plug-in.
 bool validator_exception() noexcept
 {
+    const fault_slot& slot = faults().slot;
     return slot.type == fault_type::exception && slot.host_thread && slot.call == plugin_call::none &&
            is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode));
 }
 
 void write_slot() noexcept
 {
-    result_writer* out = begin_fault();
-    if (out == nullptr) return;
+    const fault_slot& slot = faults().slot;
+    result_writer out = fault_writer();
     if (validator_exception()) {
-        out->line("result", "error");
-        out->line("summary", "validate: the check stopped on a C++ exception of its own, outside the plug-in");
-        out->line("kind", validator_error_kind);
-        commit_fault();
+        out.put(outcome::error);
+        out.summary("validate: the check stopped on a C++ exception of its own, outside the plug-in");
+        commit_fault(out);
         return;
     }
-    out->line("result", "failed");
-    write_summary(out->begin("summary"));
-    out->end();
-    out->line("kind", kind_of_slot());
+    out.put(outcome::failed);
+    write_summary(out.begin_summary());
+    out.end();
+    out.put(kind_of_slot());
     // Code that ran after the DLL left ran after FreeLibrary, whatever the
     // host's thread was doing at that moment.
     const plugin_call call =
         slot.call == plugin_call::none && ran_after_unload() ? plugin_call::after_free_library : slot.call;
-    if (call != plugin_call::none) out->line("call", call_name(call));
-    if (slot.frame != 0) out->begin("frame").number(slot.frame).end();
+    if (call != plugin_call::none) out.put(call);
+    if (slot.frame != 0) out.frame_number(slot.frame);
+    write_plugin_frames(out);
     const channel_block* block = channel();
     if (slot.call == plugin_call::update && block != nullptr && block->frame_note[0] != '\0')
-        out->begin("note").text("the frame: ").text(block->frame_note).end();
-    commit_fault();
+        out.begin_note().text("the frame: ").text(block->frame_note).end();
+    write_warnings(out);
+    commit_fault(out);
 }
 
 std::uint32_t exit_code_of_slot() noexcept
 {
+    const fault_slot& slot = faults().slot;
     switch (slot.type) {
         case fault_type::exception:
         case fault_type::stack_overflow:
@@ -300,6 +281,8 @@ std::uint32_t exit_code_of_slot() noexcept
 // false when the call returned meanwhile.
 bool stop_hung_host() noexcept
 {
+    fault_state& state = faults();
+    const HANDLE host = state.host;
     const channel_block* block = channel();
     if (host == nullptr || block == nullptr) return false;
     const plugin_call call = current_call();
@@ -310,9 +293,10 @@ bool stop_hung_host() noexcept
     SuspendThread(host);
     if (block->calls != calls || current_call() != call) {
         ResumeThread(host);
-        InterlockedExchange(&claimed, 0);
+        InterlockedExchange(&state.claimed, 0);
         return false;
     }
+    fault_slot& slot = state.slot;
     slot.context.ContextFlags = CONTEXT_FULL;
     GetThreadContext(host, &slot.context);
     slot.type = fault_type::hang;
@@ -326,7 +310,7 @@ DWORD WINAPI watchdog(void* running)
 {
     SetEvent(static_cast<HANDLE>(running));
     for (;;) {
-        if (WaitForSingleObject(fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host()) {
+        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host()) {
             write_slot();
             end_process(exit_code_of_slot());
         }
@@ -337,12 +321,13 @@ DWORD WINAPI watchdog(void* running)
 
 void install_fault_capture() noexcept
 {
-    fault_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    fault_state& state = faults();
+    state.fault_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // The watchdog must be running before the plug-in is loaded: a thread's
     // start needs the loader lock, which a DllMain that hangs holds.
     const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    watchdog_thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &watchdog_id);
-    if (watchdog_thread != nullptr) WaitForSingleObject(running, INFINITE);
+    state.watchdog_thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &state.watchdog_id);
+    if (state.watchdog_thread != nullptr) WaitForSingleObject(running, INFINITE);
     CloseHandle(running);
     AddVectoredExceptionHandler(1, on_first_chance);
     SetUnhandledExceptionFilter(on_unhandled);
@@ -353,12 +338,13 @@ void install_fault_capture() noexcept
 
 void watch_host_thread(HANDLE thread) noexcept
 {
-    host = thread;
+    faults().host = thread;
 }
 
 void report_process_end(const char* how, std::uint32_t code) noexcept
 {
     claim_or_stand_still(code);
+    fault_slot& slot = faults().slot;
     RtlCaptureContext(&slot.context);
     slot.how = how;
     slot.code = code;
@@ -368,15 +354,15 @@ void report_process_end(const char* how, std::uint32_t code) noexcept
 void report_host_thread_end(std::uint32_t exit_code) noexcept
 {
     if (!claim()) stand_still();  // the watchdog reports the fault that came first, and ends the process
-    result_writer* out = begin_fault();
-    if (out == nullptr) return;
-    out->line("result", "failed");
-    out->begin("summary").text("the host's thread ended in ").text(call_name(current_call()));
-    out->text(" without returning (thread exit code ").number(exit_code).text("): the plug-in ended it").end();
-    out->line("kind", failure_kind::crash);
-    out->line("call", call_name(current_call()));
-    if (current_frame() != 0) out->begin("frame").number(current_frame()).end();
-    commit_fault();
+    result_writer out = fault_writer();
+    out.put(outcome::failed);
+    out.begin_summary().text("the host's thread ended in ").text(call_name(current_call()));
+    out.text(" without returning (thread exit code ").number(exit_code).text("): the plug-in ended it").end();
+    out.put(fault_kind::crash);
+    out.put(current_call());
+    if (current_frame() != 0) out.frame_number(current_frame());
+    write_warnings(out);
+    commit_fault(out);
 }
 
 LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept
@@ -387,10 +373,10 @@ LPTOP_LEVEL_EXCEPTION_FILTER own_exception_filter() noexcept
 void report_fault(const check_result& fault) noexcept
 {
     claim_or_stand_still(1);
-    if (result_writer* out = begin_fault()) {
-        write_check_result(*out, fault);
-        commit_fault();
-    }
+    result_writer out = fault_writer();
+    write_check_result(out, fault);
+    write_warnings(out);
+    commit_fault(out);
     end_process(1);
 }
 

@@ -18,8 +18,35 @@
 #include <cstdint>
 
 #include "tools/validate/check_result.h"
+#include "tools/validate/win32/guarded_stream.h"
 
 namespace validate {
+
+// The fault capture's part of the child's state.
+enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang };
+// The one fault reported: filled by the thread that claims it, read by the
+// watchdog once that thread has handed it over (or by the watchdog itself
+// for a hang).
+struct fault_slot {
+    fault_type type = fault_type::exception;
+    EXCEPTION_RECORD record{};
+    CONTEXT context{};
+    DWORD thread = 0;
+    bool host_thread = false;
+    plugin_call call = plugin_call::none;
+    std::uint64_t frame = 0;
+    stream_access stream;
+    const char* how = nullptr;
+    std::uint32_t code = 0;
+};
+struct fault_state {
+    fault_slot slot;
+    volatile LONG claimed = 0;  // a thread has claimed the slot: every later fault stands still
+    HANDLE fault_ready = nullptr;
+    HANDLE host = nullptr;  // the host's thread
+    HANDLE watchdog_thread = nullptr;
+    DWORD watchdog_id = 0;
+};
 
 // Installs the handlers and starts the watchdog.
 void install_fault_capture() noexcept;

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
+
+#include "tools/validate/win32/child_state.h"
 
 namespace validate {
 
@@ -19,22 +20,17 @@ std::size_t page_size() noexcept
     return size;
 }
 
-// The placed streams, for the exception handler: [first, end) are a
-// stream's bytes, [region, end) its pages, [end, end + page) its guard.
-struct placed {
-    std::atomic<std::uintptr_t> region{0};
-    std::atomic<std::uintptr_t> first{0};
-    std::atomic<std::uintptr_t> end{0};
-    std::atomic<std::uint64_t> frame{0};
-};
-placed placed_streams[4];
+stream_placements::placed* placed_streams() noexcept
+{
+    return the_child().streams.streams;
+}
 
 }  // namespace
 
 guarded_stream::~guarded_stream()
 {
     for (std::size_t i = 0; i < regions; ++i) {
-        placed_streams[i].region = placed_streams[i].first = placed_streams[i].end = 0;
+        placed_streams()[i].region = placed_streams()[i].first = placed_streams()[i].end = 0;
         if (regions_[i].base != nullptr) VirtualFree(regions_[i].base, 0, MEM_RELEASE);
     }
 }
@@ -43,7 +39,7 @@ const std::uint8_t* guarded_stream::place(const std::vector<std::uint8_t>& bytes
 {
     current_ = (current_ + 1) % regions;
     region& r = regions_[current_];
-    placed& p = placed_streams[current_];
+    stream_placements::placed& p = placed_streams()[current_];
     const std::size_t page = page_size();
     const std::size_t needed = (bytes.size() + page - 1) / page;
     if (r.base == nullptr || needed > r.pages) {
@@ -80,7 +76,7 @@ void guarded_stream::close_after_call() noexcept
 stream_access classify_stream_access(std::uintptr_t address, bool write, std::uint64_t in_update_of) noexcept
 {
     stream_access access;
-    for (const placed& p : placed_streams) {
+    for (const stream_placements::placed& p : the_child().streams.streams) {
         const std::uintptr_t region = p.region, first = p.first, end = p.end;
         if (region == 0 || address < region || address >= end + page_size()) continue;
         access.write = write;
@@ -89,11 +85,11 @@ stream_access classify_stream_access(std::uintptr_t address, bool write, std::ui
         access.length = end - first;
         access.past_end = address >= end;
         if (in_update_of != p.frame)
-            access.kind = failure_kind::kept_stream;
+            access.kind = fault_kind::kept_stream;
         else if (access.past_end)
-            access.kind = write ? failure_kind::wrote_into_stream : failure_kind::read_past_stream;
+            access.kind = write ? fault_kind::wrote_into_stream : fault_kind::read_past_stream;
         else
-            access.kind = failure_kind::wrote_into_stream;  // readable in its Update: only a write faults
+            access.kind = fault_kind::wrote_into_stream;  // readable in its Update: only a write faults
         return access;
     }
     return access;
@@ -108,7 +104,7 @@ void write_stream_access(result_writer& out, const stream_access& access) noexce
         else
             out.text("byte ").number(access.byte).text(" of ").number(access.length);
     };
-    if (access.kind == failure_kind::kept_stream) {
+    if (access.kind == fault_kind::kept_stream) {
         out.text(access.write ? "wrote into" : "read").text(" the stream of frame ").number(access.stream_frame);
         out.text(" (");
         byte();

@@ -7,6 +7,7 @@
 // past the stream, wrote into it, or used it after its Update had returned.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,7 @@ public:
     void close_after_call() noexcept;
 
 private:
+    friend struct stream_placements;
     struct region {
         std::uint8_t* base = nullptr;
         std::size_t pages = 0;  // readable pages, the guard page not counted
@@ -39,10 +41,23 @@ private:
     std::size_t current_ = 0;
 };
 
+// Where the streams are placed, for the exception handler, part of the
+// child's state: [first, end) are a stream's bytes, [region, end) its pages,
+// [end, end + page) its guard.
+struct stream_placements {
+    struct placed {
+        std::atomic<std::uintptr_t> region{0};
+        std::atomic<std::uintptr_t> first{0};
+        std::atomic<std::uintptr_t> end{0};
+        std::atomic<std::uint64_t> frame{0};
+    };
+    placed streams[guarded_stream::regions];
+};
+
 // What an access violation on a placed stream was. Safe in an exception
 // handler: no allocation, no lock.
 struct stream_access {
-    const char* kind = nullptr;   // a failure_kind; null when the address is not a stream's
+    fault_kind kind = fault_kind::none;  // none when the address is not a stream's
     bool write = false;
     bool past_end = false;        // in the guard page after the stream
     std::uint64_t stream_frame = 0;  // the frame whose stream was touched

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/fault_capture.h"
 
 namespace validate {
@@ -41,35 +42,25 @@ void __cdecl hooked_quick_exit(int code)
 
 // ---- Registrations ----
 
-enum class registration_type { window_class, window_hook, timer, exception_handler, continue_handler };
-
-struct registration {
-    registration_type type;
-    std::uintptr_t handle;  // the class atom, hook, timer id or handler handle
-    std::uintptr_t code;    // the window procedure, hook procedure, timer procedure or handler
-    HINSTANCE instance;     // of a window class
-    DWORD thread;           // of a hook (0: every thread) or a timer
-    int hook_type;
-    char name[64];  // of a window class
-    volatile LONG removed;
-};
-registration registrations[256];
-volatile LONG registration_count = 0;
+registration_table& table() noexcept
+{
+    return the_child().registrations;
+}
 
 registration* add_registration(registration_type type, std::uintptr_t handle, std::uintptr_t code) noexcept
 {
-    const LONG index = InterlockedIncrement(&registration_count) - 1;
-    if (index >= static_cast<LONG>(sizeof registrations / sizeof registrations[0])) return nullptr;
-    registration& entry = registrations[index];
+    const LONG index = InterlockedIncrement(&table().count) - 1;
+    if (index >= static_cast<LONG>(registration_table::capacity)) return nullptr;
+    registration& entry = table().entries[index];
     entry = registration{type, handle, code, nullptr, GetCurrentThreadId(), 0, {}, 0};
     return &entry;
 }
 
 void mark_removed(registration_type type, std::uintptr_t handle, DWORD thread = 0) noexcept
 {
-    const LONG count = registration_count;
-    for (LONG i = 0; i < count && i < 256; ++i) {
-        registration& entry = registrations[i];
+    const LONG count = table().count;
+    for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
+        registration& entry = table().entries[i];
         if (entry.type == type && entry.handle == handle && (thread == 0 || entry.thread == thread))
             InterlockedExchange(&entry.removed, 1);
     }
@@ -246,7 +237,7 @@ bool thread_alive(DWORD id) noexcept
 
 void hook_plugin_imports(HMODULE plugin) noexcept
 {
-    InterlockedExchange(&registration_count, 0);
+    InterlockedExchange(&table().count, 0);
     auto* const base = reinterpret_cast<std::uint8_t*>(plugin);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
@@ -277,9 +268,10 @@ void hook_plugin_imports(HMODULE plugin) noexcept
 std::vector<std::string> registrations_left(module_range unloaded)
 {
     std::vector<std::string> left;
-    const LONG count = registration_count < 256 ? registration_count : 256;
+    const LONG capacity = static_cast<LONG>(registration_table::capacity);
+    const LONG count = table().count < capacity ? table().count : capacity;
     for (LONG i = 0; i < count; ++i) {
-        const registration& entry = registrations[i];
+        const registration& entry = table().entries[i];
         if (entry.removed || !unloaded.contains(entry.code)) continue;
         const std::string code = describe_address(entry.code);
         switch (entry.type) {

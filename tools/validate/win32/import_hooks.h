@@ -13,12 +13,32 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "tools/validate/win32/module_table.h"
 
 namespace validate {
+
+// What the plug-in registered, part of the child's state: kept by the hooks
+// on any thread, without allocating.
+enum class registration_type { window_class, window_hook, timer, exception_handler, continue_handler };
+struct registration {
+    registration_type type;
+    std::uintptr_t handle;  // the class atom, hook, timer id or handler handle
+    std::uintptr_t code;    // the window procedure, hook procedure, timer procedure or handler
+    HINSTANCE instance;     // of a window class
+    DWORD thread;           // of a hook (0: every thread) or a timer
+    int hook_type;
+    char name[64];  // of a window class
+    volatile LONG removed;
+};
+struct registration_table {
+    static constexpr std::size_t capacity = 256;
+    registration entries[capacity];
+    volatile LONG count = 0;
+};
 
 // Hooks the plug-in's imports and forgets the registrations of earlier loads.
 void hook_plugin_imports(HMODULE plugin) noexcept;

@@ -145,10 +145,7 @@ int run_checks(validate_options& options)
     std::vector<check_result> results = run_checks_in_children(options, stdout);
     for (std::size_t i = 0; i < results.size(); ++i) report.results.emplace_back(options.checks[i], std::move(results[i]));
     report.seconds = now_seconds() - start;
-    std::printf("\nvalidate: %zu passed, %zu failed, %zu skipped", report.count(outcome::passed),
-                report.count(outcome::failed), report.count(outcome::skipped));
-    if (report.count(outcome::error) > 0) std::printf(", %zu not run for the validator's own error", report.count(outcome::error));
-    std::printf(" in %.1f s\n", report.seconds);
+    write_summary_line(stdout, report);
 
     bool written = true;
     const auto write = [&](tools::file_replacement& file, const std::string& path, const std::string& text) {

@@ -2,8 +2,9 @@
 
 #include <psapi.h>
 
-#include <atomic>
 #include <charconv>
+
+#include "tools/validate/win32/child_state.h"
 
 namespace validate {
 
@@ -28,21 +29,10 @@ constexpr ULONG dll_unloaded = 2;
 using notification_function = VOID(CALLBACK*)(ULONG, const dll_notification*, void*);
 using register_function = LONG(NTAPI*)(ULONG, notification_function, void*, void**);
 
-// A fixed table: written by the thread that loads or unloads, read by any.
-// A slot is free when its end is 0.
-struct module_entry {
-    std::atomic<std::uintptr_t> first{0};
-    std::atomic<std::uintptr_t> end{0};
-    char name[64] = {};
-};
-module_entry modules[512];
-
-std::atomic<std::uintptr_t> plugin_first{0}, plugin_end{0};
-std::atomic<std::uintptr_t> unloaded_first{0}, unloaded_end{0};
-std::atomic<long> unmaps{0};
-char unloaded_name[64] = {};
-char expected_plugin[64] = {};
-std::atomic<bool> plugin_expected{false};
+module_table& table() noexcept
+{
+    return the_child().modules;
+}
 
 char lower(char c) noexcept
 {
@@ -65,7 +55,7 @@ void copy_name(char (&to)[64], const char* from) noexcept
 
 void add_module(std::uintptr_t first, std::uintptr_t end, const char* name) noexcept
 {
-    for (module_entry& entry : modules) {
+    for (module_table::entry& entry : table().modules) {
         if (entry.end.load() != 0) continue;
         copy_name(entry.name, name);
         entry.first = first;
@@ -76,7 +66,7 @@ void add_module(std::uintptr_t first, std::uintptr_t end, const char* name) noex
 
 void remove_module(std::uintptr_t first) noexcept
 {
-    for (module_entry& entry : modules)
+    for (module_table::entry& entry : table().modules)
         if (entry.end.load() != 0 && entry.first.load() == first) entry.end = 0;
 }
 
@@ -92,21 +82,22 @@ VOID CALLBACK on_dll(ULONG reason, const dll_notification* data, void*)
     }
     const auto first = reinterpret_cast<std::uintptr_t>(data->base);
     const std::uintptr_t end = first + data->size;
+    module_table& t = table();
     if (reason == dll_loaded) {
         add_module(first, end, name);
-        if (plugin_expected && same_name(name, expected_plugin)) {
-            plugin_expected = false;
-            plugin_first = first;
-            plugin_end = end;
+        if (t.plugin_expected && same_name(name, t.expected_plugin)) {
+            t.plugin_expected = false;
+            t.plugin_first = first;
+            t.plugin_end = end;
         }
     } else if (reason == dll_unloaded) {
         remove_module(first);
-        if (first == plugin_first.load()) {
-            copy_name(unloaded_name, name);
-            unloaded_first = first;
-            unloaded_end = end;
-            plugin_first = plugin_end = 0;
-            ++unmaps;
+        if (first == t.plugin_first.load()) {
+            copy_name(t.unloaded_name, name);
+            t.unloaded_first = first;
+            t.unloaded_end = end;
+            t.plugin_first = t.plugin_end = 0;
+            ++t.unmaps;
         }
     }
 }
@@ -136,25 +127,38 @@ void start_module_table() noexcept
 
 void expect_plugin(std::string_view file_name) noexcept
 {
+    module_table& t = table();
     std::size_t i = 0;
-    for (; i < file_name.size() && i + 1 < sizeof expected_plugin; ++i) expected_plugin[i] = file_name[i];
-    expected_plugin[i] = '\0';
-    plugin_expected = true;
+    for (; i < file_name.size() && i + 1 < sizeof t.expected_plugin; ++i) t.expected_plugin[i] = file_name[i];
+    t.expected_plugin[i] = '\0';
+    t.plugin_expected = true;
 }
 
 module_range plugin_range() noexcept
 {
-    return {plugin_first.load(), plugin_end.load()};
+    return {table().plugin_first.load(), table().plugin_end.load()};
 }
 
 module_range unloaded_plugin_range() noexcept
 {
-    return {unloaded_first.load(), unloaded_end.load()};
+    return {table().unloaded_first.load(), table().unloaded_end.load()};
 }
 
 long plugin_unmaps() noexcept
 {
-    return unmaps.load();
+    return table().unmaps.load();
+}
+
+code_location locate(std::uintptr_t address) noexcept
+{
+    for (const module_table::entry& entry : table().modules) {
+        const std::uintptr_t end = entry.end.load();
+        const std::uintptr_t first = entry.first.load();
+        if (end != 0 && address >= first && address < end) return {entry.name, address - first, false};
+    }
+    if (unloaded_plugin_range().contains(address))
+        return {table().unloaded_name, address - table().unloaded_first.load(), true};
+    return {};
 }
 
 namespace {
@@ -187,19 +191,11 @@ private:
 void address_text(std::uintptr_t address, char* text, std::size_t size) noexcept
 {
     text_buffer out(text, size);
-    for (const module_entry& entry : modules) {
-        const std::uintptr_t end = entry.end.load();
-        const std::uintptr_t first = entry.first.load();
-        if (end != 0 && address >= first && address < end) {
-            out.add(entry.name).add("+").hex(address - first);
-            return;
-        }
-    }
-    if (unloaded_plugin_range().contains(address)) {
-        out.add("the unloaded plug-in ").add(unloaded_name).add("+").hex(address - unloaded_first.load());
-        return;
-    }
-    out.hex(address).add(" (in no module)");
+    const code_location where = locate(address);
+    if (where.module == nullptr)
+        out.hex(address).add(" (in no module)");
+    else
+        out.add(where.unloaded ? "the unloaded plug-in " : "").add(where.module).add("+").hex(where.offset);
 }
 
 void write_address(result_writer& out, std::uintptr_t address) noexcept
@@ -207,6 +203,12 @@ void write_address(result_writer& out, std::uintptr_t address) noexcept
     char text[160];
     address_text(address, text, sizeof text);
     out.text(text);
+}
+
+void write_fault_frame(result_writer& out, std::uintptr_t address) noexcept
+{
+    const code_location where = locate(address);
+    if (where.module != nullptr) out.fault_frame_line(where.module, where.offset);
 }
 
 std::string describe_address(std::uintptr_t address)

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/fault_capture.h"
 #include "tools/validate/win32/import_hooks.h"
 #include "tools/validate/win32/module_table.h"
@@ -58,8 +59,7 @@ std::vector<std::string> code_left_in(module_range unloaded)
 
 state_watch& process_watch() noexcept
 {
-    static state_watch watch;
-    return watch;
+    return the_child().watch;
 }
 
 void state_watch::start()
@@ -94,7 +94,7 @@ void state_watch::after_call(plugin_call call)
         changes = state_changes(before_, after_);
         if (changes.empty()) return;
     }
-    fail(failure_kind::state_changed, std::string(call_name(call)) + " did not restore process state: " + joined(changes),
+    fail(fault_kind::state_changed, std::string(call_name(call)) + " did not restore process state: " + joined(changes),
          call, host_thread ? nullptr : "a process-wide setting: changed in the call, or meanwhile by a thread of the "
                                        "plug-in");
 }
@@ -112,26 +112,21 @@ void state_watch::after_unload()
     if (!left.empty()) {
         std::string text;
         for (const std::string& thing : left) text += (text.empty() ? "" : "; ") + thing;
-        fail(failure_kind::dangling, "after FreeLibrary, these still point into the unloaded DLL: " + text,
+        fail(fault_kind::dangling, "after FreeLibrary, these still point into the unloaded DLL: " + text,
              plugin_call::free_library, nullptr);
         return;
     }
     const std::vector<state_change> changes = state_changes(initial_, after_);
     if (!changes.empty()) {
-        fail(failure_kind::state_changed,
+        fail(fault_kind::state_changed,
              "after FreeLibrary, process state is not as it was before LoadLibrary: " + joined(changes),
              plugin_call::free_library, nullptr);
     }
 }
 
-void state_watch::fail(const char* kind, const std::string& summary, plugin_call call, const char* note)
+void state_watch::fail(fault_kind kind, const std::string& summary, plugin_call call, const char* note)
 {
-    check_result result;
-    result.result = outcome::failed;
-    result.kind = kind;
-    result.summary = summary;
-    result.call = call_name(call);
-    result.frame = current_frame();
+    check_result result = failed(kind, summary, call, current_frame());
     if (note != nullptr) result.notes.push_back(note);
     report_fault(result);
 }

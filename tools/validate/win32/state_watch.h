@@ -31,7 +31,7 @@ public:
     // once for each time it has been unmapped since.
     void after_unload();
 private:
-    [[noreturn]] void fail(const char* kind, const std::string& summary, plugin_call call, const char* note);
+    [[noreturn]] void fail(fault_kind kind, const std::string& summary, plugin_call call, const char* note);
     bool started_ = false;
     bool have_before_ = false;
     long unmaps_seen_ = 0;
