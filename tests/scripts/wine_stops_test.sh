@@ -50,6 +50,7 @@ for signal in TERM HUP; do
     stop_after "$scratch/out" "$signal" $! 10
     status=$?
     (( status == 7 )) || say_fail "sandboxed.sh, SIG$signal: the command's trap did not end it (exit $status): $(cat "$scratch/out")"
+    rm -f "$scratch/out" "$scratch/err"  # (what the watcher below reads must be this run's)
     set -m
     bash "$sandboxed" -- wine "$listen" --port 50077 --quiet >"$scratch/out" 2>"$scratch/err" &
     sandbox=$!
@@ -67,6 +68,7 @@ done
 if [[ ! -x "$native_listen" ]]; then
     echo "skipped the run.sh stops: no native listener at $native_listen (the native stage builds it)"
 else
+    rm -f "$scratch/bin/"{wine,wineserver,wineboot,Xvfb,ctest}  # (Wine and the display are real here)
     mkdir -p "$checkout/build/native/tools/listen"
     ln -s "$(cd "$(dirname "$host")/../.." && pwd)" "$checkout/build/windows"
     ln -s "$native_listen" "$checkout/build/native/tools/listen/listen"
