@@ -142,11 +142,26 @@ _sk_release_prefix() {
 }
 
 # _sk_lock_holders LOCK ARRAY: ARRAY = the pids of the processes, this shell aside, that
-# hold LOCK open. (fuser runs in a subshell that has let the lock go, and its answer
-# comes back through a file, so that no helper process counts among the holders.)
+# hold LOCK open. Inside a private namespace those of the namespace (every process of a
+# run lives in its namespace), read with the shell's own tests, no program per process;
+# outside (the leftovers of another run), fuser's answer, through a file from a subshell
+# that has let the lock go, so that no helper process counts among the holders.
 _sk_lock_holders() {
     local -n _sk_pids=$2
-    local answer
+    local answer process descriptor
+    _sk_pids=()
+    if sk_in_private_netns; then
+        for process in /proc/[0-9]*; do
+            [[ "${process#/proc/}" != "$$" && $process/ns/net -ef /proc/$$/ns/net ]] || continue
+            for descriptor in "$process"/fd/*; do
+                if [[ $descriptor -ef $1 ]]; then
+                    _sk_pids+=("${process#/proc/}")
+                    break
+                fi
+            done
+        done
+        return 0
+    fi
     answer=$(mktemp) || return 1
     (
         [[ -z "${SK_PREFIX_LOCK:-}" ]] || exec {SK_PREFIX_LOCK}>&-

@@ -7,9 +7,11 @@
 # - run.sh stopped by SIGTERM, SIGHUP or SIGINT during the flight exits 143, 129 or 130
 #   within seconds, leaving flight.skvrec whole (no temporary file beside it) and
 #   replayable by the host.
-#     wine_stops_test.sh SOURCE_DIR HOST.exe LISTEN.exe NATIVE_LISTEN
+# - run.sh --plugin on a plug-in whose DllMain never returns ends by itself, non-zero, a
+#   minute and its stop's grace after the flight should have ended, leaving no host behind.
+#     wine_stops_test.sh SOURCE_DIR HOST.exe LISTEN.exe NATIVE_LISTEN HANGING_PLUGIN.dll
 set -u
-source_dir=$1 host=$2 listen=$3 native_listen=$4
+source_dir=$1 host=$2 listen=$3 native_listen=$4 hanging=$5
 . "$source_dir/tests/scripts/checkout.sh" "$source_dir"
 . "$source_dir/tests/tools/test_guards.sh"
 trap _checkout_cleanup EXIT
@@ -97,6 +99,15 @@ else
             >"$scratch/replay" 2>&1 && tr -d '\r' <"$scratch/replay" | grep -qE '^host: [1-9][0-9]* frames' ||
             say_fail "run.sh, SIG$signal: flight.skvrec does not replay: $(cat "$scratch/replay")"
     done
+    cp "$hanging" "$scratch/work/hangs.dll"
+    started=$SECONDS
+    env -C "$scratch/work" PATH="$scratch/bin:$PATH" bash "$checkout/scripts/run.sh" --no-install --seconds 3 \
+        --plugin hangs.dll >"$scratch/run.out" 2>&1
+    status=$?
+    echo "run.sh --plugin on a DllMain that never returns: exit $status after $(( SECONDS - started )) s"
+    (( status != 0 && SECONDS - started < 3 + 60 + 15 + 30 )) ||
+        say_fail "run.sh --plugin hangs.dll: exit $status after $(( SECONDS - started )) s: $(tail -n 5 "$scratch/run.out")"
+    pgrep -f 'host\.exe.*hangs\.dll' >/dev/null && say_fail "run.sh --plugin hangs.dll left its host running"
 fi
 (( fail == 0 )) && echo "sandboxed.sh passes SIGTERM and SIGHUP on; run.sh stopped by SIGTERM, SIGHUP and SIGINT keeps a replayable recording"
 exit $fail
