@@ -124,13 +124,30 @@ log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-cl
     printf '%s/%s' "$logs" "${name// /-}"
 }
 
-# timed FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS" into FILE.status.
+# timed FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS CPU_MILLISECONDS"
+# into FILE.status (CPU: user and system time of COMMAND's processes; run it in a job of its own,
+# where nothing else runs).
 timed() {
     local file=$1 start status=0
     shift
     start=$(now_ms)
     "$@" || status=$?
-    printf '%d %d\n' "$status" $(( $(now_ms) - start )) >"$file.status"
+    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$(children_cpu_ms)" >"$file.status"
+}
+
+children_cpu_ms() {  # the user and system time of this shell's children so far, in ms
+    local file user system
+    file=$(mktemp)
+    times >"$file"  # (in this shell: a subshell's times are its own children's)
+    { read -r _; read -r user system; } <"$file"
+    rm -f "$file"
+    printf '%d' $(( $(minutes_ms "$user") + $(minutes_ms "$system") ))
+}
+
+minutes_ms() {  # minutes_ms 1m2.345s -> 62345
+    local minutes=${1%%m*} seconds=${1#*m}
+    seconds=${seconds%s}
+    printf '%d' $(( 10#$minutes * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.} ))
 }
 
 build_step() {  # build_step PRESET
@@ -163,9 +180,12 @@ announce() {
     printf '\n==> %s\n' "$*"
 }
 
-report_line() {  # report_line NAME MILLISECONDS RESULT
-    printf '<== %s: %s (%s s)\n' "$1" "$3" "$(seconds "$2")"
-    stage_lines+=("$1|$(seconds "$2")|$3")
+report_line() {  # report_line NAME MILLISECONDS RESULT [CPU_MILLISECONDS]
+    local took
+    took=$(seconds "$2")
+    [[ -z "${4:-}" ]] || took+=" s, CPU $(seconds "$4")"
+    printf '<== %s: %s (%s s)\n' "$1" "$3" "$took"
+    stage_lines+=("$1|$took|$3")
 }
 
 fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
@@ -175,12 +195,12 @@ fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one
 
 # report_build PRESET: the build's warnings, or the end of its log; fails if it failed.
 report_build() {
-    local file status ms warnings
+    local file status ms cpu warnings
     file=$(log_name "$1: build")
-    read -r status ms <"$file.status"
+    read -r status ms cpu <"$file.status"
     if (( status != 0 )); then
         grep -v '^\[[0-9]*/[0-9]*\] ' "$file.log" | tail -n 100
-        report_line "$1: build" "$ms" FAILED
+        report_line "$1: build" "$ms" FAILED "$cpu"
         fail_step "$1: build"
         return 1
     fi
@@ -189,15 +209,15 @@ report_build() {
         printf '%s warning(s):\n' "$warnings"
         grep 'warning:' "$file.log" | sort -u | head -n 40
     fi
-    report_line "$1: build" "$ms" ok
+    report_line "$1: build" "$ms" ok "$cpu"
 }
 
 # report_tests PRESET STEP: the counts of ctest's own summary, added to the totals; the
 # tests it names as failed, and those it ran again, kept for the closing summary.
 report_tests() {
-    local preset=$1 step=$2 file status ms summary passed failed skipped line
+    local preset=$1 step=$2 file status ms cpu summary passed failed skipped line
     file=$(log_name "$step")
-    read -r status ms <"$file.status"
+    read -r status ms cpu <"$file.status"
     if ! summary=$(sk_ctest_summary "$file.log"); then
         tail -n 40 "$file.log"
         report_line "$step" "$ms" FAILED
@@ -218,7 +238,7 @@ report_tests() {
     line="$passed passed"
     (( failed == 0 )) || line+=", $failed failed"
     (( skipped == 0 )) || line+=", $skipped skipped"
-    report_line "$step" "$ms" "$line"
+    report_line "$step" "$ms" "$line" "$cpu"
 }
 
 stage() {  # stage PRESET: build and test in the foreground
@@ -329,9 +349,9 @@ done
 printf '\n==> summary\n'
 for line in "${stage_lines[@]}"; do
     IFS='|' read -r name took result <<<"$line"
-    printf '  %-34s %7s s  %s\n' "$name" "$took" "$result"
+    printf '  %-34s %20s  %s\n' "$name" "$took s" "$result"
 done
-printf '  %-34s %7s s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_MS:-$(now_ms)} )))"
+printf '  %-34s %20s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_MS:-$(now_ms)} ))) s"
 if (( ${#failures[@]} > 0 )); then
     printf 'failed:\n'
     printf '  %s\n' "${failures[@]}"
