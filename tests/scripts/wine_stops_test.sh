@@ -99,15 +99,16 @@ else
             >"$scratch/replay" 2>&1 && tr -d '\r' <"$scratch/replay" | grep -qE '^host: [1-9][0-9]* frames' ||
             say_fail "run.sh, SIG$signal: flight.skvrec does not replay: $(cat "$scratch/replay")"
     done
-    cp "$hanging" "$scratch/work/hangs.dll"
+    hangs=${hanging##*/}  # (the test plug-in's name chooses its defect)
+    cp "$hanging" "$scratch/work/$hangs"
     started=$SECONDS
     env -C "$scratch/work" PATH="$scratch/bin:$PATH" bash "$checkout/scripts/run.sh" --no-install --seconds 3 \
-        --plugin hangs.dll >"$scratch/run.out" 2>&1
+        --plugin "$hangs" >"$scratch/run.out" 2>&1
     status=$?
     echo "run.sh --plugin on a DllMain that never returns: exit $status after $(( SECONDS - started )) s"
-    (( status != 0 && SECONDS - started < 3 + 60 + 15 + 30 )) ||
-        say_fail "run.sh --plugin hangs.dll: exit $status after $(( SECONDS - started )) s: $(tail -n 5 "$scratch/run.out")"
-    pgrep -f 'host\.exe.*hangs\.dll' >/dev/null && say_fail "run.sh --plugin hangs.dll left its host running"
+    (( status != 0 && SECONDS - started < 150 )) ||
+        say_fail "run.sh --plugin $hangs: exit $status after $(( SECONDS - started )) s: $(tail -n 5 "$scratch/run.out")"
+    pgrep -f "^[^ ]*host\\.exe .*$hangs" >/dev/null && say_fail "run.sh --plugin $hangs left its host running"
 fi
 (( fail == 0 )) && echo "sandboxed.sh passes SIGTERM and SIGHUP on; run.sh stopped by SIGTERM, SIGHUP and SIGINT keeps a replayable recording"
 exit $fail
