@@ -7,7 +7,8 @@
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
 #   3. runs the stages below in this order, each the configure, build and test presets of
 #      its name in CMakePresets.json (what `cmake --workflow --preset NAME` runs), in build/NAME:
-#        native    GCC: the unit tests and the scripts' own tests; the benchmarks built
+#        native    GCC: the unit tests and the scripts' own tests (those beside the Windows tests
+#                  when both stages run); the benchmarks built
 #        windows   MinGW-w64: the unit tests and the plug-in's tests under Wine, on Xvfb, with
 #                  a Wine prefix of its own (build/wineprefix-test), as scripts/sandboxed.sh
 #                  runs them; the package made from this build and checked as it ships
@@ -259,7 +260,20 @@ foreground_tests() {  # foreground_tests PRESET STEP [CTEST ARGS...]
 # ---------------------------------------------------------------------------
 # Stages
 
-run_native() { stage native; }
+# The scripts' own tests (label scripts) mostly wait for the scripts they drive and send
+# nothing: when the Windows tests run too, they run beside those instead of before them.
+run_native() {
+    announce "native: build"
+    sk_run build_step native
+    report_build native || return 0
+    if [[ "$selected" == *" windows "* ]]; then
+        foreground_tests native "native: tests" --label-exclude '^scripts$'
+        scripts_beside=1
+    else
+        foreground_tests native "native: tests"
+    fi
+}
+scripts_beside=0
 run_sanitize() { [[ " ${ran_beside[*]} " == *" sanitize "* ]] || stage sanitize; }
 run_fuzz() {
     [[ " ${ran_beside[*]} " == *" fuzz "* ]] || { stage fuzz; return; }
@@ -270,7 +284,7 @@ ran_beside=()   # the stages whose build ran beside the Windows tests
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
 # mostly wait for Wine: the sanitize and fuzz stages' builds (and the fuzzer) run beside
-# them, at the lowest priority. The sanitize tests run after them, as they too send to
+# them, at the lowest priority, and the native stage's scripts tests. The sanitize tests run after them, as they too send to
 # UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
 # clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
@@ -297,8 +311,16 @@ run_windows() {
         beside=$!
         ran_beside=("${later[@]}")
     fi
+    if (( scripts_beside )); then
+        sk_spawn test_step native "native: scripts tests" 0 --label-regex '^scripts$'
+        scripts_beside=$!
+    fi
     foreground_tests windows "windows: tests" --label-exclude '^clocked$'
     server_still_there
+    if (( scripts_beside )); then
+        sk_wait "$scripts_beside"
+        report_tests native "native: scripts tests"
+    fi
     if [[ -n "$beside" ]]; then
         announce "waiting for ${later[*]}, which run beside the tests"
         sk_wait "$beside"
