@@ -133,16 +133,19 @@ timed() {
     shift
     start=$(now_ms)
     "$@" || status=$?
-    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$(children_cpu_ms)" >"$file.status"
+    children_cpu_ms
+    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$cpu_ms" >"$file.status"
 }
 
-children_cpu_ms() {  # the user and system time of this shell's children so far, in ms
+# children_cpu_ms: cpu_ms = the user and system time of this shell's children so far, in ms.
+# (In this shell, not in a $(...): a subshell's times are its own children's.)
+children_cpu_ms() {
     local file user system
     file=$(mktemp)
-    times >"$file"  # (in this shell: a subshell's times are its own children's)
+    times >"$file"
     { read -r _; read -r user system; } <"$file"
     rm -f "$file"
-    printf '%d' $(( $(minutes_ms "$user") + $(minutes_ms "$system") ))
+    cpu_ms=$(( $(minutes_ms "$user") + $(minutes_ms "$system") ))
 }
 
 minutes_ms() {  # minutes_ms 1m2.345s -> 62345
