@@ -1,15 +1,21 @@
-// The per-frame driver against a plain copy of the same bytes, and the
-// display's take of a frame against a plain exchange of two lists.
+// The per-frame driver against a plain copy of the same bytes, the display's
+// take of a frame against a plain exchange of two lists, and the flight
+// recorder's Update against one sendto on a kept socket.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <mutex>
 #include <vector>
 
 #include <skarvel/shared/input/tm_message_stream.h>
 
 #include "plugin/frame_update.h"
+#include "recorder/flight_recorder.h"
 #include "tests/support/private_network.h"
+#include "tools/common/scratch_folder.h"
 
 namespace {
 
@@ -100,6 +106,46 @@ void BM_baseline_sendto_32(benchmark::State& state)
     socket_api::close(s);
 }
 BENCHMARK(BM_baseline_sendto_32);
+
+// The flight recorder's Update: the frame's length from its messages' Sizes
+// and one copy into the queue of its worker, whose thread writes it to a
+// file meanwhile. A simulator's frames come far apart, and the worker keeps up
+// with them; here they come back to back, so every 128 frames (when the
+// worker is woken) the clock stops until the worker has written them: what is
+// measured is Update with a worker that keeps up, never the drop of a full
+// queue. The floor is BM_baseline_sendto_32, the one call the sample plug-in
+// makes outside itself per frame.
+void BM_recorder_update_40(benchmark::State& state)
+{
+    const std::vector<std::uint8_t> stream = forty_message_stream();
+    tools::scratch_folder folder;
+    std::string error;
+    recorder::flight_recorder recorder;
+    if (!folder.make("bench-recorder", error) || !recorder.start(folder.path(), recorder::local_time_now(), error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::int32_t out1 = 1, out2 = 1;
+    std::uint64_t frames = 0;
+    for (auto _ : state) {
+        out1 = 0;
+        out2 = 0;
+        recorder.record(0.016, stream.data(), 40);
+        benchmark::DoNotOptimize(out1);
+        benchmark::DoNotOptimize(out2);
+        if (++frames % 128 == 0) {
+            state.PauseTiming();
+            while (recorder.frames_waiting() > 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+            state.ResumeTiming();
+        }
+    }
+    const std::string said = recorder.stop();
+    if (said.find("dropped") != std::string::npos || said.find("stopped") != std::string::npos)
+        state.SkipWithError(said.c_str());
+    folder.leave(true, error);
+}
+// A fixed count: each frame is written to the disk (about 160 MB for 50,000).
+BENCHMARK(BM_recorder_update_40)->Iterations(50000);
 
 // The selection and the encoding of the datagram alone, over the 40 records.
 void BM_select_and_encode_40(benchmark::State& state)

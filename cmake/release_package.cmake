@@ -3,6 +3,7 @@
 # `cmake --workflow --preset release`). It holds, in a folder of its name,
 #
 #   skarvel_external_dll.dll   the plug-in
+#   skarvel_recorder.dll       the flight recorder plug-in, which records what a host sends
 #   host.exe                   the host simulator
 #   listen.exe                 the motion listener
 #   validate.exe               the plug-in validator (when the build has it)
@@ -81,6 +82,7 @@ function(skarvel_ship target description)
 endfunction()
 
 skarvel_ship(skarvel_external_dll "${SKARVEL_PRODUCT_NAME}: the plug-in")
+skarvel_ship(skarvel_recorder "${SKARVEL_PRODUCT_NAME}: flight recorder plug-in")
 skarvel_ship(host "${SKARVEL_PRODUCT_NAME}: host simulator")
 skarvel_ship(listen "${SKARVEL_PRODUCT_NAME}: motion listener")
 if(TARGET validate)

@@ -106,4 +106,5 @@ endif()
 
 message("new_plugin: made the plug-in project ${name} in ${folder}; build and test it there with\n"
         "    cmake --workflow --preset native     # the unit test of its frame logic\n"
-        "    cmake --workflow --preset windows    # ${name}.dll and the validator's checks on it")
+        "    cmake --workflow --preset windows    # ${name}.dll with assertions on, and the validator's checks on it\n"
+        "    cmake --workflow --preset release    # the ${name}.dll to ship")

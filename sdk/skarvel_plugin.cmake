@@ -9,8 +9,12 @@
 #       build, and removes the DLL, on any other export or a missing one). No
 #       "lib" prefix; C++17; the warnings of the sample plug-in; the C and C++
 #       runtimes linked in (MinGW-w64: -static; MSVC: /MT), so the DLL needs
-#       only Windows' own system DLLs. Windows x64 only: configuring it with
-#       any other toolchain is an error.
+#       only Windows' own system DLLs. Linked with Skarvel::plugin_interface,
+#       Skarvel::message_model and Skarvel::background_worker. Its debug
+#       information lies beside it, for the validator to name a fault's
+#       function and line: NAME.dll.debug (MinGW-w64: DWARF 4, linked by the
+#       DLL's .gnu_debuglink) or NAME.pdb (MSVC). Windows x64 only:
+#       configuring it with any other toolchain is an error.
 #
 #   skarvel_add_validate_test(NAME)
 #       A test, NAME.validate, that runs the SDK's validator (validate.exe) on
@@ -30,11 +34,28 @@ function(skarvel_add_plugin name)
   if(NOT sources)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): no source files given")
   endif()
-  # Which machine the toolchain builds for: MSVC names it, MinGW-w64 by its
-  # target triple's processor.
+  # Which machine the toolchain builds for: MSVC names it; for MinGW-w64 the
+  # toolchain's CMAKE_SYSTEM_PROCESSOR, or where a toolchain file leaves that
+  # unset, the compiler's own target (-dumpmachine: x86_64-w64-mingw32).
   set(machine "${CMAKE_CXX_COMPILER_ARCHITECTURE_ID}")
+  set(seen "CMAKE_CXX_COMPILER_ARCHITECTURE_ID and CMAKE_SYSTEM_PROCESSOR are not set")
   if(NOT machine)
     set(machine "${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+  if(NOT machine AND CMAKE_CXX_COMPILER_TARGET)
+    string(REGEX REPLACE "-.*" "" machine "${CMAKE_CXX_COMPILER_TARGET}")
+  elseif(NOT machine AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -dumpmachine
+                    OUTPUT_VARIABLE target ERROR_VARIABLE target OUTPUT_STRIP_TRAILING_WHITESPACE
+                    ERROR_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(status EQUAL 0 AND target MATCHES "^([A-Za-z0-9_]+)-")
+      set(machine "${CMAKE_MATCH_1}")
+    else()
+      string(APPEND seen ", and ${CMAKE_CXX_COMPILER} -dumpmachine answered \"${target}\"")
+    endif()
+  endif()
+  if(NOT machine)
+    set(machine "a machine it does not name (${seen})")
   endif()
   if(NOT WIN32)
     message(FATAL_ERROR " skarvel_add_plugin(${name}): a plug-in is a Windows x64 DLL, and this toolchain builds "
@@ -66,7 +87,7 @@ EXPORTS
     Skarvel_External_DLL_Shutdown
 ]])
   add_library(${name} SHARED ${sources} "${def}")
-  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model)
+  target_link_libraries(${name} PRIVATE Skarvel::plugin_interface Skarvel::message_model Skarvel::background_worker)
   set_target_properties(${name} PROPERTIES
     PREFIX ""
     MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
@@ -79,11 +100,32 @@ EXPORTS
     # The runtimes linked in, and none of their symbols among the exports.
     target_link_options(${name} PRIVATE -static -Wl,--exclude-all-symbols)
   endif()
+  # Debug information beside the DLL, with which the validator names a
+  # fault's function and line: MSVC's PDB; MinGW's DWARF 4 (Wine's dbghelp
+  # reads no later one) moved into NAME.dll.debug, which the DLL links. Left
+  # to a project that sets SKARVEL_PLUGIN_DEBUG_FILE to OFF (this one's
+  # release package keeps its own).
+  if(DEFINED SKARVEL_PLUGIN_DEBUG_FILE AND NOT SKARVEL_PLUGIN_DEBUG_FILE)
+    # the project's own
+  elseif(MSVC)
+    target_compile_options(${name} PRIVATE $<$<NOT:$<CONFIG:Debug>>:/Z7>)
+    target_link_options(${name} PRIVATE /DEBUG /OPT:REF /OPT:ICF)
+  elseif(MINGW)
+    target_compile_options(${name} PRIVATE -g -gdwarf-4)
+  endif()
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND "${CMAKE_COMMAND}" "-DPLUGIN=$<TARGET_FILE:${name}>" "-DDEF=${def}"
             -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/check_plugin_exports.cmake"
     COMMENT "Checking the exports of ${name}"
     VERBATIM)
+  if(MINGW AND CMAKE_OBJCOPY AND (NOT DEFINED SKARVEL_PLUGIN_DEBUG_FILE OR SKARVEL_PLUGIN_DEBUG_FILE))
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${name}>" "$<TARGET_FILE:${name}>.debug"
+      COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=$<TARGET_FILE:${name}>.debug"
+              "$<TARGET_FILE:${name}>"
+      COMMENT "Moving the debug information of ${name} into $<TARGET_FILE_NAME:${name}>.debug"
+      VERBATIM)
+  endif()
 endfunction()
 
 function(skarvel_add_validate_test name)

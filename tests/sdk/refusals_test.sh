@@ -61,7 +61,8 @@ for wanted in 2.0 0.9 1.1; do
         cmake -S "$here/version" -B "$work/version-$wanted" -DVERSION=$wanted -DCMAKE_PREFIX_PATH="$work/sdk"
 done
 
-# skarvel_add_plugin with a toolchain that is not Windows x64, then with an extra export.
+# skarvel_add_plugin with a toolchain that is not Windows x64, one that names no processor (its compiler
+# does), then with an extra export.
 plugin=(-S "$here/plugin" -DCMAKE_PREFIX_PATH="$work/sdk" -DSOURCE="$here/plugin/extra_export.cpp")
 refused "skarvel_add_plugin for Linux" \
     "skarvel_add_plugin(checked_plugin): a plug-in is a Windows x64 DLL, and this toolchain builds for Linux" \
@@ -69,6 +70,8 @@ refused "skarvel_add_plugin for Linux" \
 refused "skarvel_add_plugin for 32-bit Windows" \
     "skarvel_add_plugin(checked_plugin): a plug-in is a Windows x64 DLL, and this toolchain builds for 32-bit i686" \
     cmake "${plugin[@]}" -B "$work/win32" -DCMAKE_TOOLCHAIN_FILE="$here/plugin/mingw-w64-i686.cmake"
+cmake "${plugin[@]}" -B "$work/unnamed" -DCMAKE_TOOLCHAIN_FILE="$here/plugin/mingw-w64-x86_64-unnamed.cmake" \
+    >"$work/unnamed.log" 2>&1 || { fail "a MinGW-w64 x64 toolchain that names no processor was refused:"; cat "$work/unnamed.log"; }
 if cmake "${plugin[@]}" -B "$work/x64" -DCMAKE_TOOLCHAIN_FILE="$toolchain" >"$work/x64.log" 2>&1; then
     refused "skarvel_add_plugin with an extra export" "checked_plugin.dll exports debug_counter besides the four \
 entry points: a plug-in exports nothing else (removed)" cmake --build "$work/x64"

@@ -54,6 +54,7 @@ struct read_outcome {
     std::vector<tools::recorded_frame> frames;
     std::string error;
     bool opened = false;
+    bool cut_short = false;
 };
 
 read_outcome read_all(const std::string& bytes)
@@ -70,6 +71,7 @@ read_outcome read_all(const std::string& bytes)
         if (r != tools::recording_reader::result::frame) break;
         outcome.frames.push_back(frame);
     }
+    outcome.cut_short = reader.cut_short();
     return outcome;
 }
 
@@ -142,6 +144,7 @@ TEST(FrameRecording, EveryTruncationIsAnErrorNamingItsFrameUnlessAtAFrameEnd)
         while (whole_frames + 1 < frame_ends.size() && frame_ends[whole_frames + 1] <= cut) ++whole_frames;
         ASSERT_EQ(outcome.frames.size(), whole_frames) << "cut at " << cut;
         const bool at_boundary = frame_ends[whole_frames] == cut;
+        EXPECT_EQ(outcome.cut_short, !at_boundary) << "cut at " << cut;
         if (at_boundary) {
             EXPECT_EQ(outcome.error, "") << "cut at " << cut;
         } else {
@@ -162,6 +165,7 @@ TEST(FrameRecording, FlippedBitIsAChecksumError)
     const read_outcome outcome = read_all(damaged);
     EXPECT_EQ(outcome.frames.size(), 1u);
     EXPECT_EQ(outcome.error, "frame 2 (at byte " + std::to_string(second) + "): corrupt: checksum mismatch");
+    EXPECT_FALSE(outcome.cut_short);
 }
 
 TEST(FrameRecording, HeaderFaultsAreRefused)

@@ -3,7 +3,7 @@
 # shutdown.txt into its working folder: --print shows the chosen values of
 # each frame; --scratch keeps the plug-in's file away from the user's one of
 # that name, removes its folder after a run that ends well and keeps it, named,
-# after one that fails.
+# after one that fails; --keep-scratch keeps it after a good run too.
 # Usage: host_print_scratch.sh HOST.exe FILE_WRITING_PLUGIN.dll
 # Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
 set -u
@@ -56,17 +56,28 @@ said out.txt "host: removed the plug-in's scratch folder with the 1 file(s) it w
 [ -f flight.skvrec ] || { echo "FAIL: --record flight.skvrec of a scratch run is not in the working folder"; fail=1; }
 [ "$(scratch_folders)" = "$before" ] || { echo "FAIL: a scratch folder was left: $(scratch_folders)"; fail=1; }
 
-# A run that fails keeps the folder, named, with the plug-in's file in it.
-head -c 3000 flight.skvrec >damaged.skvrec
-run 1 --replay damaged.skvrec --fast --scratch plugin.dll
-kept=$(sed -n 's/^host: the plug-in.s scratch folder is kept: //p' err.txt)
-if [ -z "$kept" ]; then
-    echo "FAIL: the failed run named no kept folder:"; cat err.txt; fail=1
-else
+# kept_folder FILE: the folder FILE names as kept holds the plug-in's file; then it goes.
+kept_folder() {
+    local kept kept_unix
+    kept=$(sed -n 's/^host: the plug-in.s scratch folder is kept: //p' "$1")
+    if [ -z "$kept" ]; then
+        echo "FAIL: no kept folder named:"; cat "$1"; fail=1
+        return
+    fi
     kept_unix=$(winepath -u "$kept" 2>/dev/null)
     [ -f "$kept_unix/shutdown.txt" ] || { echo "FAIL: $kept ($kept_unix) holds no shutdown.txt"; fail=1; }
     rm -rf "$kept_unix"
-fi
+}
+
+# A run that fails keeps the folder, named, with the plug-in's file in it.
+cp flight.skvrec damaged.skvrec
+printf 'DAMAGED' | dd of=damaged.skvrec bs=1 seek=2000 conv=notrunc 2>/dev/null
+run 1 --replay damaged.skvrec --fast --scratch plugin.dll
+kept_folder err.txt
+# --keep-scratch keeps it after a run that ends well too.
+run 0 --frames 3 --fast --quiet --keep-scratch plugin.dll
+kept_folder out.txt
+[ "$(scratch_folders)" = "$before" ] || { echo "FAIL: a scratch folder was left: $(scratch_folders)"; fail=1; }
 
 [ "$(cksum <shutdown.txt)" = "$user_sum" ] || { echo "FAIL: the user's shutdown.txt changed"; fail=1; }
 [ $fail -eq 0 ] && echo "host --print and --scratch: values per frame; the plug-in's files kept apart"

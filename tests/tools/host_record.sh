@@ -2,7 +2,8 @@
 # The host's --record under Wine: the plug-in, the recording being replayed
 # and a folder are refused however spelt, before the flight, and a run that
 # fails or never starts leaves an earlier file byte for byte as it was, with
-# no temporary file; Ctrl-C ends a run with its recording whole.
+# no temporary file, while the replay of a recording cut short succeeds;
+# Ctrl-C ends a run with its recording whole.
 # Usage: host_record.sh HOST.exe PLUGIN.dll
 # Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
 set -u
@@ -63,9 +64,17 @@ cp flight.skvrec earlier.skvrec
 earlier_sum=$(cksum <earlier.skvrec)
 expect 1 "no plug-in file" --frames 3 --record earlier.skvrec missing.dll
 unchanged earlier.skvrec "$earlier_sum"
-head -c 3000 flight.skvrec >damaged.skvrec
-expect 1 "recording: frame" --replay damaged.skvrec --fast --record earlier.skvrec plugin.dll
+cp flight.skvrec damaged.skvrec
+printf 'DAMAGED' | dd of=damaged.skvrec bs=1 seek=2000 conv=notrunc 2>/dev/null  # inside frame 1
+expect 1 "recording: frame 1 (at byte 16): corrupt: checksum mismatch" --replay damaged.skvrec --fast \
+    --record earlier.skvrec plugin.dll
 unchanged earlier.skvrec "$earlier_sum"
+# A recording cut short (by a crash) is no failure: its whole frames replay, and are recorded.
+head -c 10000 flight.skvrec >cut.skvrec
+expect 0 "the recording ends there, cut short; the 3 whole frames before it were sent" --replay cut.skvrec --fast \
+    --record earlier.skvrec plugin.dll
+cmp -s earlier.skvrec <(head -c "$(stat -c %s earlier.skvrec)" flight.skvrec) ||
+    { echo "FAIL: the cut recording's replay is not its whole frames"; fail=1; }
 
 # Ctrl-C (SIGINT, a console Ctrl-C event under Wine) ends a run with its whole
 # recording in place, and no temporary file. (Wine ends a Windows program at

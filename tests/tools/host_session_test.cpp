@@ -188,7 +188,10 @@ TEST_F(HostSession, RecordingReplaysTheSameFrames)
     std::remove(path.c_str());
 }
 
-TEST_F(HostSession, DamagedReplayEndsWithAnErrorNamingTheFrameAndStillShutsDown)
+// A recording cut short (by a crash of the host that made it) replays up to
+// its last whole frame and ends well; a damaged one ends with an error naming
+// the frame. Shutdown comes either way.
+TEST_F(HostSession, CutReplayEndsAtItsLastWholeFrameAndDamagedOneWithAnError)
 {
     const std::string path = ::testing::TempDir() + "host_session_damaged.skvrec";
     {
@@ -204,22 +207,37 @@ TEST_F(HostSession, DamagedReplayEndsWithAnErrorNamingTheFrameAndStillShutsDown)
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() - 10));  // cut into frame 3
-    }
-    fake_plugin::reset();
-    tools::replay_source replay;
-    std::string error;
-    ASSERT_TRUE(replay.open(path, error)) << error;
-    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), replay, unpaced(1000));
+    const auto replay_of = [&](const std::string& recording, tools::session_result& r) {
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(recording.data(), static_cast<std::streamsize>(recording.size()));
+        }
+        fake_plugin::reset();
+        tools::replay_source replay;
+        std::string error;
+        EXPECT_TRUE(replay.open(path, error)) << error;
+        r = tools::run_session(fake_plugin::entry_points(), replay, unpaced(1000));
+        EXPECT_EQ(fake_plugin::calls.back(), "Shutdown");
+        return replay.cut_short();
+    };
+
+    tools::session_result r;
+    const std::string cut = replay_of(bytes.substr(0, bytes.size() - 10), r);  // into frame 3
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.frames, 2u);
+    EXPECT_EQ(cut.rfind("frame 3 (at byte ", 0), 0u) << cut;
+    EXPECT_NE(cut.find("truncated"), std::string::npos) << cut;
+
+    std::string damaged = bytes;
+    damaged[bytes.size() - 100] ^= 0x04;  // a value bit of frame 3
+    EXPECT_EQ(replay_of(damaged, r), "");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.frames, 2u);
     EXPECT_EQ(r.error.rfind("recording: frame 3 (at byte ", 0), 0u) << r.error;
-    EXPECT_NE(r.error.find("truncated"), std::string::npos);
-    EXPECT_EQ(fake_plugin::calls.back(), "Shutdown");
+    EXPECT_NE(r.error.find("checksum mismatch"), std::string::npos) << r.error;
     std::remove(path.c_str());
 
+    std::string error;
     tools::replay_source missing;
     EXPECT_FALSE(missing.open(path + ".none", error));
     const std::string said = "cannot open the recording " + path + ".none: ";
@@ -230,10 +248,11 @@ TEST_F(HostSession, DamagedReplayEndsWithAnErrorNamingTheFrameAndStillShutsDown)
 TEST(HostOptions, ParsesEveryOption)
 {
     const char* argv[] = {"--rate", "30", "--duration", "500ms", "--frames", "120", "--record", "out.skvrec",
-                          "--fast", "--quiet", "plugin.dll"};
+                          "--fast", "--quiet", "--keep-scratch", "plugin.dll"};
     tools::host_options o;
     std::string error;
-    ASSERT_TRUE(tools::parse_host_options(11, argv, o, error)) << error;
+    ASSERT_TRUE(tools::parse_host_options(12, argv, o, error)) << error;
+    EXPECT_TRUE(o.scratch && o.keep_scratch);
     EXPECT_EQ(o.rate, 30.0);
     EXPECT_TRUE(o.rate_given);
     EXPECT_DOUBLE_EQ(*o.duration, 0.5);

@@ -14,12 +14,31 @@ namespace tools {
 
 using namespace tm_byte_order;
 
-bool write_recording_header(std::ostream& out)
+void encode_recording_header(std::uint8_t (&header)[recording_header_size]) noexcept
 {
-    std::uint8_t header[recording_header_size] = {};
     std::memcpy(header, recording_magic, sizeof recording_magic);
     store_u32_le(header + 8, recording_version);
     store_u32_le(header + 12, 0);
+}
+
+bool encode_recorded_frame_envelope(double time_step, std::uint32_t message_count, const std::uint8_t* stream,
+                                    std::size_t length, recorded_frame_envelope& envelope) noexcept
+{
+    if (length > recording_max_payload - recording_payload_prefix) return false;
+    const auto payload_length = static_cast<std::uint32_t>(recording_payload_prefix + length);
+    store_u32_le(envelope.prefix, payload_length);
+    store_f64_le(envelope.prefix + 4, time_step);
+    store_u32_le(envelope.prefix + 12, message_count);
+    std::uint32_t crc = crc32(envelope.prefix + 4, recording_payload_prefix);
+    crc = crc32(stream, length, crc);
+    store_u32_le(envelope.trailer, crc);
+    return true;
+}
+
+bool write_recording_header(std::ostream& out)
+{
+    std::uint8_t header[recording_header_size];
+    encode_recording_header(header);
     out.write(reinterpret_cast<const char*>(header), sizeof header);
     return out.good();
 }
@@ -27,22 +46,14 @@ bool write_recording_header(std::ostream& out)
 bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count,
                           const std::uint8_t* stream, std::size_t length)
 {
-    if (length > recording_max_payload - recording_payload_prefix) {
+    recorded_frame_envelope envelope;
+    if (!encode_recorded_frame_envelope(time_step, message_count, stream, length, envelope)) {
         out.setstate(std::ios::failbit);
         return false;
     }
-    std::uint8_t prefix[4 + recording_payload_prefix];
-    const auto payload_length = static_cast<std::uint32_t>(recording_payload_prefix + length);
-    store_u32_le(prefix, payload_length);
-    store_f64_le(prefix + 4, time_step);
-    store_u32_le(prefix + 12, message_count);
-    std::uint32_t crc = crc32(prefix + 4, recording_payload_prefix);
-    crc = crc32(stream, length, crc);
-    std::uint8_t trailer[4];
-    store_u32_le(trailer, crc);
-    out.write(reinterpret_cast<const char*>(prefix), sizeof prefix);
+    out.write(reinterpret_cast<const char*>(envelope.prefix), sizeof envelope.prefix);
     out.write(reinterpret_cast<const char*>(stream), static_cast<std::streamsize>(length));
-    out.write(reinterpret_cast<const char*>(trailer), sizeof trailer);
+    out.write(reinterpret_cast<const char*>(envelope.trailer), sizeof envelope.trailer);
     return out.good();
 }
 
@@ -93,7 +104,10 @@ recording_reader::result recording_reader::next(recorded_frame& frame, tm_messag
     std::uint8_t length_bytes[4];
     const std::size_t got = read_some(length_bytes, sizeof length_bytes);
     if (got == 0) return result::end;
-    if (got < sizeof length_bytes) return fail(error, where + "truncated inside its length prefix");
+    if (got < sizeof length_bytes) {
+        cut_short_ = true;
+        return fail(error, where + "truncated inside its length prefix");
+    }
     const std::uint32_t payload_length = load_u32_le(length_bytes);
     if (payload_length < recording_payload_prefix || payload_length > recording_max_payload)
         return fail(error, where + "corrupt: payload length " + std::to_string(payload_length) +
@@ -101,9 +115,11 @@ recording_reader::result recording_reader::next(recorded_frame& frame, tm_messag
 
     std::vector<std::uint8_t> payload(payload_length + 4u);
     const std::size_t body = read_some(payload.data(), payload.size());
-    if (body < payload.size())
+    if (body < payload.size()) {
+        cut_short_ = true;
         return fail(error, where + "truncated: " + std::to_string(payload.size()) + " bytes expected after its length, " +
                                std::to_string(body) + " present");
+    }
     const std::uint32_t stored_crc = load_u32_le(payload.data() + payload_length);
     if (crc32(payload.data(), payload_length) != stored_crc)
         return fail(error, where + "corrupt: checksum mismatch");

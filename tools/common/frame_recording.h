@@ -37,6 +37,20 @@ struct recorded_frame {
     std::vector<std::uint8_t> stream;
 };
 
+// The bytes of the file header.
+void encode_recording_header(std::uint8_t (&header)[recording_header_size]) noexcept;
+
+// The bytes around one frame's stream: before it the length prefix, the time
+// step and the message count; after it the checksum.
+struct recorded_frame_envelope {
+    std::uint8_t prefix[4 + recording_payload_prefix];
+    std::uint8_t trailer[4];
+};
+inline constexpr std::size_t recorded_frame_overhead = sizeof(recorded_frame_envelope);
+// False, with nothing encoded, when the stream is too long for a frame.
+bool encode_recorded_frame_envelope(double time_step, std::uint32_t message_count, const std::uint8_t* stream,
+                                    std::size_t length, recorded_frame_envelope& envelope) noexcept;
+
 // Writing. Each returns false once the stream has failed (disk full...).
 bool write_recording_header(std::ostream& out);
 bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count,
@@ -59,6 +73,10 @@ public:
     result next(recorded_frame& frame, tm_message_list& messages, std::string& error);
 
     std::uint64_t frames_read() const noexcept { return frames_; }
+    // Whether the error was the file ending inside a frame (in its length,
+    // its payload or its checksum): a recording cut short, as by a crash,
+    // whose frames before that one are whole.
+    bool cut_short() const noexcept { return cut_short_; }
 
 private:
     result fail(std::string& error, const std::string& what);
@@ -68,6 +86,7 @@ private:
     std::uint64_t offset_ = 0;
     std::uint64_t frames_ = 0;
     bool failed_ = false;
+    bool cut_short_ = false;
 };
 
 }  // namespace tools

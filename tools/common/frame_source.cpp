@@ -57,7 +57,10 @@ bool replay_source::next(double& time_step, std::uint32_t& count, std::vector<st
     case recording_reader::result::end:
         return false;
     case recording_reader::result::error:
-        error = "recording: " + why;
+        if (reader_->cut_short())
+            cut_short_ = why;
+        else
+            error = "recording: " + why;
         return false;
     }
     return false;

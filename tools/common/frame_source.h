@@ -48,9 +48,14 @@ public:
     bool open(const std::string& path, std::string& error);
     bool next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string& error) override;
     bool keeps_own_pace() const noexcept override { return true; }
+    // When the recording ended inside a frame (cut short, as by a crash of
+    // the host that made it): the reader's sentence naming that frame. The
+    // whole frames before it were sent, and the end was no fault.
+    const std::string& cut_short() const noexcept { return cut_short_; }
 
 private:
     std::ifstream file_;
+    std::string cut_short_;
     std::unique_ptr<recording_reader> reader_;
     recorded_frame frame_;
     tm_message_list messages_;

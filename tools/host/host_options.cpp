@@ -40,6 +40,7 @@ const char* const host_usage =
     "  --quiet           no live status line\n"
     "  --print NAMES     print these messages' values per frame, e.g. Aircraft.Altitude,Aircraft.Velocity\n"
     "  --scratch         run the plug-in in a new empty working folder, removed after a run that ends well\n"
+    "  --keep-scratch    as --scratch, and keep the folder after a run that ends well too\n"
     "Without --duration or --frames the built-in flight runs until Ctrl-C.\n";
 
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error)
@@ -67,6 +68,7 @@ bool parse_host_options(int argc, const char* const* argv, host_options& options
         {"--print", "message names separated by commas, such as Aircraft.Altitude,Aircraft.Velocity",
          [&o](std::string_view v) { return parse_print_names(v, o.print); }},
         {"--scratch", "", [&o](std::string_view) { return o.scratch = true; }},
+        {"--keep-scratch", "", [&o](std::string_view) { return o.scratch = o.keep_scratch = true; }},
     };
     const auto plugin = [&o](std::string_view operand, std::string& why) {
         if (!o.plugin_path.empty()) {

@@ -21,6 +21,7 @@ struct host_options {
     bool quiet = false;  // no live status line
     std::vector<std::string> print;  // messages whose values are printed per frame
     bool scratch = false;  // the plug-in works in a scratch folder of its own
+    bool keep_scratch = false;  // which stays after a run that ends well too
     bool help = false;
 };
 

@@ -1,6 +1,8 @@
 #include "tools/validate/process_state.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace validate {
 
@@ -34,6 +36,50 @@ std::string quoted(const std::string& text)
     return text.empty() ? "(none)" : "\"" + text + "\"";
 }
 
+const char* apartment_name(com_apartment apartment)
+{
+    switch (apartment) {
+        case com_apartment::none: return "none";
+        case com_apartment::single_threaded: return "single-threaded";
+        case com_apartment::multithreaded: return "multithreaded";
+        case com_apartment::neutral: return "neutral";
+        case com_apartment::main_single_threaded: return "the main single-threaded one";
+    }
+    return "none";
+}
+
+// Names of environment variables, whose letter case Windows ignores.
+struct name_order {
+    bool operator()(const std::string& a, const std::string& b) const noexcept
+    {
+        const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char x, char y) { return lower(x) < lower(y); });
+    }
+};
+using variable_map = std::map<std::string, std::string, name_order>;
+
+// The environment's variables by name.
+variable_map variables(const std::string& environment)
+{
+    variable_map found;
+    for (std::size_t at = 0; at < environment.size();) {
+        const std::size_t end = std::min(environment.find('\0', at), environment.size());
+        const std::string entry = environment.substr(at, end - at);
+        const std::size_t equals = entry.find('=', 1);
+        if (equals != std::string::npos) found.emplace(entry.substr(0, equals), entry.substr(equals + 1));
+        at = end + 1;
+    }
+    return found;
+}
+
+// A variable's value as a report shows it, cut when it is long (a PATH).
+std::string shown_value(const std::string& value)
+{
+    constexpr std::size_t longest = 160;
+    return "\"" + (value.size() <= longest ? value : value.substr(0, longest) + "...") + "\"";
+}
+
 }  // namespace
 
 std::string describe_mxcsr(std::uint32_t mxcsr)
@@ -51,7 +97,8 @@ std::string describe_x87_control(std::uint16_t control)
            ", exceptions masked: " + masked(control);
 }
 
-std::vector<state_change> state_changes(const process_state& before, const process_state& after)
+std::vector<state_change> state_changes(const process_state& before, const process_state& after,
+                                        const process_state& host)
 {
     std::vector<state_change> changes;
     const auto add = [&](state_scope scope, std::string what) { changes.push_back({scope, std::move(what)}); };
@@ -71,6 +118,18 @@ std::vector<state_change> state_changes(const process_state& before, const proce
     if (before.thread_priority != after.thread_priority) {
         add(state_scope::host_thread, "the host thread's priority " + std::to_string(before.thread_priority) +
                                           " became " + std::to_string(after.thread_priority));
+    }
+    if (before.thread_error_mode != after.thread_error_mode) {
+        add(state_scope::host_thread, "the host thread's error mode " + hex(before.thread_error_mode) + " became " +
+                                          hex(after.thread_error_mode));
+    }
+    if (before.apartment != after.apartment) {
+        add(state_scope::host_thread, std::string("the host thread's COM apartment ") +
+                                          apartment_name(before.apartment) + " became " +
+                                          apartment_name(after.apartment) +
+                                          (after.apartment != com_apartment::none
+                                               ? " (CoInitializeEx on the host's thread without CoUninitialize)"
+                                               : ""));
     }
     if (before.current_directory != after.current_directory) {
         add(state_scope::process, "the current directory " + quoted(before.current_directory) + " became " +
@@ -111,7 +170,31 @@ std::vector<state_change> state_changes(const process_state& before, const proce
                                           hex(after.signal_handlers[i]));
         }
     }
+    if (before.environment != after.environment) {
+        const variable_map hosts = variables(host.environment);
+        const variable_map had = variables(before.environment);
+        const variable_map has = variables(after.environment);
+        for (const auto& [name, value] : had) {
+            if (hosts.count(name) == 0) continue;
+            const auto now = has.find(name);
+            if (now == has.end())
+                add(state_scope::process, "the environment variable " + name + " was removed");
+            else if (now->second != value)
+                add(state_scope::process, "the environment variable " + name + " " + shown_value(value) +
+                                              " became " + shown_value(now->second));
+        }
+    }
     return changes;
+}
+
+std::vector<std::string> environment_added(const process_state& before, const process_state& after)
+{
+    std::vector<std::string> added;
+    if (before.environment == after.environment) return added;
+    const variable_map had = variables(before.environment);
+    for (const auto& [name, value] : variables(after.environment))
+        if (had.count(name) == 0) added.push_back(name + "=" + value);
+    return added;
 }
 
 std::vector<std::string> pointers_into(const process_state& state, std::uintptr_t first, std::uintptr_t end)

@@ -13,12 +13,19 @@
 
 namespace validate {
 
+// The COM apartment of the host's thread: none until something calls
+// CoInitializeEx on it (a thread that is in the process's multithreaded
+// apartment only because another thread made one counts as none).
+enum class com_apartment : std::uint8_t { none, single_threaded, multithreaded, neutral, main_single_threaded };
+
 struct process_state {
     // Of the host's thread, which makes the calls.
     std::uint32_t mxcsr = 0;        // SSE control: the exception flags (bits 0 to 5) left out
     std::uint16_t x87_control = 0;  // the x87 FPU control word
     std::uint32_t thread_locale = 0;
     int thread_priority = 0;
+    std::uint32_t thread_error_mode = 0;  // SetThreadErrorMode's
+    com_apartment apartment = com_apartment::none;
     // Of the whole process.
     std::string current_directory;  // UTF-8
     std::uintptr_t exception_filter = 0;  // the unhandled-exception filter
@@ -28,6 +35,10 @@ struct process_state {
     std::uint32_t priority_class = 0;
     std::array<std::uintptr_t, 3> standard_handles{};  // input, output, error
     std::array<std::uintptr_t, 6> signal_handlers{};   // of the shared C runtime, in signal_names order
+    // The environment, UTF-8, one "NAME=value" after another, each ended by
+    // a zero byte, in the system's order; the hidden per-drive entries
+    // ("=C:=C:\\folder") left out.
+    std::string environment;
 };
 
 // The signals whose handlers are compared: "SIGABRT", "SIGINT"...
@@ -43,8 +54,16 @@ struct state_change {
     std::string what;  // "MXCSR 0x1F80 became 0x9FC0: flush-to-zero and denormals-are-zero turned on"
 };
 
-// Every setting that differs between the two readings, in words.
-std::vector<state_change> state_changes(const process_state& before, const process_state& after);
+// Every setting that differs between the two readings, in words. Of the
+// environment, only the variables of the host's own (those of `host`, the
+// reading before the plug-in was first loaded) count: one the plug-in added
+// is its own to change or remove (see environment_added).
+std::vector<state_change> state_changes(const process_state& before, const process_state& after,
+                                        const process_state& host);
+
+// The environment variables of `after` that `before` does not have, as
+// "NAME=value".
+std::vector<std::string> environment_added(const process_state& before, const process_state& after);
 
 // The addresses among the settings that lie in [first, end): what still points
 // into a DLL that was there, in words ("the unhandled-exception filter").

@@ -11,6 +11,11 @@
 // The host waits for Update on every frame. Update must return within a
 // fraction of a millisecond: no file or network I/O that can block, no
 // waiting for a lock or a thread, no allocation per frame, no exception out.
+// Work that may block or take long (a file, a device, a heavy computation)
+// goes to a thread of the plug-in's own: the SDK's background_worker
+// (<skarvel/shared/background/background_worker.h>) is started in Init, takes
+// items from Update without waiting, and is stopped in Shutdown (the guide's
+// "Work off the host's thread" shows it).
 //
 // Nothing here needs Windows, so the unit test builds this file natively.
 #include "@PLUGIN_NAME@.h"
@@ -53,8 +58,9 @@ std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
     return plugin_interface::version;  // 2
 }
 
-// A new run. Start what the run needs here (open a file, start a thread),
-// never at load (DllMain) and never in Update. The argument is the host's.
+// A new run. Start what the run needs here (open a file, a
+// background_worker's start()), never at load (DllMain) and never in Update.
+// The argument is the host's.
 bool Skarvel_External_DLL_Init(void* /*host_data*/) noexcept
 {
     run = run_summary{};
@@ -88,8 +94,9 @@ void Skarvel_External_DLL_Update(double /*time_step*/, const std::uint8_t* strea
     }
 }
 
-// The end of the run. Stop and close what Init started; write a report here,
-// if the plug-in writes one (to a folder of its own: the host's working
+// The end of the run. Stop and close what Init started (a background_worker's
+// stop() hands it what is still queued, then ends its thread); write a report
+// here, if the plug-in writes one (to a folder of its own: the host's working
 // folder may be anywhere). A Shutdown without Init, or a second one, must do
 // nothing.
 void Skarvel_External_DLL_Shutdown() noexcept

@@ -48,6 +48,30 @@ struct frame {
         tm_byte_order::store_u64_le(message.Data, static_cast<std::uint64_t>(value));
         return add(message, 8);
     }
+    // String8: up to 64 8-bit characters, and a 0 after them when fewer.
+    frame& add_string8(tm_msg_id id, const char* text)
+    {
+        tm_external_message message(id, tm_msg_data_type::String8, tm_msg_flags{});
+        std::uint16_t length = 0;
+        while (text[length] != '\0' && length < 64) {
+            message.Data[length] = static_cast<std::uint8_t>(text[length]);
+            ++length;
+        }
+        return add(message, length < 64 ? length + 1 : 64);
+    }
+    // String: up to 32 16-bit units (UTF-16, little-endian), and a 0 unit
+    // after them when fewer.
+    frame& add_string(tm_msg_id id, const char16_t* text)
+    {
+        tm_external_message message(id, tm_msg_data_type::String, tm_msg_flags{});
+        std::uint16_t units = 0;
+        while (text[units] != u'\0' && units < 32) {
+            message.Data[2 * units] = static_cast<std::uint8_t>(text[units] & 0xFF);
+            message.Data[2 * units + 1] = static_cast<std::uint8_t>(text[units] >> 8);
+            ++units;
+        }
+        return add(message, static_cast<std::uint16_t>(2 * (units < 32 ? units + 1 : 32)));
+    }
 };
 
 // Update with the frame; both outputs must come back 0.
@@ -78,12 +102,14 @@ int main()
     CHECK(current_run().altitude_seen);
     CHECK(current_run().highest_altitude == 250.5);
 
-    // What a host may send, too: the name with another data type, a message
-    // without value bytes (it reads as 0.0), an empty frame without a stream.
+    // What a host may send, too: the name with another data type (a string
+    // among them), a message without value bytes (it reads as 0.0), an empty
+    // frame without a stream.
     send(frame().add_int(altitude, 9000));
+    send(frame().add_string(tm_msg_id("Aircraft.Name"), u"Skarvel Trainer").add_string8(altitude, "XSKV"));
     send(frame().add(tm_external_message(altitude, tm_msg_data_type::Double, tm_msg_flags{}), 0));
     send(frame());
-    CHECK(current_run().frames == 6);
+    CHECK(current_run().frames == 7);
     CHECK(current_run().highest_altitude == 250.5);
     Skarvel_External_DLL_Shutdown();
     CHECK(current_run().highest_altitude == 250.5);  // kept after Shutdown

@@ -57,14 +57,16 @@ int main(int argc, char** argv)
     tools::scratch_folder scratch;
     if (!scratch.enter("skarvel-host", error)) return fail(error);
     const int status = run(options);
-    // Kept for a look after a run that failed, unless there is nothing to see.
-    const bool keep = status != 0 && !scratch.empty();
+    // Kept when asked, and for a look after a run that failed, unless there
+    // is nothing to see.
+    const bool keep = options.keep_scratch || (status != 0 && !scratch.empty());
     if (!scratch.leave(!keep, error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return status == 0 ? 1 : status;
     }
     if (keep) {
-        std::fprintf(stderr, "host: the plug-in's scratch folder is kept: %s\n", scratch.path().c_str());
+        std::fprintf(status == 0 ? stdout : stderr, "host: the plug-in's scratch folder is kept: %s\n",
+                     scratch.path().c_str());
     } else if (scratch.files_removed() > 0) {
         std::printf("host: removed the plug-in's scratch folder with the %llu file(s) it wrote there\n",
                     static_cast<unsigned long long>(scratch.files_removed()));
@@ -78,9 +80,11 @@ int run(const tools::host_options& options)
 {
     std::string error;
     std::unique_ptr<tools::frame_source> source;
+    const tools::replay_source* replayed = nullptr;
     if (!options.replay_path.empty()) {
         auto replay = std::make_unique<tools::replay_source>();
         if (!replay->open(options.replay_path, error)) return fail(error);
+        replayed = replay.get();
         source = std::move(replay);
     } else {
         source = std::make_unique<tools::scenario_source>(options.rate, options.start);
@@ -150,6 +154,11 @@ int run(const tools::host_options& options)
     }
     for (const std::string& name : printer.never_seen())
         std::fprintf(stderr, "host: --print: no frame held %s\n", name.c_str());
+    if (replayed != nullptr && !replayed->cut_short().empty())
+        std::fprintf(stderr,
+                     "host: recording: %s: the recording ends there, cut short; the %llu whole frames before it "
+                     "were sent\n",
+                     replayed->cut_short().c_str(), static_cast<unsigned long long>(result.frames));
     if (!options.record_path.empty() && !record.commit(error)) return fail(error);
     return 0;
 }

@@ -11,9 +11,12 @@
 #include "tools/common/scratch_folder.h"
 #include "tools/common/system_error.h"
 #include "tools/validate/check_schedule.h"
+#include "tools/validate/memory_plan.h"
+#include "tools/validate/memory_reserve.h"
 #include "tools/validate/report.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_process.h"
+#include "tools/validate/win32/frame_names.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -27,6 +30,14 @@ std::size_t lanes()
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     return std::clamp<std::size_t>(3 * static_cast<std::size_t>(info.dwNumberOfProcessors), 2, 6);
+}
+
+// The machine's free memory now; 0 when unknown.
+std::uint64_t free_memory()
+{
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? status.ullAvailPhys : 0;
 }
 
 // A check that only reads the file runs here: no code of the plug-in runs.
@@ -103,7 +114,11 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
         return static_cast<std::size_t>(std::find(checks.begin(), checks.end(), check) - checks.begin());
     };
     std::vector<std::optional<check_result>> results(checks.size());
-    check_schedule schedule(checks, lanes());
+    const std::uint64_t free_at_start = free_memory();
+    // Unknown free memory plans as the largest machine would: the checks'
+    // own limits still hold.
+    const memory_plan memory = plan_memory(free_at_start != 0 ? free_at_start : UINT64_MAX / 2, lanes());
+    check_schedule schedule(checks, memory.lanes);
     check_folders folders;
     std::vector<std::unique_ptr<child_check>> running;
     std::vector<std::string> running_folders;
@@ -125,7 +140,14 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
         if (now_seconds() >= deadline) {
             schedule.give_up("the run reached its limit of " + seconds_text(run_limit_seconds));
         }
-        for (std::vector<const check_info*> run = schedule.next(); !run.empty(); run = schedule.next()) {
+        if (memory_reserve::given_back()) {
+            schedule.give_up("the validator ran short of memory itself (the machine has " +
+                             std::to_string(free_memory() / mebibyte) + " MiB free)");
+        }
+        // A machine short of memory runs one check at a time.
+        while (room_for_another(free_memory(), schedule.running(), memory)) {
+            const std::vector<const check_info*> run = schedule.next();
+            if (run.empty()) break;
             if (run.front()->needs == file_only) {
                 std::vector<check_result> run_results;
                 for (const check_info* check : run) run_results.push_back(run_here(options, *check));
@@ -136,6 +158,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
             settings.hang_limit_seconds = options.hang_limit_seconds;
             settings.leave_loaded = schedule.unload_fails();
             settings.run_limit_seconds = run_limit_seconds;
+            settings.memory_limit = memory.child_limit;
             std::string error;
             settings.folder = folders.make(std::string(run.front()->name), error);
             if (settings.folder.empty()) {
@@ -159,6 +182,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
                 continue;
             }
             std::vector<check_result> run_results = child.results();
+            name_fault_frames(options.plugin_path, run_results, deadline - now_seconds());
             tidy_folder(running_folders[i], run_results);
             record_run(child.run(), std::move(run_results));
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));

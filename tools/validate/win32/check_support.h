@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "tools/common/frame_source.h"
 #include "tools/validate/check_list.h"
 #include "tools/validate/check_result.h"
+#include "tools/validate/recorded_flight.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
@@ -43,15 +45,36 @@ inline constexpr double call_limit_seconds = 10.0;    // a call that takes longe
 inline constexpr double start_stop_limit_ms = 500.0;  // Init and Shutdown each
 inline constexpr double frame_rate = 60.0;
 
-// The built-in flight at 60 frames a second, one frame after another, as
-// the host simulator sends it.
+// The flight the checks fly: the built-in one, unless the child was told to
+// fly the first `frames` frames of a recording (--recording) instead.
+void fly_recording(const std::string& path, std::uint64_t frames);
+
+// The flight's frames, one after another, as the host simulator sends them:
+// the built-in flight at 60 frames a second, or the recording's frames with
+// their own time steps, from its first frame again after its last. A
+// recording that no longer reads as it did ends the check as the
+// validator's error.
 class flight_frames {
 public:
-    // The next frame's stream and count.
-    void next(std::vector<std::uint8_t>& stream, std::uint32_t& count);
+    flight_frames();
+    ~flight_frames();
+    flight_frames(const flight_frames&) = delete;
+    flight_frames& operator=(const flight_frames&) = delete;
+
+    // The next frame's stream, count and time step.
+    void next(std::vector<std::uint8_t>& stream, std::uint32_t& count, double& time_step);
+    // What the frame just given is, for a fault's report: "frame 17 of the
+    // recording", "a frame of the built-in flight".
+    std::string what() const;
+    // The frames the flight has before it repeats: the recording's, or the
+    // built-in flight's take-off.
+    std::uint64_t length() const noexcept;
+    bool recorded() const noexcept { return recording_ != nullptr; }
 
 private:
     tools::scenario_source source_{frame_rate};
+    std::unique_ptr<recorded_flight> recording_;
+    tools::recorded_frame frame_;
 };
 
 // Handles the messages waiting for this thread, as a host's main loop does.
@@ -60,25 +83,13 @@ void pump_messages();
 void pump_for(double seconds);
 
 // A host's frame loop: Updates with the built-in flight, paced at 60 Hz
-// (or back to back when `paced` is false), messages handled between them.
-// Each Update's outputs are tallied; `on_update` sees each one's seconds.
-struct output_tally {
-    std::uint64_t updates = 0;
-    std::uint64_t left_as_preset = 0;  // an output not written at all
-    std::uint64_t not_zero = 0;        // an output written with a value other than 0
-
-    void add(const plugin_under_test::outputs& out) noexcept;
-    std::string describe() const;  // one sentence
-    // Outputs other than 0, the fault of a check that makes Updates; nothing
-    // when there were none.
-    std::optional<check_result> fault() const;
-};
+// (or back to back when `paced` is false), messages handled between them;
+// `on_update` sees each one's seconds.
 class frame_loop {
 public:
     frame_loop(plugin_under_test& plugin, bool paced) : plugin_(plugin), paced_(paced) {}
     void run(int frames, const std::function<void(double)>& on_update = {});
     void run_for(double seconds, const std::function<void(double)>& on_update = {});
-    const output_tally& outputs() const noexcept { return tally_; }
 
 private:
     void one(const std::function<void(double)>& on_update);
@@ -86,7 +97,7 @@ private:
     bool paced_;
     flight_frames frames_;
     std::vector<std::uint8_t> stream_;
-    output_tally tally_;
+    double time_step_ = 0.0;
     double deadline_ = 0.0;
 };
 

@@ -40,6 +40,7 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     channel_block& block = channel_.settings();
     block.hang_limit_ms = static_cast<LONG>(settings.hang_limit_seconds * 1000.0);
     block.leave_loaded = settings.leave_loaded ? 1 : 0;
+    block.memory_limit = static_cast<LONG64>(settings.memory_limit);
 
     std::vector<std::string> arguments = {own_path()};
     const std::vector<std::string> rest =

@@ -1,9 +1,12 @@
 #include "tools/validate/win32/fault_capture.h"
 
+#include <psapi.h>
+
 #include <csignal>
 #include <cstring>
 
 #include "tools/validate/child_verdict.h"
+#include "tools/validate/memory_plan.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/guarded_stream.h"
@@ -122,9 +125,12 @@ void write_plugin_frames(result_writer& out) noexcept
     module_range plugin = plugin_range();
     if (plugin.empty()) plugin = unloaded_plugin_range();
     std::uintptr_t frames[4];
-    const std::size_t count = plugin_frames(faults().slot.context, plugin, frames, 4);
+    const CONTEXT& context = faults().slot.context;
+    const std::size_t count = plugin_frames(context, plugin, frames, 4);
+    // Every frame is where a call returns to, but the one the thread stood at.
     for (std::size_t i = 0; i < count; ++i)
-        if (i == 0 || frames[i] != frames[i - 1]) write_fault_frame(out, frames[i]);  // a recursion shows once
+        if (i == 0 || frames[i] != frames[i - 1])  // a recursion shows once
+            write_fault_frame(out, frames[i], i > 0 || frames[i] != context.Rip);
 }
 
 void write_exception(result_writer& out) noexcept
@@ -183,6 +189,7 @@ fault_kind kind_of_slot() noexcept
         case fault_type::abort_called: return fault_kind::abort_called;
         case fault_type::process_end: return fault_kind::process_ended;
         case fault_type::hang: return fault_kind::hang;
+        case fault_type::memory_limit: return fault_kind::memory_limit;
     }
     return fault_kind::crash;
 }
@@ -204,7 +211,12 @@ void write_summary(result_writer& out) noexcept
             write_thread(out);
             if (slot.stream.kind == fault_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
             return;
-        case fault_type::abort_called: out.text("abort() was called (std::terminate ends in it too)"); break;
+        case fault_type::abort_called:
+            if (slot.assertion[0] != '\0')
+                out.text("a failed assertion called abort(): ").text(slot.assertion);
+            else
+                out.text("abort() was called (std::terminate ends in it too)");
+            break;
         case fault_type::process_end:
             out.text("the plug-in ended the process: ").text(slot.how).text("(").number(slot.code).text(")");
             break;
@@ -221,6 +233,11 @@ void write_summary(result_writer& out) noexcept
             write_address(out, slot.context.Rip);
             break;
         }
+        case fault_type::memory_limit:
+            out.text("the process took ").number(slot.memory_taken / mebibyte);
+            out.text(" MiB more memory than when the check began, over the ").number(memory_limit() / mebibyte);
+            out.text(" MiB a check may take: memory taken and not given back");
+            return;
     }
     write_thread(out);
     if (ran_after_unload()) out.text(": code of the plug-in (a thread, a callback, a handler) ran after FreeLibrary");
@@ -272,7 +289,8 @@ std::uint32_t exit_code_of_slot() noexcept
         case fault_type::stream: return static_cast<std::uint32_t>(slot.record.ExceptionCode);
         case fault_type::abort_called:
         case fault_type::process_end: return slot.code;
-        case fault_type::hang: return 1;
+        case fault_type::hang:
+        case fault_type::memory_limit: return 1;
     }
     return 1;
 }
@@ -306,11 +324,43 @@ bool stop_hung_host() noexcept
     return true;
 }
 
+// The process's memory now: committed bytes (on Windows), resident ones
+// (under Wine, which counts only those); 0 when unknown.
+std::uint64_t process_memory() noexcept
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters) ? counters.PagefileUsage : 0;
+}
+
+// Claims the slot when the process has grown past the check's memory limit:
+// where the host's thread stands when it is in a call, which is most often
+// where the memory is taken.
+bool over_memory_limit() noexcept
+{
+    fault_state& state = faults();
+    const std::uint64_t limit = memory_limit();
+    const std::uint64_t memory = process_memory();
+    if (limit == 0 || memory <= state.memory_at_start + limit || !claim()) return false;
+    fault_slot& slot = state.slot;
+    slot.type = fault_type::memory_limit;
+    slot.memory_taken = memory - state.memory_at_start;
+    slot.host_thread = true;
+    slot.call = current_call();
+    slot.frame = current_frame();
+    if (state.host != nullptr && is_timed_call(slot.call) && SuspendThread(state.host) != static_cast<DWORD>(-1)) {
+        slot.context.ContextFlags = CONTEXT_FULL;
+        GetThreadContext(state.host, &slot.context);
+    }
+    return true;
+}
+
 DWORD WINAPI watchdog(void* running)
 {
     SetEvent(static_cast<HANDLE>(running));
     for (;;) {
-        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host()) {
+        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host() ||
+            over_memory_limit()) {
             write_slot();
             end_process(exit_code_of_slot());
         }
@@ -322,6 +372,7 @@ DWORD WINAPI watchdog(void* running)
 void install_fault_capture() noexcept
 {
     fault_state& state = faults();
+    state.memory_at_start = process_memory();
     state.fault_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // The watchdog must be running before the plug-in is loaded: a thread's
     // start needs the loader lock, which a DllMain that hangs holds.
@@ -332,8 +383,16 @@ void install_fault_capture() noexcept
     AddVectoredExceptionHandler(1, on_first_chance);
     SetUnhandledExceptionFilter(on_unhandled);
     std::signal(SIGABRT, on_abort);
-    // No dialog box for a crash or a failed load: the child must end.
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    // The process keeps Windows' default error mode, as a host has it, so
+    // that a plug-in's SetErrorMode shows against it. A crash never reaches
+    // a dialog box: the filter above ends the process. What a failed load
+    // would show is kept off on the host's thread alone.
+    SetErrorMode(0);
+}
+
+void suppress_dialogs_on_this_thread() noexcept
+{
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX, nullptr);
 }
 
 void watch_host_thread(HANDLE thread) noexcept
@@ -349,6 +408,18 @@ void report_process_end(const char* how, std::uint32_t code) noexcept
     slot.how = how;
     slot.code = code;
     hand_over(fault_type::process_end);
+}
+
+void report_failed_assertion(const char* text) noexcept
+{
+    claim_or_stand_still(3);
+    fault_slot& slot = faults().slot;
+    RtlCaptureContext(&slot.context);
+    std::size_t length = 0;
+    for (; text[length] != '\0' && length + 1 < sizeof slot.assertion; ++length) slot.assertion[length] = text[length];
+    slot.assertion[length] = '\0';
+    slot.code = 3;
+    hand_over(fault_type::abort_called);
 }
 
 void report_host_thread_end(std::uint32_t exit_code) noexcept

@@ -10,7 +10,8 @@
 // with the call and frame the host was in, where it happened and the
 // plug-in's nearest frames, then ends the process. It also times every call
 // into the plug-in, and past the hang limit stops the host's thread and
-// reports where it stands.
+// reports where it stands; and it watches the process's memory, which may
+// grow by no more than the limit the validator set for a check.
 #pragma once
 
 #include <windows.h>
@@ -23,7 +24,7 @@
 namespace validate {
 
 // The fault capture's part of the child's state.
-enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang };
+enum class fault_type { exception, stack_overflow, stream, abort_called, process_end, hang, memory_limit };
 // The one fault reported: filled by the thread that claims it, read by the
 // watchdog once that thread has handed it over (or by the watchdog itself
 // for a hang).
@@ -38,6 +39,8 @@ struct fault_slot {
     stream_access stream;
     const char* how = nullptr;
     std::uint32_t code = 0;
+    char assertion[512] = {};  // a failed assertion's text, when abort() came from one
+    std::uint64_t memory_taken = 0;  // bytes beyond what the process had when it began
 };
 struct fault_state {
     fault_slot slot;
@@ -46,10 +49,15 @@ struct fault_state {
     HANDLE host = nullptr;  // the host's thread
     HANDLE watchdog_thread = nullptr;
     DWORD watchdog_id = 0;
+    std::uint64_t memory_at_start = 0;  // the process's memory when the watchdog began
 };
 
-// Installs the handlers and starts the watchdog.
+// Installs the handlers and starts the watchdog; the process gets Windows'
+// default error mode.
 void install_fault_capture() noexcept;
+// No error dialog box for what the calling thread does (a failed load): the
+// host's thread's own error mode, which leaves the process's as a host has it.
+void suppress_dialogs_on_this_thread() noexcept;
 // The thread that calls the plug-in, for the watchdog to stop when it hangs.
 void watch_host_thread(HANDLE host) noexcept;
 
@@ -57,6 +65,12 @@ void watch_host_thread(HANDLE host) noexcept;
 // with this exit code: reported with the frames that made it, then the
 // process ends with the code.
 [[noreturn]] void report_process_end(const char* how, std::uint32_t code) noexcept;
+
+// A failed assertion of the plug-in (the C runtime's _assert or _wassert):
+// reported as abort(), which it ends in, with the assertion's own text
+// ("Assertion failed: x > 0, file f.cpp, line 12") and the frames that made
+// it; the process ends with abort()'s exit code.
+[[noreturn]] void report_failed_assertion(const char* text) noexcept;
 
 // The host's thread has ended inside a call without returning from it.
 void report_host_thread_end(std::uint32_t exit_code) noexcept;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tools/validate/win32/blocking_calls.h"
 #include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/fault_capture.h"
 
@@ -40,6 +41,53 @@ void __cdecl hooked_quick_exit(int code)
     report_process_end("quick_exit", static_cast<std::uint32_t>(code));
 }
 
+// ---- Failed assertions: their text, as the C runtime prints it ----
+
+// Appends `piece` to the text at `length`, within `size`.
+template <class Char>
+void append(char* text, std::size_t size, std::size_t& length, const Char* piece) noexcept
+{
+    if (piece == nullptr) return;
+    if constexpr (sizeof(Char) == 1) {
+        for (; *piece != '\0' && length + 1 < size; ++piece) text[length++] = *piece;
+    } else {
+        const int written = WideCharToMultiByte(CP_UTF8, 0, piece, -1, text + length,
+                                                static_cast<int>(size - length), nullptr, nullptr);
+        if (written > 0) length += static_cast<std::size_t>(written) - 1;
+    }
+    text[length] = '\0';
+}
+
+template <class Char>
+[[noreturn]] void report_assertion(const Char* expression, const Char* file, unsigned line) noexcept
+{
+    char text[512];
+    std::size_t length = 0;
+    char number[16];
+    std::size_t digits = 0;
+    do number[digits++] = static_cast<char>('0' + line % 10);
+    while ((line /= 10) != 0 && digits < sizeof number);
+    char line_text[sizeof number + 1];
+    for (std::size_t i = 0; i < digits; ++i) line_text[i] = number[digits - 1 - i];
+    line_text[digits] = '\0';
+    append(text, sizeof text, length, "Assertion failed: ");
+    append(text, sizeof text, length, expression);
+    append(text, sizeof text, length, ", file ");
+    append(text, sizeof text, length, file);
+    append(text, sizeof text, length, ", line ");
+    append(text, sizeof text, length, line_text);
+    report_failed_assertion(text);
+}
+
+void __cdecl hooked_assert(const char* expression, const char* file, unsigned line)
+{
+    report_assertion(expression, file, line);
+}
+void __cdecl hooked_wassert(const wchar_t* expression, const wchar_t* file, unsigned line)
+{
+    report_assertion(expression, file, line);
+}
+
 // ---- Registrations ----
 
 registration_table& table() noexcept
@@ -52,7 +100,7 @@ registration* add_registration(registration_type type, std::uintptr_t handle, st
     const LONG index = InterlockedIncrement(&table().count) - 1;
     if (index >= static_cast<LONG>(registration_table::capacity)) return nullptr;
     registration& entry = table().entries[index];
-    entry = registration{type, handle, code, nullptr, GetCurrentThreadId(), 0, {}, 0};
+    entry = registration{type, handle, code, nullptr, GetCurrentThreadId(), 0, 0, 0, {}, 0};
     return &entry;
 }
 
@@ -174,10 +222,153 @@ ULONG WINAPI hooked_remove_continue_handler(PVOID entry)
     return done;
 }
 
-struct hook {
-    const char* name;
-    void* replacement;
-};
+BOOL WINAPI hooked_set_console_ctrl_handler(PHANDLER_ROUTINE handler, BOOL add)
+{
+    const BOOL done = SetConsoleCtrlHandler(handler, add);
+    const auto code = reinterpret_cast<std::uintptr_t>(handler);
+    if (done && handler != nullptr) {
+        if (add)
+            add_registration(registration_type::console_handler, code, code);
+        else
+            mark_removed(registration_type::console_handler, code);
+    }
+    return done;
+}
+
+// Thread-pool timers: set to come back while SetThreadpoolTimer gives a
+// period; one that fires once is not kept.
+PTP_TIMER WINAPI hooked_create_pool_timer(PTP_TIMER_CALLBACK callback, PVOID context, PTP_CALLBACK_ENVIRON environment)
+{
+    const PTP_TIMER timer = CreateThreadpoolTimer(callback, context, environment);
+    if (timer != nullptr)
+        if (registration* entry = add_registration(registration_type::pool_timer, reinterpret_cast<std::uintptr_t>(timer),
+                                                   reinterpret_cast<std::uintptr_t>(callback)))
+            InterlockedExchange(&entry->removed, 1);  // not set yet
+    return timer;
+}
+VOID WINAPI hooked_set_pool_timer(PTP_TIMER timer, PFILETIME due, DWORD period_ms, DWORD window_ms)
+{
+    SetThreadpoolTimer(timer, due, period_ms, window_ms);
+    const LONG count = table().count;
+    for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
+        registration& entry = table().entries[i];
+        if (entry.type != registration_type::pool_timer || entry.handle != reinterpret_cast<std::uintptr_t>(timer))
+            continue;
+        entry.period_ms = period_ms;
+        InterlockedExchange(&entry.removed, due != nullptr && period_ms > 0 ? 0 : 1);
+    }
+}
+VOID WINAPI hooked_close_pool_timer(PTP_TIMER timer)
+{
+    mark_removed(registration_type::pool_timer, reinterpret_cast<std::uintptr_t>(timer));
+    CloseThreadpoolTimer(timer);
+}
+
+BOOL WINAPI hooked_create_queue_timer(PHANDLE timer, HANDLE queue, WAITORTIMERCALLBACK callback, PVOID parameter,
+                                      DWORD due_ms, DWORD period_ms, ULONG flags)
+{
+    const BOOL done = CreateTimerQueueTimer(timer, queue, callback, parameter, due_ms, period_ms, flags);
+    if (done && period_ms > 0) {
+        if (registration* entry = add_registration(registration_type::queue_timer,
+                                                   reinterpret_cast<std::uintptr_t>(*timer),
+                                                   reinterpret_cast<std::uintptr_t>(callback))) {
+            entry->queue = reinterpret_cast<std::uintptr_t>(queue);
+            entry->period_ms = period_ms;
+        }
+    }
+    return done;
+}
+BOOL WINAPI hooked_delete_queue_timer(HANDLE queue, HANDLE timer, HANDLE completion)
+{
+    const BOOL done = DeleteTimerQueueTimer(queue, timer, completion);
+    // An answer of "pending" still deletes the timer.
+    if (done || GetLastError() == ERROR_IO_PENDING)
+        mark_removed(registration_type::queue_timer, reinterpret_cast<std::uintptr_t>(timer));
+    return done;
+}
+BOOL WINAPI hooked_delete_queue(HANDLE queue, HANDLE completion)
+{
+    const BOOL done = DeleteTimerQueueEx(queue, completion);
+    if (done || GetLastError() == ERROR_IO_PENDING) {
+        const LONG count = table().count;
+        for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
+            registration& entry = table().entries[i];
+            if (entry.type == registration_type::queue_timer && entry.queue == reinterpret_cast<std::uintptr_t>(queue))
+                InterlockedExchange(&entry.removed, 1);
+        }
+    }
+    return done;
+}
+
+BOOL WINAPI hooked_register_wait(PHANDLE wait, HANDLE object, WAITORTIMERCALLBACK callback, PVOID context,
+                                 ULONG timeout_ms, ULONG flags)
+{
+    const BOOL done = RegisterWaitForSingleObject(wait, object, callback, context, timeout_ms, flags);
+    if (done && (flags & WT_EXECUTEONLYONCE) == 0)
+        add_registration(registration_type::registered_wait, reinterpret_cast<std::uintptr_t>(*wait),
+                         reinterpret_cast<std::uintptr_t>(callback));
+    return done;
+}
+BOOL WINAPI hooked_unregister_wait(HANDLE wait)
+{
+    const BOOL done = UnregisterWait(wait);
+    if (done || GetLastError() == ERROR_IO_PENDING)
+        mark_removed(registration_type::registered_wait, reinterpret_cast<std::uintptr_t>(wait));
+    return done;
+}
+BOOL WINAPI hooked_unregister_wait_ex(HANDLE wait, HANDLE completion)
+{
+    const BOOL done = UnregisterWaitEx(wait, completion);
+    if (done || GetLastError() == ERROR_IO_PENDING)
+        mark_removed(registration_type::registered_wait, reinterpret_cast<std::uintptr_t>(wait));
+    return done;
+}
+
+// ---- Threads the plug-in starts ----
+
+void note_thread(DWORD id) noexcept
+{
+    if (id == 0) return;
+    const LONG index = InterlockedIncrement(&table().thread_count) - 1;
+    if (index < static_cast<LONG>(registration_table::thread_capacity)) table().threads[index] = id;
+}
+
+HANDLE WINAPI hooked_create_thread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                   LPVOID parameter, DWORD flags, LPDWORD id)
+{
+    DWORD own_id = 0;
+    const HANDLE thread = CreateThread(security, stack, start, parameter, flags, &own_id);
+    note_thread(own_id);
+    if (id != nullptr) *id = own_id;
+    return thread;
+}
+
+// The C runtime's thread starts call the runtime the plug-in imported them
+// from (the shared msvcrt.dll of MinGW, or Microsoft's), kept at hooking.
+using begin_thread_ex_function = std::uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*,
+                                                          unsigned, unsigned*);
+using begin_thread_function = std::uintptr_t(__cdecl*)(void(__cdecl*)(void*), unsigned, void*);
+void* original_begin_thread_ex = nullptr;
+void* original_begin_thread = nullptr;
+
+std::uintptr_t __cdecl hooked_begin_thread_ex(void* security, unsigned stack, unsigned(__stdcall* start)(void*),
+                                              void* parameter, unsigned flags, unsigned* id)
+{
+    unsigned own_id = 0;
+    const std::uintptr_t thread = reinterpret_cast<begin_thread_ex_function>(original_begin_thread_ex)(
+        security, stack, start, parameter, flags, &own_id);
+    note_thread(own_id);
+    if (id != nullptr) *id = own_id;
+    return thread;
+}
+std::uintptr_t __cdecl hooked_begin_thread(void(__cdecl* start)(void*), unsigned stack, void* parameter)
+{
+    const std::uintptr_t thread =
+        reinterpret_cast<begin_thread_function>(original_begin_thread)(start, stack, parameter);
+    // The thread closes its handle when it ends: it may be gone already.
+    if (thread != 0 && thread != static_cast<std::uintptr_t>(-1)) note_thread(GetThreadId(reinterpret_cast<HANDLE>(thread)));
+    return thread;
+}
 
 template <class Function>
 void* address_of(Function function) noexcept
@@ -185,13 +376,15 @@ void* address_of(Function function) noexcept
     return reinterpret_cast<void*>(function);
 }
 
-const hook hooks[] = {
+const import_hook hooks[] = {
     {"ExitProcess", address_of(hooked_exit_process)},
     {"TerminateProcess", address_of(hooked_terminate_process)},
     {"exit", address_of(hooked_exit)},
     {"_exit", address_of(hooked_underscore_exit)},
     {"_Exit", address_of(hooked_capital_exit)},
     {"quick_exit", address_of(hooked_quick_exit)},
+    {"_assert", address_of(hooked_assert)},
+    {"_wassert", address_of(hooked_wassert)},
     {"RegisterClassA", address_of(hooked_register_class_a)},
     {"RegisterClassW", address_of(hooked_register_class_w)},
     {"RegisterClassExA", address_of(hooked_register_class_ex_a)},
@@ -205,6 +398,19 @@ const hook hooks[] = {
     {"RemoveVectoredExceptionHandler", address_of(hooked_remove_exception_handler)},
     {"AddVectoredContinueHandler", address_of(hooked_add_continue_handler)},
     {"RemoveVectoredContinueHandler", address_of(hooked_remove_continue_handler)},
+    {"SetConsoleCtrlHandler", address_of(hooked_set_console_ctrl_handler)},
+    {"CreateThreadpoolTimer", address_of(hooked_create_pool_timer)},
+    {"SetThreadpoolTimer", address_of(hooked_set_pool_timer)},
+    {"CloseThreadpoolTimer", address_of(hooked_close_pool_timer)},
+    {"CreateTimerQueueTimer", address_of(hooked_create_queue_timer)},
+    {"DeleteTimerQueueTimer", address_of(hooked_delete_queue_timer)},
+    {"DeleteTimerQueueEx", address_of(hooked_delete_queue)},
+    {"RegisterWaitForSingleObject", address_of(hooked_register_wait)},
+    {"UnregisterWait", address_of(hooked_unregister_wait)},
+    {"UnregisterWaitEx", address_of(hooked_unregister_wait_ex)},
+    {"CreateThread", address_of(hooked_create_thread)},
+    {"_beginthreadex", address_of(hooked_begin_thread_ex), &original_begin_thread_ex},
+    {"_beginthread", address_of(hooked_begin_thread), &original_begin_thread},
 };
 
 // The image's data at `rva`, when the whole `size` lies within the image.
@@ -224,6 +430,18 @@ std::string hook_type_name(int type)
     return type >= -1 && type <= 14 ? names[type + 1] : "type " + std::to_string(type);
 }
 
+// "a thread-pool timer every 10 ms (callback at p.dll+0x1a2b)".
+std::string describe_callback(const registration& entry)
+{
+    const std::string every = " every " + std::to_string(entry.period_ms) + " ms";
+    const std::string code = " (callback at " + describe_address(entry.code) + ")";
+    switch (entry.type) {
+        case registration_type::pool_timer: return "a thread-pool timer" + every + code;
+        case registration_type::queue_timer: return "a timer-queue timer" + every + code;
+        default: return "a registered wait" + code;
+    }
+}
+
 bool thread_alive(DWORD id) noexcept
 {
     const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
@@ -233,11 +451,46 @@ bool thread_alive(DWORD id) noexcept
     return alive;
 }
 
+// The hook of an imported function of this name, among this file's and the
+// blocking calls'.
+const import_hook* find_hook(const char* name) noexcept
+{
+    for (const import_hook& h : hooks)
+        if (std::strcmp(name, h.name) == 0) return &h;
+    std::size_t count = 0;
+    const import_hook* blocking = blocking_call_hooks(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::strcmp(name, blocking[i].name) == 0) return &blocking[i];
+    return nullptr;
+}
+
+// Keeps the function a hook replaces, and its twin, where the hook finds
+// them; false when the slot must be left alone: it holds another function
+// than the one kept at an earlier hook, or the twin is not there.
+bool take_original(const import_hook& h, void* function) noexcept
+{
+    if (h.original == nullptr) return true;
+    if (function == h.replacement) return false;  // hooked already
+    if (*h.original != nullptr) return *h.original == function;
+    if (h.twin != nullptr) {
+        HMODULE dll = nullptr;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                static_cast<const char*>(function), &dll))
+            return false;
+        void* twin = reinterpret_cast<void*>(GetProcAddress(dll, h.twin_name));
+        if (twin == nullptr) return false;
+        *h.twin = twin;
+    }
+    *h.original = function;
+    return true;
+}
+
 }  // namespace
 
 void hook_plugin_imports(HMODULE plugin) noexcept
 {
     InterlockedExchange(&table().count, 0);
+    InterlockedExchange(&table().thread_count, 0);
     auto* const base = reinterpret_cast<std::uint8_t*>(plugin);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
@@ -253,14 +506,12 @@ void hook_plugin_imports(HMODULE plugin) noexcept
             if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) continue;
             const auto* by_name = at<IMAGE_IMPORT_BY_NAME>(base, image_size, names->u1.AddressOfData, 3);
             if (by_name == nullptr) continue;
-            for (const hook& h : hooks) {
-                if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), h.name) != 0) continue;
-                DWORD old = 0;
-                if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) break;
-                slots->u1.Function = reinterpret_cast<ULONGLONG>(h.replacement);
-                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-                break;
-            }
+            const import_hook* h = find_hook(reinterpret_cast<const char*>(by_name->Name));
+            if (h == nullptr || !take_original(*h, reinterpret_cast<void*>(slots->u1.Function))) continue;
+            DWORD old = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) continue;
+            slots->u1.Function = reinterpret_cast<ULONGLONG>(h->replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
         }
     }
 }
@@ -299,9 +550,40 @@ std::vector<std::string> registrations_left(module_range unloaded)
             case registration_type::continue_handler:
                 left.push_back("a vectored continue handler at " + code);
                 break;
+            case registration_type::console_handler:
+                left.push_back("a console control handler at " + code +
+                               ": the host's Ctrl-C or console close would call it");
+                break;
+            case registration_type::pool_timer:
+            case registration_type::queue_timer:
+            case registration_type::registered_wait: left.push_back(describe_callback(entry)); break;
         }
     }
     return left;
+}
+
+std::vector<std::pair<long, std::string>> recurring_callbacks()
+{
+    std::vector<std::pair<long, std::string>> found;
+    const LONG capacity = static_cast<LONG>(registration_table::capacity);
+    const LONG count = table().count < capacity ? table().count : capacity;
+    for (LONG i = 0; i < count; ++i) {
+        const registration& entry = table().entries[i];
+        const bool recurring = entry.type == registration_type::pool_timer ||
+                               entry.type == registration_type::queue_timer ||
+                               entry.type == registration_type::registered_wait;
+        if (recurring && !entry.removed) found.emplace_back(i, describe_callback(entry));
+    }
+    return found;
+}
+
+bool started_by_plugin(DWORD thread) noexcept
+{
+    const LONG capacity = static_cast<LONG>(registration_table::thread_capacity);
+    const LONG count = table().thread_count < capacity ? table().thread_count : capacity;
+    for (LONG i = 0; i < count; ++i)
+        if (table().threads[i] == thread) return true;
+    return false;
 }
 
 }  // namespace validate

@@ -8,13 +8,17 @@
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
 #include "tools/validate/child_verdict.h"
+#include "tools/validate/recorded_flight.h"
+#include "tools/validate/memory_reserve.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/check_runner.h"
+#include "tools/validate/win32/check_support.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
+#include "tools/validate/win32/frame_names.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/state_watch.h"
 
@@ -76,6 +80,7 @@ DWORD WINAPI host_thread(void* parameter)
 {
     const auto& child = *static_cast<const child_run*>(parameter);
     set_host_thread();
+    suppress_dialogs_on_this_thread();
     // A simulator starts Windows Sockets before the plug-in's first Update.
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
@@ -88,6 +93,7 @@ DWORD WINAPI host_thread(void* parameter)
 int run_child(const validate_options& options)
 {
     if (!open_channel(options.channel)) return 2;
+    if (!options.recording_path.empty()) fly_recording(options.recording_path, options.recording_frames);
     start_module_table();
     install_fault_capture();
     const child_run child{&options, check_body(*options.checks.front())};
@@ -124,12 +130,30 @@ int run_checks(validate_options& options)
         std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
     }
+    // A recording is read through before any check: the checks fly its
+    // frames up to the last good one, or none when it has none.
+    recording_survey survey;
+    if (!options.recording_path.empty()) {
+        if (!survey_recording(options.recording_path, recording_frame_limit, survey, error)) {
+            std::fprintf(stderr, "validate: --recording: %s\n", error.c_str());
+            return 2;
+        }
+        options.recording_frames = survey.frames;
+    }
     if (!options.seed) options.seed = chosen_seed();
+    // Kept for the report: a machine short of memory still gets one.
+    const memory_reserve reserve(report_reserve_bytes);
 
     run_report report;
     report.plugin = options.plugin_path;
+    if (!options.recording_path.empty()) {
+        report.recording = options.recording_path;
+        report.recording_frames = survey.frames;
+        report.recording_used = describe_survey(options.recording_path, survey);
+    }
     // The children run in working folders of their own.
     options.plugin_path = tools::absolute_path(options.plugin_path);
+    if (!options.recording_path.empty()) options.recording_path = tools::absolute_path(options.recording_path);
     // Nor do they get this program's own output: a child that outlived it
     // would keep the caller's pipe open.
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
@@ -140,6 +164,7 @@ int run_checks(validate_options& options)
     std::printf("validate %s: %zu checks%s, seed %llu (replay: --seed %llu --only CHECK)\n\n",
                 report.plugin.c_str(), options.checks.size(), options.quick ? " (quick)" : "",
                 static_cast<unsigned long long>(report.seed), static_cast<unsigned long long>(report.seed));
+    if (!report.recording.empty()) std::printf("flight: %s\n\n", report.recording_used.c_str());
     write_table_heading(stdout);
     const double start = now_seconds();
     std::vector<check_result> results = run_checks_in_children(options, stdout);
@@ -181,6 +206,7 @@ int main(int argc, char** argv)
         list_checks();
         return 0;
     }
+    if (!options.name_offsets.empty()) return print_offset_names(options.plugin_path, options.name_offsets);
     if (!options.child_check.empty()) return run_child(options);
     return run_checks(options);
 }

@@ -205,10 +205,10 @@ void write_address(result_writer& out, std::uintptr_t address) noexcept
     out.text(text);
 }
 
-void write_fault_frame(result_writer& out, std::uintptr_t address) noexcept
+void write_fault_frame(result_writer& out, std::uintptr_t address, bool return_address) noexcept
 {
     const code_location where = locate(address);
-    if (where.module != nullptr) out.fault_frame_line(where.module, where.offset);
+    if (where.module != nullptr) out.fault_frame_line(where.module, where.offset, {}, {}, 0, return_address);
 }
 
 std::string describe_address(std::uintptr_t address)

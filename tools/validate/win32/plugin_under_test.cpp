@@ -1,6 +1,7 @@
 #include "tools/validate/win32/plugin_under_test.h"
 
 #include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/fault_capture.h"
 #include "tools/validate/win32/import_hooks.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/state_watch.h"
@@ -110,12 +111,14 @@ void plugin_under_test::shutdown()
     library_.entry_points().shutdown();
 }
 
-plugin_under_test::outputs plugin_under_test::update(double time_step, const std::uint8_t* stream, std::uint32_t count)
+void plugin_under_test::update(double time_step, const std::uint8_t* stream, std::uint32_t count)
 {
-    outputs out{output_preset, output_preset};
-    call_scope scope(plugin_call::update, last_seconds_);
-    library_.entry_points().update(time_step, stream, 0, count, nullptr, &out.first, &out.second);
-    return out;
+    outputs_.reset();
+    {
+        call_scope scope(plugin_call::update, last_seconds_);
+        library_.entry_points().update(time_step, stream, 0, count, nullptr, outputs_.first(), outputs_.second());
+    }
+    if (std::optional<check_result> fault = outputs_.fault(current_frame())) report_fault(*fault);
 }
 
 }  // namespace validate

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/common/win32/plugin_library.h"
+#include "tools/validate/update_outputs.h"
 
 namespace validate {
 
@@ -30,14 +31,10 @@ public:
     std::int64_t version();
     bool init();
     void shutdown();
-    // One Update with the stream and count given; the outputs are preset to
-    // `output_preset` and read back.
-    struct outputs {
-        std::int32_t first;
-        std::int32_t second;
-    };
-    static constexpr std::int32_t output_preset = 0x5A5A5A5A;
-    outputs update(double time_step, const std::uint8_t* stream, std::uint32_t count);
+    // One Update with the stream and count given. Its outputs are preset to
+    // a value other than 0 inside guard bytes: one left other than 0, or a
+    // write past one, is the check's fault, reported at once.
+    void update(double time_step, const std::uint8_t* stream, std::uint32_t count);
 
     // Seconds the last call took.
     double last_call_seconds() const noexcept { return last_seconds_; }
@@ -45,6 +42,7 @@ public:
 private:
     tools::plugin_library library_;
     double last_seconds_ = 0.0;
+    update_outputs outputs_;
 };
 
 // Seconds on the steady clock.

@@ -1,10 +1,12 @@
 #include "tools/validate/win32/process_state_reader.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <xmmintrin.h>
 
 #include <clocale>
 #include <csignal>
+#include <cwchar>
 
 #include "tools/validate/win32/fault_capture.h"
 
@@ -24,6 +26,40 @@ void assign_utf8(std::string& out, const wchar_t* text, int length)
 
 const int signal_numbers[6] = {SIGABRT, SIGINT, SIGTERM, SIGFPE, SIGSEGV, SIGILL};
 
+com_apartment apartment_of_this_thread() noexcept
+{
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(CoGetApartmentType(&type, &qualifier))) return com_apartment::none;
+    switch (type) {
+        case APTTYPE_STA: return com_apartment::single_threaded;
+        case APTTYPE_MTA:
+            // In the multithreaded apartment only because another thread made it.
+            return qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA ? com_apartment::none : com_apartment::multithreaded;
+        case APTTYPE_NA: return com_apartment::neutral;
+        case APTTYPE_MAINSTA: return com_apartment::main_single_threaded;
+        default: return com_apartment::none;
+    }
+}
+
+// The environment as process_state keeps it, into `out`.
+void read_environment(std::string& out)
+{
+    out.clear();
+    wchar_t* const block = GetEnvironmentStringsW();
+    if (block == nullptr) return;
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        if (entry[0] == L'=') continue;  // a drive's current directory, kept by the system
+        const int length = static_cast<int>(wcslen(entry));
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, entry, length, nullptr, 0, nullptr, nullptr);
+        const std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(bytes > 0 ? bytes : 0));
+        if (bytes > 0) WideCharToMultiByte(CP_UTF8, 0, entry, length, &out[at], bytes, nullptr, nullptr);
+        out += '\0';
+    }
+    FreeEnvironmentStringsW(block);
+}
+
 }  // namespace
 
 void read_process_state(process_state& state)
@@ -34,6 +70,8 @@ void read_process_state(process_state& state)
     state.x87_control = control;
     state.thread_locale = GetThreadLocale();
     state.thread_priority = GetThreadPriority(GetCurrentThread());
+    state.thread_error_mode = GetThreadErrorMode();
+    state.apartment = apartment_of_this_thread();
 
     wchar_t text[MAX_PATH];
     DWORD length = GetCurrentDirectoryW(MAX_PATH, text);
@@ -59,6 +97,7 @@ void read_process_state(process_state& state)
         if (handler != SIG_DFL && handler != SIG_ERR) std::signal(signal_numbers[i], handler);
         state.signal_handlers[i] = reinterpret_cast<std::uintptr_t>(handler);
     }
+    read_environment(state.environment);
 }
 
 }  // namespace validate

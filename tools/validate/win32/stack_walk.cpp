@@ -46,4 +46,22 @@ std::size_t plugin_frames(const CONTEXT& start, module_range plugin, std::uintpt
     return found;
 }
 
+bool runs_code_of(DWORD thread_id, module_range plugin) noexcept
+{
+    if (plugin.empty() || thread_id == GetCurrentThreadId()) return false;
+    const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
+                                     thread_id);
+    if (thread == nullptr) return false;
+    bool found = false;
+    if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_FULL;
+        std::uintptr_t frame = 0;
+        found = GetThreadContext(thread, &context) && plugin_frames(context, plugin, &frame, 1) == 1;
+        ResumeThread(thread);
+    }
+    CloseHandle(thread);
+    return found;
+}
+
 }  // namespace validate

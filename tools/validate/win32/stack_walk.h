@@ -18,4 +18,8 @@ namespace validate {
 // faulting address itself) that lie in `plugin`; the count found.
 std::size_t plugin_frames(const CONTEXT& start, module_range plugin, std::uintptr_t* frames, std::size_t max) noexcept;
 
+// Whether another thread of this process has a frame of `plugin` on its
+// stack now: it is stopped for the moment it takes to look.
+bool runs_code_of(DWORD thread_id, module_range plugin) noexcept;
+
 }  // namespace validate

@@ -8,6 +8,7 @@
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
 #include "tools/validate/win32/process_state_reader.h"
+#include "tools/validate/win32/warning_table.h"
 
 namespace validate {
 
@@ -79,7 +80,12 @@ void state_watch::after_call(plugin_call call)
 {
     if (!started_) return;
     read_process_state(after_);
-    std::vector<state_change> changes = state_changes(before_, after_);
+    for (const std::string& added : environment_added(before_, after_)) {
+        note_warning(warning_kind::environment_added,
+                     std::string(call_name(call)) + " added the environment variable " + added +
+                         ", which every program the host starts and every DLL it loads then sees");
+    }
+    std::vector<state_change> changes = state_changes(before_, after_, initial_);
     if (changes.empty()) {
         std::swap(before_, after_);  // the next call's reading before it
         return;
@@ -91,8 +97,11 @@ void state_watch::after_call(plugin_call call)
         // the plug-in: it counts when it stays changed.
         Sleep(50);
         read_process_state(after_);
-        changes = state_changes(before_, after_);
-        if (changes.empty()) return;
+        changes = state_changes(before_, after_, initial_);
+        if (changes.empty()) {
+            std::swap(before_, after_);
+            return;
+        }
     }
     fail(fault_kind::state_changed, std::string(call_name(call)) + " did not restore process state: " + joined(changes),
          call, host_thread ? nullptr : "a process-wide setting: changed in the call, or meanwhile by a thread of the "
@@ -116,7 +125,7 @@ void state_watch::after_unload()
              plugin_call::free_library, nullptr);
         return;
     }
-    const std::vector<state_change> changes = state_changes(initial_, after_);
+    const std::vector<state_change> changes = state_changes(initial_, after_, initial_);
     if (!changes.empty()) {
         fail(fault_kind::state_changed,
              "after FreeLibrary, process state is not as it was before LoadLibrary: " + joined(changes),
