@@ -4,8 +4,9 @@
 # the words of the system that gave it.
 # - host: a plug-in that crashes in Update or in its DllMain, lets a C++
 #   exception out or calls abort() is reported and the run ends (status 1),
-#   never in Wine's debugger; one that hangs in DllMain ends 10 s after a
-#   request to stop, saying so; an EXE, an import
+#   never in Wine's debugger; one that hangs in DllMain is ended after 10 s,
+#   one that hangs in Shutdown 10 s after a request to stop, each saying so;
+#   an EXE, an import
 #   library, a folder, an empty recording, a replay of a folder, a recording
 #   that cannot be written (a full disk) each say what they are (status 1,
 #   an earlier recording kept); a pipe as --record is refused (status 2);
@@ -26,7 +27,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 fail=0 cases=0
-for defect in none crash_in_update crash_at_attach throws_in_init abort_in_update hang_at_attach missing_export; do
+for defect in none crash_in_update crash_at_attach throws_in_init abort_in_update hang_at_attach hang_in_shutdown \
+    missing_export; do
     cp "$plugins/test_plugin_$defect.dll" .
 done
 cp "$plugins/libtest_plugin_none.dll.a" .
@@ -69,18 +71,23 @@ expect 1 "host: cannot load test_plugin_crash_at_attach.dll as a DLL: it crashed
 expect 1 "host: a C++ exception left the plug-in in Init" "$host" --frames 5 --fast test_plugin_throws_in_init.dll
 expect 1 "host: the plug-in called abort() in Update (frame 20)" \
     "$host" --frames 60 --fast --quiet test_plugin_abort_in_update.dll
-# A DllMain that never returns: the first request to stop still ends the run.
+# A DllMain that never returns holds the loader lock, so no thread can start
+# to hear Ctrl-C: the host ends it as a hang after 10 s by itself.
+expect 1 "host: the plug-in's DllMain has not returned for 10 s: it hangs in LoadLibrary" \
+    "$host" --frames 5 test_plugin_hang_at_attach.dll
+# A Shutdown that never returns: the first request to stop ends the run 10 s
+# later, saying where the plug-in hangs.
 cases=$((cases + 1))
-wine "$host" --frames 5 test_plugin_hang_at_attach.dll >out.txt 2>&1 &
+set -m  # (a background job of a script would have SIGINT ignored)
+wine "$host" --frames 5 test_plugin_hang_in_shutdown.dll >out.txt 2>&1 &
 pid=$!
-# Until the DLL is mapped: the host is in LoadLibrary, its stop requests
-# caught (a signal before Wine has started the program would meet Wine's own
-# handling, which this is not about).
-for _ in $(seq 300); do
-    grep -q test_plugin_hang_at_attach "/proc/$pid/maps" 2>/dev/null && break
+set +m
+for _ in $(seq 300); do  # until the DLL is mapped; then its five frames run
+    grep -q test_plugin_hang_in_shutdown "/proc/$pid/maps" 2>/dev/null && break
     sleep 0.1
 done
-kill -TERM $pid
+sleep 2  # (the host waits in Shutdown by then)
+kill -INT $pid  # Ctrl-C, as Wine hands it to a Windows program
 for _ in $(seq 400); do  # 40 s at most: then it hangs for good
     kill -0 $pid 2>/dev/null || break
     sleep 0.1
@@ -89,8 +96,8 @@ kill -KILL $pid 2>/dev/null
 wait $pid
 got=$?
 if [ $got -ne 1 ] || ! tr -d '\r' <out.txt |
-    grep -qx "host: asked to stop, the plug-in has not returned for 10 s: it hangs in LoadLibrary"; then
-    echo "FAIL: a DllMain that hangs, stopped: exit $got (wanted 1) saying:"; cat out.txt; fail=1
+    grep -qx "host: asked to stop, the plug-in has not returned for 10 s: it hangs in Shutdown"; then
+    echo "FAIL: a Shutdown that hangs, stopped: exit $got (wanted 1) saying:"; cat out.txt; fail=1
 fi
 cp "$host" program.exe
 expect 1 "host: cannot load program.exe: it is a program (an EXE), not a DLL" "$host" --frames 5 program.exe

@@ -122,7 +122,7 @@ int run(const tools::host_options& options)
     if (started != 0) return fail("Windows Sockets did not start: " + tools::system_error_text(started));
 
     tools::plugin_library plugin;
-    host::entering("LoadLibrary");
+    host::entering("LoadLibrary", true);
     const bool loaded = plugin.load(options.plugin_path, error);
     host::left();
     if (!loaded) {
@@ -159,7 +159,7 @@ int run(const tools::host_options& options)
 
     const tools::session_result result = tools::run_session(host::watched(plugin.entry_points()), *source, settings);
     if (live) std::fputc('\n', stderr);
-    host::entering("FreeLibrary");
+    host::entering("FreeLibrary", true);
     plugin.unload();
     host::left();
     WSACleanup();

@@ -122,6 +122,8 @@ extern "C" void on_abort(int) { end_with("the plug-in called abort() %s"); }
 // out of a stack overflow, still lets a stop request end the run.
 constexpr std::uint64_t stop_grace_ms = 10000;
 std::atomic<std::uint64_t> calls_entered{0};
+// When the call in progress began, if it runs the plug-in's DllMain; else 0.
+std::atomic<std::uint64_t> dll_main_since{0};
 
 DWORD WINAPI watch_stop_requests(void*)
 {
@@ -129,6 +131,9 @@ DWORD WINAPI watch_stop_requests(void*)
     std::uint64_t since = 0;
     for (;;) {
         Sleep(100);
+        const std::uint64_t dll_main = dll_main_since.load();
+        if (dll_main != 0 && GetTickCount64() - dll_main >= stop_grace_ms)
+            end_with("the plug-in's DllMain has not returned for 10 s: it hangs %s", host_thread);
         const std::uint64_t call = current_call.load() != nullptr ? calls_entered.load() : 0;
         if (!tools::stop_requested() || call == 0 || call != waiting_on) {
             waiting_on = tools::stop_requested() ? call : 0;
@@ -205,13 +210,18 @@ void report_crashes() noexcept
     if (watchdog != nullptr) CloseHandle(watchdog);
 }
 
-void entering(const char* call) noexcept
+void entering(const char* call, bool runs_dll_main) noexcept
 {
     ++calls_entered;
     current_call = call;
+    dll_main_since = runs_dll_main ? GetTickCount64() : 0;
 }
 
-void left() noexcept { current_call = nullptr; }
+void left() noexcept
+{
+    dll_main_since = 0;
+    current_call = nullptr;
+}
 
 plugin_interface::entry_points watched(const plugin_interface::entry_points& plugin) noexcept
 {

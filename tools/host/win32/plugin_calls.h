@@ -17,8 +17,10 @@ namespace host {
 void report_crashes() noexcept;
 
 // Marks the call the host's thread is in from now on ("LoadLibrary"), or
-// none.
-void entering(const char* call) noexcept;
+// none. A call that runs the plug-in's DllMain holds the loader lock, which
+// keeps every new thread, the one that hears Ctrl-C among them, from
+// starting: such a call is ended as a hang after 10 s, with no request.
+void entering(const char* call, bool runs_dll_main = false) noexcept;
 void left() noexcept;
 
 // Entry points that mark each call and count Update's frames, calling the
