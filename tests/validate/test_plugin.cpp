@@ -50,6 +50,9 @@ namespace {
     X(writes_into_stream)     /* ends String8 values with a zero in the host's stream */                             \
     X(slow_init)              /* Init does a second and a half of work */                                            \
     X(update_stutter)         /* every 20th Update takes 25 ms */                                                    \
+    X(update_computes)        /* every Update computes for 8 ms on the host's thread */                              \
+    X(update_sleeps)          /* every Update sleeps for 8 ms */                                                     \
+    X(worker_computes)        /* every Update waits while its worker computes for 8 ms */                            \
     X(runtime_dependency)     /* linked against the C++ runtime DLL */                                               \
     X(wrong_version)          /* answers an older interface version */                                               \
     X(missing_export)         /* Shutdown not exported */                                                            \
@@ -139,6 +142,43 @@ std::atomic<std::uint64_t> worker_ticks{0};
 HWND window = nullptr;
 std::string last_error;  // keeps the C++ runtime in use
 
+// Where computed and read values go, so that the compiler keeps the work.
+volatile double computed = 0.0;
+volatile std::uint8_t read_back = 0;
+
+// Computes for about `ms` milliseconds of a processor's time: a fixed amount
+// of work, measured once as the fastest of a few tries (a busy machine slows
+// a try down, never speeds it up), so that it is as much work on a busy
+// machine as on an idle one.
+void compute_for(double ms)
+{
+    constexpr int round = 1000;
+    const auto work = [](long long rounds) {
+        double x = computed;
+        for (long long r = 0; r < rounds; ++r)
+            for (int i = 0; i < round; ++i) x = x * 0.9999999 + 1e-3;  // stays finite
+        computed = x;
+    };
+    static const double rounds_per_ms = [&] {
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        double best = 0.0;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            QueryPerformanceCounter(&start);
+            work(20);
+            QueryPerformanceCounter(&end);
+            const double elapsed_ms = double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+            if (elapsed_ms > 0.0 && 20.0 / elapsed_ms > best) best = 20.0 / elapsed_ms;
+        }
+        return best;
+    }();
+    work(static_cast<long long>(rounds_per_ms * ms));
+}
+
+// worker_computes: Update hands its worker a job and waits until it is done.
+HANDLE job_ready = nullptr;
+HANDLE job_done = nullptr;
+
 // The worker holds a reference on this library and drops it as its last
 // act, so that its code stays loaded while it runs, even when the host
 // unloads the library without Shutdown.
@@ -146,6 +186,13 @@ DWORD WINAPI worker_main(void* library)
 {
     // A thread of its own may run with any settings.
     if (flaw == defect::fp_restored) _mm_setcsr(_mm_getcsr() | 0x8040);
+    if (flaw == defect::worker_computes) {
+        const HANDLE wakes[] = {stop_worker, job_ready};
+        while (WaitForMultipleObjects(2, wakes, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            compute_for(8.0);
+            SetEvent(job_done);
+        }
+    }
     while (WaitForSingleObject(stop_worker, 10) == WAIT_TIMEOUT) ++worker_ticks;
     if (flaw == defect::thread_running_at_unload) {
         Sleep(300);  // "flushing" after the stop, with no reference held
@@ -392,6 +439,10 @@ bool start()
                            &library);
     }
     stop_worker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (flaw == defect::worker_computes) {
+        job_ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        job_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
     worker = CreateThread(nullptr, 0, worker_main, library, 0, nullptr);
     if (worker == nullptr && library != nullptr) FreeLibrary(library);
     return worker != nullptr;
@@ -413,6 +464,11 @@ void stop()
     CloseHandle(worker);
     CloseHandle(stop_worker);
     worker = stop_worker = nullptr;
+    if (job_ready != nullptr) {
+        CloseHandle(job_ready);
+        CloseHandle(job_done);
+        job_ready = job_done = nullptr;
+    }
 }
 
 // The frame's records, kept until the next Update, as a real plug-in keeps
@@ -466,9 +522,6 @@ int recurse(int depth)
 }
 
 const std::uint8_t* kept_stream_pointer = nullptr;  // the last frame's stream, for kept_stream
-// Where computed and read values go, so that the compiler keeps the work.
-volatile double computed = 0.0;
-volatile std::uint8_t read_back = 0;
 
 // Computes with flush-to-zero and truncation, then puts the caller's
 // settings back, as a legal plug-in may.
@@ -537,6 +590,12 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
     }
     if (flaw == defect::update_stutter) {
         if (frame % 20 == 0) Sleep(25);
+    }
+    if (flaw == defect::update_computes) compute_for(8.0);
+    if (flaw == defect::update_sleeps) Sleep(8);
+    if (flaw == defect::worker_computes && job_ready != nullptr) {
+        SetEvent(job_ready);
+        WaitForSingleObject(job_done, INFINITE);
     }
     if (flaw == defect::leaks_fast) take_memory(1u << 20);
     if (flaw == defect::allocates_until_failure) take_memory(64u << 20);
