@@ -106,6 +106,17 @@ timing_evidence watch_machine(double seconds)
     return evidence;
 }
 
+bool wait_out_busy_machine(const std::function<bool()>& done, double most_seconds)
+{
+    const double end = now_seconds() + most_seconds;
+    while (now_seconds() < end) {
+        const bool busy = machine_held_up(watch_machine(0.5));
+        if (done()) return true;
+        if (!busy) return false;
+    }
+    return done();
+}
+
 std::string own_reason_text(const time_judgement& judgement)
 {
     const bool updates = judgement.calls > 1;
@@ -124,10 +135,10 @@ std::string own_reason_text(const time_judgement& judgement)
                    std::to_string(judgement.waits_over) + " of " + std::to_string(judgement.waits) +
                    " short waits of the host's thread were held up " + ms_text(judgement.excess_ms) + " or more";
         case own_reason::blocked:
-            return "it waited without computing (no processor time counted in it) while other programs, though "
-                   "they used " + percent_text(judgement.others_share) +
-                   " of the processors, held the host's thread up only " + ms_text(judgement.wait_delay_median_ms) +
-                   " at the median wait: the wait was its own (a sleep, a timeout)";
+            return "it waited, computing nothing (no processor time counted), while the host's short waits were "
+                   "held up only " + ms_text(judgement.wait_delay_median_ms) +
+                   " at the median though other programs used " + percent_text(judgement.others_share) +
+                   " of the processors: a wait of its own (a sleep, a timeout)";
         case own_reason::none: break;
     }
     return {};

@@ -4,6 +4,7 @@
 // the host's thread whose lateness shows how long the machine holds it up.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,14 @@ inline constexpr int probes_per_frame = 4;
 // probe's waits between: for a check that waits for something to go and
 // wants to know whether the machine held the host's thread up meanwhile.
 timing_evidence watch_machine(double seconds);
+
+// For a check that gave something a second to go and finds it still there:
+// waits on, handling messages, for as long as the machine holds the host's
+// thread up (machine_held_up, watched half a second at a time) and no longer
+// than `most_seconds`, until `done` answers true; whether it did. A busy
+// machine slows a thread on its way out; a thread that is never told to go
+// stays however long one waits.
+bool wait_out_busy_machine(const std::function<bool()>& done, double most_seconds);
 
 // Why a time over its limit is the plug-in's own, as the reports say it:
 // "it used 612 ms of processor time (this process's, its own threads' too),
