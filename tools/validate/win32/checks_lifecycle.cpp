@@ -34,12 +34,8 @@ std::optional<check_result> prompt_shutdown(plugin_under_test& plugin, const std
         seconds = plugin.last_call_seconds();
         const double ms = seconds * 1000.0;
         if (ms <= start_stop_limit_ms) break;
-        timing_evidence evidence;
-        evidence.use = plugin.last_call_use();
-        evidence.call_cpu_ms = {evidence.use ? evidence.use->own_seconds * 1000.0 : 0.0};
-        evidence.cpu_step_ms = cpu_step_ms();
-        evidence.wait_delay_ms = watch_machine(0.25).wait_delay_ms;
-        const time_judgement judgement = judge_call(ms, start_stop_limit_ms, evidence);
+        const time_judgement judgement = judge_call(
+            ms, start_stop_limit_ms, call_evidence(plugin.last_call_use(), watch_machine(0.25).wait_delay_ms));
         const std::string over = which + " took " + ms_text(ms) + ", over the limit of " + ms_text(start_stop_limit_ms);
         if (judgement.verdict == time_verdict::own)
             return failed(fault_kind::too_slow, over + ": " + own_reason_text(judgement), plugin_call::shutdown);

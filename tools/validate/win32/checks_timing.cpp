@@ -32,9 +32,9 @@ void probe_after_update(wait_probe& probe, std::vector<double>& delays_ms)
 
 // ---- Init and Shutdown ----
 
-// The longest call of one kind in a round of cycles, judged: the first call
-// over the limit that is the plug-in's own, else the longest disturbed one,
-// else the longest of all.
+// The call of one kind that decides a round of cycles: the longest over the
+// limit by the plug-in's own doing, else the longest disturbed one, else the
+// longest of all.
 struct call_verdict {
     double ms = 0.0;
     time_judgement judgement;
@@ -47,18 +47,6 @@ void take_call(call_verdict& verdict, double ms, const time_judgement& judgement
     };
     if (rank(judgement) > rank(verdict.judgement) || (rank(judgement) == rank(verdict.judgement) && ms > verdict.ms))
         verdict = {ms, judgement};
-}
-
-// Judges the last call: its processor time and the machine's figures during
-// it, and the probe's waits of the cycle around it.
-time_judgement judge_last_call(const plugin_under_test& plugin, const std::vector<double>& delays_ms)
-{
-    timing_evidence evidence;
-    evidence.use = plugin.last_call_use();
-    evidence.call_cpu_ms = {evidence.use ? evidence.use->own_seconds * 1000.0 : 0.0};
-    evidence.cpu_step_ms = cpu_step_ms();
-    evidence.wait_delay_ms = delays_ms;
-    return judge_call(plugin.last_call_seconds() * 1000.0, start_stop_limit_ms, evidence);
 }
 
 // A round of cycles: Init, a third of a second of frames, Shutdown.
@@ -74,16 +62,15 @@ std::optional<check_result> time_round(plugin_under_test& plugin, wait_probe& pr
         if (auto fault = try_init(plugin)) return *fault;
         const double init_ms = plugin.last_call_seconds() * 1000.0;
         const std::optional<processor_use> init_use = plugin.last_call_use();
+        // The probe's waits of the cycle's frames serve both calls.
         std::vector<double> delays;
         frame_loop(plugin, true).run(20, [&](double) { probe_after_update(probe, delays); });
         plugin.shutdown();
-        take_call(round.shutdown, plugin.last_call_seconds() * 1000.0, judge_last_call(plugin, delays));
-        timing_evidence init_evidence;
-        init_evidence.use = init_use;
-        init_evidence.call_cpu_ms = {init_use ? init_use->own_seconds * 1000.0 : 0.0};
-        init_evidence.cpu_step_ms = cpu_step_ms();
-        init_evidence.wait_delay_ms = std::move(delays);
-        take_call(round.init, init_ms, judge_call(init_ms, start_stop_limit_ms, init_evidence));
+        const double shutdown_ms = plugin.last_call_seconds() * 1000.0;
+        take_call(round.shutdown, shutdown_ms,
+                  judge_call(shutdown_ms, start_stop_limit_ms, call_evidence(plugin.last_call_use(), delays)));
+        take_call(round.init, init_ms,
+                  judge_call(init_ms, start_stop_limit_ms, call_evidence(init_use, std::move(delays))));
     }
     return std::nullopt;
 }

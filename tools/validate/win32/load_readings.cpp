@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "tools/validate/win32/check_support.h"
 #include "tools/validate/win32/plugin_under_test.h"
@@ -90,6 +91,16 @@ void wait_probe::take(std::vector<double>& delays_ms, int count, double seconds)
         const double late_ms = (now_seconds() - start) * 1000.0 - 1.0;
         delays_ms.push_back(late_ms > 0.0 ? late_ms : 0.0);
     }
+}
+
+timing_evidence call_evidence(const std::optional<processor_use>& use, std::vector<double> wait_delay_ms)
+{
+    timing_evidence evidence;
+    evidence.use = use;
+    evidence.call_cpu_ms = {use ? use->own_seconds * 1000.0 : 0.0};
+    evidence.cpu_step_ms = cpu_step_ms();
+    evidence.wait_delay_ms = std::move(wait_delay_ms);
+    return evidence;
 }
 
 timing_evidence watch_machine(double seconds)

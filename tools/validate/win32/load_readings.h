@@ -61,6 +61,11 @@ private:
 // their count.
 inline constexpr int probes_per_frame = 4;
 
+// The figures for judging one timed call: the processors' time around it
+// (this process's is the call's own processor time) and the probe's waits
+// near it.
+timing_evidence call_evidence(const std::optional<processor_use>& use, std::vector<double> wait_delay_ms);
+
 // The machine's figures over `seconds` of handling messages, with the
 // probe's waits between: for a check that waits for something to go and
 // wants to know whether the machine held the host's thread up meanwhile.
