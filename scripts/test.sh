@@ -7,15 +7,20 @@
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
 #   3. runs the stages below in this order, each the configure, build and test presets of
 #      its name in CMakePresets.json (what `cmake --workflow --preset NAME` runs), in build/NAME:
-#        native    GCC: the unit tests and the scripts' own tests; the benchmarks built
+#        native    GCC: the unit tests and the scripts' own tests (those beside the Windows tests
+#                  when both stages run); the benchmarks built
 #        windows   MinGW-w64: the unit tests and the plug-in's tests under Wine, on Xvfb, with
 #                  a Wine prefix of its own (build/wineprefix-test), as scripts/sandboxed.sh
 #                  runs them; the package made from this build and checked as it ships
 #        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
-#   4. ends with "N passed, N failed" (every ctest case, as ctest's JUnit report gives them; a
-#      configure or build that fails counts as one failed test) and exits non-zero on any failure.
-# Ctrl-C stops it at once: whatever it started ends, no further stage runs, and it exits 130.
+#   4. ends with a table of the steps and their times, the tests ctest counted as failed, and
+#      "N passed, N failed" over all stages (from ctest's own summaries; a configure or build
+#      that fails counts as one failed test), and exits non-zero on any failure.
+# A test that fails, fails: nothing is run again.
+# Ctrl-C, SIGTERM or SIGHUP stops it within seconds: whatever it started ends, no Wine server
+# is left, no further stage runs, and it exits 130, 143 or 129. One run at a time in a clone
+# (the Windows stage's Wine prefix is held): another is refused at once, exit 75.
 #
 # Options:
 #   --quick            native and windows only (skips sanitize and fuzz)
@@ -26,13 +31,15 @@
 # test presets': 2, and 4 for the Windows tests, which mostly wait for Wine; tests that share UDP
 # port 50001 or the plug-in's window take turns, and those that measure time run alone);
 # WINEDEBUG (default -all).
-# Logs of every step, and ctest's JUnit reports, are kept in build/logs/.
+# Logs of every step are kept in build/logs/.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root" || exit 1
 # shellcheck source=scripts/lib/sandbox.sh
 . "$root/scripts/lib/sandbox.sh"
+. "$root/scripts/lib/packages.sh"
+. "$root/scripts/lib/builds.sh"
 
 usage() {
     sed -n '2,/^set -uo/{/^set -uo/d;s/^# \{0,1\}//;p}' "$root/scripts/test.sh"
@@ -77,6 +84,8 @@ seconds() {  # seconds MILLISECONDS
 # ---------------------------------------------------------------------------
 # Outside the namespace: packages (apt-get needs the network), then re-enter.
 
+prefix=$root/build/wineprefix-test
+[[ "$selected" != *" windows "* ]] || sk_hold_prefix "$prefix"
 if ! sk_in_private_netns; then
     export SKARVEL_TEST_START_MS
     SKARVEL_TEST_START_MS=$(now_ms)
@@ -88,9 +97,13 @@ fi
 sk_enter_private_netns "$root/scripts/test.sh" "${args[@]}"
 
 # ---------------------------------------------------------------------------
-# Inside the namespace from here on.
+# Inside the namespace from here on. The Windows stage's Wine prefix, held from the start,
+# makes this run the clone's only one.
 
 logs=$root/build/logs
+if [[ "$selected" == *" windows "* ]]; then
+    sk_sandbox_prepare_beside "$prefix" "$prefix.log"
+fi
 rm -rf "$logs"
 mkdir -p "$logs"
 
@@ -98,46 +111,62 @@ total_passed=0
 total_failed=0
 total_skipped=0
 failures=()          # one entry per failed test or step
-agains=()            # one entry per test that failed because of Wine and passed at a second run
+repeated=()          # one entry per test that CTest ran a second time
 stage_lines=()       # "name|seconds|result" for the closing table
 stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 
-fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
-    failures+=("$1")
-    total_failed=$(( total_failed + 1 ))
+# A step runs as a job (Ctrl-C ends it at once), its output kept in build/logs/NAME.log,
+# its exit status and time in NAME.status; report_* then tell it. Most steps run in the
+# foreground one after the other; the sanitize and fuzz builds (and the fuzzer) beside
+# the Windows tests.
+
+log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-clocked-tests
+    local name=${1//: /-}
+    printf '%s/%s' "$logs" "${name// /-}"
 }
 
-# Steps. A preset's build and its tests each run as a job (so Ctrl-C ends them at once),
-# their output kept in build/logs/, their exit status and time in a .status file beside
-# it; report_build and report_tests then tell them. Most run in the foreground, one after
-# the other; the sanitize and fuzz stages' may run beside the Windows tests (run_windows).
-
-# timed STATUS_FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS" into STATUS_FILE.
+# timed FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS CPU_MILLISECONDS"
+# into FILE.status (CPU: user and system time of COMMAND's processes; run it in a job of its own,
+# where nothing else runs).
 timed() {
     local file=$1 start status=0
     shift
     start=$(now_ms)
     "$@" || status=$?
-    printf '%d %d\n' "$status" $(( $(now_ms) - start )) >"$file"
+    children_cpu_ms
+    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$cpu_ms" >"$file.status"
 }
 
-build_step() {  # build_step PRESET: its configure and build presets
-    timed "$logs/$1-build.status" sk_cmake_build "$1" "$logs/$1-build.log" -- -k 0 >/dev/null 2>&1
+# children_cpu_ms: cpu_ms = the user and system time of this shell's children so far, in ms.
+# (In this shell, not in a $(...): a subshell's times are its own children's.)
+children_cpu_ms() {
+    local file user system
+    file=$(mktemp)
+    times >"$file"
+    { read -r _; read -r user system; } <"$file"
+    rm -f "$file"
+    cpu_ms=$(( $(minutes_ms "$user") + $(minutes_ms "$system") ))
 }
 
-tests_log() {  # tests_log NAME: the logs' name for a test step's files: "windows: tests" -> windows-tests
-    local name=${1//: /-}
-    printf '%s/%s' "$logs" "${name// /-}"
+minutes_ms() {  # minutes_ms 1m2.345s -> 62345
+    local minutes=${1%%m*} seconds=${1#*m}
+    seconds=${seconds%s}
+    printf '%d' $(( 10#$minutes * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.} ))
 }
 
-# test_step PRESET NAME SHOW [CTEST ARGS...]: its test preset; with SHOW 1 the terminal gets
-# one line per finished test.
+build_step() {  # build_step PRESET
+    local file
+    file=$(log_name "$1: build")
+    timed "$file" sk_cmake_build "$1" "$file.log" -- -k 0 >/dev/null 2>&1
+}
+
+# test_step PRESET STEP SHOW [CTEST ARGS...]: with SHOW 1 the terminal gets ctest's line
+# per finished test.
 test_step() {
-    local preset=$1 name=$2 show=$3 file
+    local preset=$1 file show=$3
+    file=$(log_name "$2")
     shift 3
-    file=$(tests_log "$name")
-    timed "$file.status" logged_ctest "$file.log" "$show" \
-        --preset "$preset" "${test_jobs[@]}" --output-junit "$file.xml" "$@"
+    timed "$file" logged_ctest "$file.log" "$show" --preset "$preset" "${test_jobs[@]}" "$@"
 }
 
 logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
@@ -147,7 +176,7 @@ logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
         ctest "$@" >"$log" 2>&1
         return
     fi
-    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^ *Start +[0-9]+: |^Internal ctest changing into directory'
+    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -E '^ *[0-9]+/[0-9]+ Test +#'
     return "${PIPESTATUS[0]}"
 }
 
@@ -155,124 +184,118 @@ announce() {
     printf '\n==> %s\n' "$*"
 }
 
-report_line() {  # report_line NAME MILLISECONDS RESULT
-    printf '<== %s: %s (%s s)\n' "$1" "$3" "$(seconds "$2")"
-    stage_lines+=("$1|$(seconds "$2")|$3")
+report_line() {  # report_line NAME MILLISECONDS RESULT [CPU_MILLISECONDS]
+    local took
+    took=$(seconds "$2")
+    [[ -z "${4:-}" ]] || took+=" s, CPU $(seconds "$4")"
+    printf '<== %s: %s (%s s)\n' "$1" "$3" "$took"
+    stage_lines+=("$1|$took|$3")
+}
+
+fail_step() {  # fail_step NAME: a step that is not a test failed; counts as one failed test
+    failures+=("$1")
+    total_failed=$(( total_failed + 1 ))
 }
 
 # report_build PRESET: the build's warnings, or the end of its log; fails if it failed.
 report_build() {
-    local preset=$1 log=$logs/$1-build.log status ms warnings
-    read -r status ms <"$logs/$preset-build.status"
+    local file status ms cpu warnings
+    file=$(log_name "$1: build")
+    read -r status ms cpu <"$file.status"
     if (( status != 0 )); then
-        grep -v '^\[[0-9]*/[0-9]*\] ' "$log" | tail -n 100
-        report_line "$preset: build" "$ms" FAILED
-        fail_step "$preset: build"
+        grep -v '^\[[0-9]*/[0-9]*\] ' "$file.log" | tail -n 100
+        report_line "$1: build" "$ms" FAILED "$cpu"
+        fail_step "$1: build"
         return 1
     fi
-    warnings=$(grep -c 'warning:' "$log")
+    warnings=$(grep -c 'warning:' "$file.log")
     if (( warnings > 0 )); then
         printf '%s warning(s):\n' "$warnings"
-        grep 'warning:' "$log" | sort -u | head -n 40
+        grep 'warning:' "$file.log" | sort -u | head -n 40
     fi
-    report_line "$preset: build" "$ms" ok
+    report_line "$1: build" "$ms" ok "$cpu"
 }
 
-# again_step NAME: the Windows tests of step NAME that failed because of Wine, run once more;
-# one that then passes counts as passed, and the summary names it. Under Wine a program now
-# and then ends before its first line, whichever program it is: those that failed within
-# seconds without a word run again. Twice in some twenty runs the wineserver itself went
-# away during the tests, failing (or skipping) each test from then on: it is started
-# again, and every test that did not pass runs again.
-again_step() {
-    local file names pattern which=--silent why="what ended without a word"
-    file=$(tests_log "$1")
-    rm -f "$file-again.xml"
-    if ! sk_wine_netns_ok "$WINEPREFIX"; then
-        ( sk_wine_prefix_prepare "$WINEPREFIX" ) >>"$logs/wine-prefix.log" 2>&1 || return 0
-        which=--not-passed why="the wineserver went away during them, started again; what did not pass"
-    fi
-    mapfile -t names < <(python3 "$root/scripts/lib/ctest_junit.py" "$which" "$file.xml" 2>/dev/null)
-    (( ${#names[@]} > 0 )) || return 0
-    pattern=$(printf '%s|' "${names[@]//./\\.}")
-    announce "$1: once more, $why: ${names[*]}"
-    sk_run logged_ctest "$file-again.log" 1 --preset windows -R "^(${pattern%|})\$" \
-        --output-junit "$file-again.xml" || true
-}
-
-# report_tests PRESET NAME: the counts of ctest's JUnit report (and of its second run,
-# again_step's), added to the totals.
+# report_tests PRESET STEP: the counts of ctest's own summary, added to the totals; the
+# tests it names as failed, and those it ran again, kept for the closing summary.
 report_tests() {
-    local preset=$1 name=$2 file status ms summary passed failed skipped line again=()
-    file=$(tests_log "$name")
-    read -r status ms <"$file.status"
-    [[ ! -e "$file-again.xml" ]] || again=("$file-again.xml")
-    if ! summary=$(python3 "$root/scripts/lib/ctest_junit.py" "$file.xml" "${again[@]}"); then
-        # No report, or a broken one: ctest could not run the tests at all.
+    local preset=$1 step=$2 file status ms cpu summary passed failed skipped line
+    file=$(log_name "$step")
+    read -r status ms cpu <"$file.status"
+    if ! summary=$(sk_ctest_summary "$file.log"); then
         tail -n 40 "$file.log"
-        report_line "$name" "$ms" FAILED
-        fail_step "$name: ctest exited with status $status and no readable report"
+        report_line "$step" "$ms" FAILED
+        fail_step "$step: ctest exited with status $status and no summary"
         return 0
     fi
     read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
-    local passed_again=0
     while IFS= read -r line; do
         case $line in
             "failed "*) failures+=("$preset: ${line#failed }") ;;
-            "again "*) agains+=("$preset: ${line#again }"); passed_again=$(( passed_again + 1 )) ;;
+            "repeated "*) repeated+=("$preset: ${line#repeated }") ;;
         esac
     done <<<"$summary"
     total_passed=$(( total_passed + passed ))
     total_failed=$(( total_failed + failed ))
     total_skipped=$(( total_skipped + skipped ))
-    if (( status != 0 && failed == 0 && passed_again == 0 )); then
-        fail_step "$name: ctest exited with status $status"
-    fi
+    (( status == 0 || failed > 0 )) || fail_step "$step: ctest exited with status $status"
     line="$passed passed"
-    (( passed_again == 0 )) || line+=" ($passed_again at a second run)"
     (( failed == 0 )) || line+=", $failed failed"
     (( skipped == 0 )) || line+=", $skipped skipped"
-    report_line "$name" "$ms" "$line"
+    report_line "$step" "$ms" "$line" "$cpu"
 }
 
-# stage PRESET: build and test in the foreground, or tell what ran beside the Windows tests.
-stage() {
-    local preset=$1
-    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
-        announce "$preset: build"
-        sk_run build_step "$preset"
-    fi
-    report_build "$preset" || return 0
-    if [[ " ${ran_beside[*]} " != *" $preset "* ]]; then
-        announce "$preset: tests"
-        sk_run test_step "$preset" "$preset: tests" 1
-    fi
-    report_tests "$preset" "$preset: tests"
+stage() {  # stage PRESET: build and test in the foreground
+    announce "$1: build"
+    sk_run build_step "$1"
+    report_build "$1" || return 0
+    foreground_tests "$1" "$1: tests"
+}
+
+foreground_tests() {  # foreground_tests PRESET STEP [CTEST ARGS...]
+    local preset=$1 step=$2
+    shift 2
+    announce "$step"
+    sk_run test_step "$preset" "$step" 1 "$@"
+    report_tests "$preset" "$step"
 }
 
 # ---------------------------------------------------------------------------
 # Stages
 
-ran_beside=()   # the stages whose steps ran beside the Windows tests
-
-run_native() { stage native; }
-run_sanitize() { stage sanitize; }
-run_fuzz() { stage fuzz; }
+# The scripts' own tests (label scripts) mostly wait for the scripts they drive and send
+# nothing: when the Windows tests run too, they run beside those instead of before them.
+run_native() {
+    announce "native: build"
+    sk_run build_step native
+    report_build native || return 0
+    if [[ "$selected" == *" windows "* ]]; then
+        foreground_tests native "native: tests" --label-exclude '^scripts$'
+        scripts_beside=1
+    else
+        foreground_tests native "native: tests"
+    fi
+}
+scripts_beside=0
+run_sanitize() { [[ " ${ran_beside[*]} " == *" sanitize "* ]] || stage sanitize; }
+run_fuzz() {
+    [[ " ${ran_beside[*]} " == *" fuzz "* ]] || { stage fuzz; return; }
+    report_build fuzz && report_tests fuzz "fuzz: tests"
+}
+ran_beside=()   # the stages whose build ran beside the Windows tests
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
 # mostly wait for Wine: the sanitize and fuzz stages' builds (and the fuzzer) run beside
-# them, at the lowest priority. The sanitize tests run after them, as they too send to
+# them, at the lowest priority, and the native stage's scripts tests. The sanitize tests run after them, as they too send to
 # UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
 # clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
-    local prefix=$root/build/wineprefix-test beside= later=() preset
-    sk_sandbox_prepare_beside "$prefix" "$logs/wine-prefix.log"
+    local beside= later=() preset start
     announce "windows: build"
     sk_run build_step windows
     report_build windows || return 0
     announce "windows: Wine prefix"
-    local start
     start=$(now_ms)
     if ! sk_sandbox_begin "$prefix" 2>>"$logs/wine-prefix.log"; then
         cat "$logs/wine-prefix.log"
@@ -291,43 +314,46 @@ run_windows() {
         beside=$!
         ran_beside=("${later[@]}")
     fi
-    announce "windows: tests (beside them: ${later[*]:-nothing})"
-    sk_run test_step windows "windows: tests" 1 --label-exclude '^clocked$'
-    again_step "windows: tests"
-    report_tests windows "windows: tests"
+    if (( scripts_beside )); then
+        sk_spawn test_step native "native: scripts tests" 0 --label-regex '^scripts$'
+        scripts_beside=$!
+    fi
+    foreground_tests windows "windows: tests" --label-exclude '^clocked$'
+    server_still_there
+    if (( scripts_beside )); then
+        sk_wait "$scripts_beside"
+        report_tests native "native: scripts tests"
+    fi
     if [[ -n "$beside" ]]; then
         announce "waiting for ${later[*]}, which run beside the tests"
         sk_wait "$beside"
     fi
-    for preset in "${later[@]}"; do
-        if ! runs_beside "$preset" && built "$preset"; then
-            announce "$preset: tests"
-            sk_run test_step "$preset" "$preset: tests" 1
-        fi
-    done
-    announce "windows: clocked tests (alone)"
-    sk_run test_step windows "windows: clocked tests" 1 --label-regex '^clocked$'
-    again_step "windows: clocked tests"
-    report_tests windows "windows: clocked tests"
+    if [[ " ${later[*]} " == *" sanitize "* ]] && report_build sanitize; then
+        foreground_tests sanitize "sanitize: tests"
+    fi
+    foreground_tests windows "windows: clocked tests" --label-regex '^clocked$'
+    server_still_there
 }
 
-beside_windows_tests() {  # beside_windows_tests PRESET...: each one's build, then the tests that may, as one low job
+# server_still_there: a wineserver that went away (Wine 8 crashes now and then: docs/wine.md,
+# known issues) fails every Windows program after it; said, and counted as a failure.
+server_still_there() {
+    sk_wine_netns_ok "$prefix" && return 0
+    fail_step "windows: the wineserver of $prefix went away during the tests (see docs/wine.md, known issues)"
+    announce "the wineserver of $prefix went away during the tests: every Windows test after that failed or was refused"
+    return 1
+}
+
+beside_windows_tests() {  # beside_windows_tests PRESET...: their builds, and the fuzzer, as one low job
     local preset
     renice -n 19 -p "$BASHPID" >/dev/null
     for preset in "$@"; do
         build_step "$preset"
-        if runs_beside "$preset" && built "$preset"; then
-            test_step "$preset" "$preset: tests" 0
-        fi
     done
-}
-
-runs_beside() {  # runs_beside PRESET: its tests may run beside the Windows tests (they send nothing)
-    [[ "$1" == fuzz ]]
-}
-
-built() {  # built PRESET: its build step succeeded
-    [[ "$(cut -d' ' -f1 "$logs/$1-build.status")" == 0 ]]
+    # The fuzzer sends nothing; the sanitize tests send to UDP port 50001, and wait.
+    if [[ " $* " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
+        test_step fuzz "fuzz: tests" 0
+    fi
 }
 
 printf 'skarvel tests in %s (private network namespace %s), build jobs %s\n' \
@@ -348,16 +374,16 @@ done
 printf '\n==> summary\n'
 for line in "${stage_lines[@]}"; do
     IFS='|' read -r name took result <<<"$line"
-    printf '  %-34s %7s s  %s\n' "$name" "$took" "$result"
+    printf '  %-34s %20s  %s\n' "$name" "$took s" "$result"
 done
-printf '  %-34s %7s s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_MS:-$(now_ms)} )))"
+printf '  %-34s %20s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_MS:-$(now_ms)} ))) s"
 if (( ${#failures[@]} > 0 )); then
     printf 'failed:\n'
     printf '  %s\n' "${failures[@]}"
 fi
-if (( ${#agains[@]} > 0 )); then
-    printf 'failed because of Wine (ended without a word, or its server went away), then passed at a second run:\n'
-    printf '  %s\n' "${agains[@]}"
+if (( ${#repeated[@]} > 0 )); then
+    printf 'failed once, then passed when CTest ran them again (see docs/wine.md, known issues):\n'
+    printf '  %s\n' "${repeated[@]}"
 fi
 if (( ${#not_run[@]} > 0 )); then
     printf 'not run (by option): %s\n' "${not_run[*]}"

@@ -10,8 +10,11 @@
 #       "lib" prefix; C++17; the warnings of the sample plug-in; the C and C++
 #       runtimes linked in (MinGW-w64: -static; MSVC: /MT), so the DLL needs
 #       only Windows' own system DLLs. Linked with Skarvel::plugin_interface,
-#       Skarvel::message_model and Skarvel::background_worker. Windows x64
-#       only: configuring it with any other toolchain is an error.
+#       Skarvel::message_model and Skarvel::background_worker. Its debug
+#       information lies beside it, for the validator to name a fault's
+#       function and line: NAME.dll.debug (MinGW-w64: DWARF 4, linked by the
+#       DLL's .gnu_debuglink) or NAME.pdb (MSVC). Windows x64 only:
+#       configuring it with any other toolchain is an error.
 #
 #   skarvel_add_validate_test(NAME)
 #       A test, NAME.validate, that runs the SDK's validator (validate.exe) on
@@ -97,11 +100,32 @@ EXPORTS
     # The runtimes linked in, and none of their symbols among the exports.
     target_link_options(${name} PRIVATE -static -Wl,--exclude-all-symbols)
   endif()
+  # Debug information beside the DLL, with which the validator names a
+  # fault's function and line: MSVC's PDB; MinGW's DWARF 4 (Wine's dbghelp
+  # reads no later one) moved into NAME.dll.debug, which the DLL links. Left
+  # to a project that sets SKARVEL_PLUGIN_DEBUG_FILE to OFF (this one's
+  # release package keeps its own).
+  if(DEFINED SKARVEL_PLUGIN_DEBUG_FILE AND NOT SKARVEL_PLUGIN_DEBUG_FILE)
+    # the project's own
+  elseif(MSVC)
+    target_compile_options(${name} PRIVATE $<$<NOT:$<CONFIG:Debug>>:/Z7>)
+    target_link_options(${name} PRIVATE /DEBUG /OPT:REF /OPT:ICF)
+  elseif(MINGW)
+    target_compile_options(${name} PRIVATE -g -gdwarf-4)
+  endif()
   add_custom_command(TARGET ${name} POST_BUILD
     COMMAND "${CMAKE_COMMAND}" "-DPLUGIN=$<TARGET_FILE:${name}>" "-DDEF=${def}"
             -P "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/check_plugin_exports.cmake"
     COMMENT "Checking the exports of ${name}"
     VERBATIM)
+  if(MINGW AND CMAKE_OBJCOPY AND (NOT DEFINED SKARVEL_PLUGIN_DEBUG_FILE OR SKARVEL_PLUGIN_DEBUG_FILE))
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${name}>" "$<TARGET_FILE:${name}>.debug"
+      COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=$<TARGET_FILE:${name}>.debug"
+              "$<TARGET_FILE:${name}>"
+      COMMENT "Moving the debug information of ${name} into $<TARGET_FILE_NAME:${name}>.debug"
+      VERBATIM)
+  endif()
 endfunction()
 
 function(skarvel_add_validate_test name)

@@ -16,7 +16,7 @@ SK_PACKAGES=(
     g++-mingw-w64-x86-64-posix                                  # windows build
     wine wine64 xvfb xauth fonts-liberation                     # the plug-in and the tools under Wine
     imagemagick x11-utils python3-matplotlib                    # the main job's picture and plot
-    iproute2 util-linux procps                                  # the private network namespace
+    iproute2 util-linux procps psmisc                           # the private network namespace, the runs' processes
 )
 
 sk_missing_packages() {

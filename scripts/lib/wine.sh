@@ -6,9 +6,9 @@
 #   sk_wine_env PREFIX             export WINEPREFIX=PREFIX, WINEARCH=win64, WINEDLLOVERRIDES="mscoree,mshtml="
 #                                  and WINEDEBUG (kept if already set, else -all).
 #   sk_wine_prefix_prepare PREFIX  inside only: sk_wine_env; stop any wineserver of PREFIX; start a persistent
-#                                  one here and verify its namespace; wineboot -i if the prefix is new; set and
-#                                  check HKCU X11 Driver Managed=N, WineDbg ShowCrashDialog=0 and the font
-#                                  replacement Courier New -> Liberation Mono; verify the namespace again.
+#                                  one here and verify its namespace; wineboot -i if the prefix is new; import and
+#                                  check SK_WINE_SETTINGS (no window manager, no crash dialog, no debugger
+#                                  started on a crash, Courier New -> Liberation Mono); verify the namespace again.
 #   sk_wineserver_pids [PREFIX]    print the pids of the wineservers serving PREFIX (default $WINEPREFIX).
 #   sk_wine_netns_ok [PREFIX]      succeed if a wineserver of PREFIX runs, all in this network namespace.
 #   sk_wine_verify_netns [PREFIX]  exit unless sk_wine_netns_ok; say where it runs.
@@ -87,26 +87,33 @@ sk_wine_stop() {
 # Written into a prefix once wineboot has made it.
 SK_WINE_PREFIX_STAMP="skarvel prefix v1"
 
-# _sk_thrice COMMAND...: COMMAND, up to three times until it succeeds. Under load Wine
-# now and then ends a program before it has done anything, without a word.
-_sk_thrice() {
-    local _
-    for _ in 1 2 3; do
-        "$@" && return 0
-    done
-    return 1
-}
+# The prefix's settings (see docs/wine.md), imported as one registry file.
+SK_WINE_SETTINGS='REGEDIT4
 
-_sk_wine_reg_add() {
-    _sk_thrice wine reg add "$@" /f >/dev/null || sk_die "wine reg add $* failed"
-}
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
 
-_sk_wine_reg_has() {  # _sk_wine_reg_has KEY VALUE EXPECTED
-    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -qF "$3"
-}
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
 
-_sk_wine_reg_expect() {
-    _sk_thrice _sk_wine_reg_has "$@" || sk_die "registry value $1\\$2 is not $3"
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Courier New"="Liberation Mono"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"=-
+'
+
+# _sk_wine_settings_problem: what of SK_WINE_SETTINGS the registry does not hold; nothing if all.
+_sk_wine_settings_problem() {
+    local wine_keys debugger
+    wine_keys=$(wine reg query 'HKCU\Software\Wine' /s 2>&1 | tr -d '\r')
+    grep -qE '^ +Managed +REG_SZ +N$' <<<"$wine_keys" || echo "X11 Driver\\Managed is not N"
+    grep -qE '^ +ShowCrashDialog +REG_DWORD +0x0$' <<<"$wine_keys" || echo "WineDbg\\ShowCrashDialog is not 0"
+    grep -qE '^ +Courier New +REG_SZ +Liberation Mono$' <<<"$wine_keys" ||
+        echo "Fonts\\Replacements\\Courier New is not Liberation Mono"
+    debugger=$(wine reg query 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger 2>/dev/null |
+               tr -d '\r' | grep -E '^ +Debugger ')
+    [[ -z "$debugger" ]] || echo "AeDebug\\Debugger is set:$debugger"
 }
 
 # The server that `wineserver -p` starts detaches and enters its prefix's server
@@ -121,7 +128,7 @@ _sk_wait_for_wineserver() {
 }
 
 sk_wine_prefix_prepare() {
-    local prefix=$1 stamp
+    local prefix=$1 stamp settings status problem
     [[ -n "$prefix" ]] || sk_die "sk_wine_prefix_prepare: no prefix given"
     sk_in_private_netns || sk_die "Wine must run inside the private network namespace"
     command -v wine >/dev/null || sk_die "wine not found (packages wine, wine64)"
@@ -143,17 +150,14 @@ sk_wine_prefix_prepare() {
         wineboot -i >/dev/null 2>&1 || sk_die "wineboot -i failed for $prefix"
         printf '%s\n' "$SK_WINE_PREFIX_STAMP" >"$stamp"
     fi
-    # Applied on every run (a tenth of a second each): the server may not have
-    # saved them to disk last time.
-    # No window manager: don't wait 2 s on every window hide.
-    _sk_wine_reg_add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N
-    # A crash ends the process instead of waiting on a dialog.
-    _sk_wine_reg_add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0
-    # GDI+ finds no "Courier New" otherwise.
-    _sk_wine_reg_add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /d 'Liberation Mono'
-    _sk_wine_reg_expect 'HKCU\Software\Wine\X11 Driver' Managed N
-    _sk_wine_reg_expect 'HKCU\Software\Wine\WineDbg' ShowCrashDialog 0x0
-    _sk_wine_reg_expect 'HKCU\Software\Wine\Fonts\Replacements' 'Courier New' 'Liberation Mono'
+    # Applied on every run: the server may not have saved them to disk last time.
+    settings=$(mktemp --suffix=.reg)
+    printf '%s' "$SK_WINE_SETTINGS" >"$settings"
+    wine reg import "Z:${settings//\//\\}" >/dev/null 2>&1
+    status=$?
+    rm -f "$settings"
+    problem=$(_sk_wine_settings_problem)
+    [[ -z "$problem" ]] || sk_die "wine reg import (exit $status) left the settings of $prefix undone: ${problem//$'\n'/; }"
     # wineboot may have restarted the server: check again what serves the prefix now.
     _sk_wait_for_wineserver "$prefix"
     sk_wine_verify_netns "$prefix"

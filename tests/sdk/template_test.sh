@@ -40,6 +40,8 @@ expect_passed native my_plugin_test
 step windows cmake --workflow --preset windows
 expect_passed windows my_plugin.validate
 [[ -f build/windows/my_plugin.dll ]] || { echo "FAIL: no build/windows/my_plugin.dll"; exit 1; }
+# Its debug information beside it, which the validator names faults from.
+[[ -s build/windows/my_plugin.dll.debug ]] || { echo "FAIL: no build/windows/my_plugin.dll.debug"; exit 1; }
 # The validated DLL has the message model's assertions on: a variant that
 # calls GetDouble on every message, whatever its data type, fails its validate
 # test (the getter stops the plug-in at the first String), where a build
@@ -53,9 +55,10 @@ if cmake --build --preset windows >>"$work/variant.log" 2>&1 && ctest --preset w
     echo "FAIL: the variant with GetDouble on every message passed its validate test:"; sed 's/^/    /' "$work/variant.log"
     exit 1
 fi
-grep -q "lifecycle.usual_order *FAIL *abort" "$work/variant.log" ||
-    { echo "FAIL: the variant's validate test did not fail on the assertion's abort:"; sed 's/^/    /' "$work/variant.log"; exit 1; }
-echo "ok: GetDouble on a String stops the validated build (abort in lifecycle.usual_order)"
+grep -q "lifecycle.usual_order *FAIL *a failed assertion called abort(): Assertion failed: " "$work/variant.log" ||
+    { echo "FAIL: the variant's validate test did not fail on the assertion, named with its text:"
+      sed 's/^/    /' "$work/variant.log"; exit 1; }
+echo "ok: GetDouble on a String stops the validated build (the assertion's text in lifecycle.usual_order)"
 cp "$work/my_plugin.cpp" src/my_plugin.cpp
 # The DLL to ship: the release preset, built without assertions.
 step release_build bash -c 'cmake --preset release && cmake --build --preset release'

@@ -151,3 +151,26 @@ TEST(ArgumentReader, AnEmptyValueIsRefusedByEveryOptionOfEveryTool)
     EXPECT_FALSE(validate({"--only", "", "p.dll"}, error));
     EXPECT_EQ(error, "--only wants checks or groups, comma-separated, not \"\"");
 }
+
+// A name that starts with '-' is an unknown option, unless it comes after
+// "--", where every argument is a name.
+TEST(ArgumentReader, AfterTwoDashesEveryArgumentIsAName)
+{
+    tools::host_options host;
+    std::string error;
+    const char* lead[] = {"--frames", "3", "-lead.dll"};
+    EXPECT_FALSE(tools::parse_host_options(3, lead, host, error));
+    EXPECT_EQ(error, "unknown option -lead.dll");
+    const char* named[] = {"--frames", "3", "--", "-lead.dll"};
+    ASSERT_TRUE(tools::parse_host_options(4, named, host, error)) << error;
+    EXPECT_EQ(host.plugin_path, "-lead.dll");
+    EXPECT_EQ(host.frames, std::optional<std::uint64_t>(3));
+    validate::validate_options checks;
+    const char* two[] = {"--", "--quick", "--"};
+    EXPECT_FALSE(validate::parse_validate_options(3, two, checks, error));
+    EXPECT_EQ(error, "one plug-in only: \"--\" is one too many");
+    tools::listen_options listen;
+    const char* listen_name[] = {"--", "-x"};
+    EXPECT_FALSE(tools::parse_listen_options(2, listen_name, listen, error));
+    EXPECT_EQ(error, "unknown argument -x");
+}

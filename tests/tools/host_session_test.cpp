@@ -2,7 +2,10 @@
 // checks on the plug-in, and recording and replay of what it was sent.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <streambuf>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -243,6 +246,45 @@ TEST_F(HostSession, CutReplayEndsAtItsLastWholeFrameAndDamagedOneWithAnError)
     const std::string said = "cannot open the recording " + path + ".none: ";
     EXPECT_EQ(error.substr(0, said.size()), said);
     EXPECT_NE(error.find("(system error "), std::string::npos) << error;
+    // A folder is named for what it is, not by what opening it gave.
+    const std::string folder = ::testing::TempDir() + "host_session_folder.skvrec";
+    std::filesystem::create_directories(folder);
+    tools::replay_source not_a_file;
+    EXPECT_FALSE(not_a_file.open(folder, error));
+    EXPECT_EQ(error, "cannot open the recording " + folder + ": it is a folder, not a recording file");
+    std::filesystem::remove(folder);
+}
+
+TEST_F(HostSession, ARecordingThatCannotBeWrittenEndsTheRunWithTheReason)
+{
+    // A stream whose writes fail as on a full disk.
+    struct full_disk : std::streambuf {
+        int_type overflow(int_type) override
+        {
+            errno = ENOSPC;
+            return traits_type::eof();
+        }
+        std::streamsize xsputn(const char*, std::streamsize) override
+        {
+            errno = ENOSPC;
+            return 0;
+        }
+    } disk;
+    std::ostream out(&disk);
+    tools::scenario_source source(60.0);
+    tools::session_settings settings = unpaced(5);
+    settings.record = &out;
+    const tools::session_result r = tools::run_session(fake_plugin::entry_points(), source, settings);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.frames, 1u);
+    // The C runtime's errno in its own words: on Windows never read as a
+    // Windows error code (28 there is "The printer is out of paper").
+#if defined(_WIN32)
+    EXPECT_EQ(r.error, "writing the recording failed at frame 1: No space left on device (C runtime error 28)");
+#else
+    EXPECT_EQ(r.error, "writing the recording failed at frame 1: No space left on device (system error 28)");
+#endif
+    EXPECT_EQ(fake_plugin::calls.back(), "Shutdown");
 }
 
 TEST(HostOptions, ParsesEveryOption)

@@ -2,7 +2,8 @@
 # The listener as a user runs it: a wrong command line exits 2, a CSV that
 # cannot be written and a refused relay destination exit 1, each with one
 # line on stderr; --group receives its group; SIGHUP and SIGTERM end a run
-# as Ctrl-C does. Usage: listen_command.sh LISTEN
+# as Ctrl-C does; a CSV to a pipe never waits for its reader.
+# Usage: listen_command.sh LISTEN
 # Runs inside a private network namespace only (exit 77 = skipped).
 set -u
 listen=$1
@@ -83,6 +84,35 @@ for t in (1, 2, 3): s.sendto(b"G\0M\4" + t.to_bytes(4, "little") + bytes(24), ("
         echo "FAIL: SIG$signal: exit $got (wanted 0)"; cat "$work/signal-err" "$work/signal-out"; fail=1
     fi
 done
+# --csv to a pipe: with no program reading it, refused at once (opening it
+# would wait for a reader, deaf to Ctrl-C); with its reader, the rows flow
+# and the first stop request ends the run.
+mkfifo "$work/motion.fifo"
+timeout 10 "$listen" --port 50075 --duration 30 --csv "$work/motion.fifo" 2>"$work/fifo-err"
+got=$?
+if [ $got -ne 2 ] || [ "$(cat "$work/fifo-err")" != \
+    "listen: --csv $work/motion.fifo is a pipe that no program reads: start its reader first" ]; then
+    echo "FAIL: a pipe no program reads: exit $got (wanted 2)"; cat "$work/fifo-err"; fail=1
+fi
+# The test itself reads the pipe, opened before the listener opens it.
+exec 3<>"$work/motion.fifo"
+"$listen" --port 50075 --quiet --csv "$work/motion.fifo" >/dev/null 2>"$work/fifo-err" &
+pid=$!
+for _ in $(seq 50); do
+    grep -q "waiting for motion datagrams" "$work/fifo-err" && break
+    sleep 0.1
+done
+python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"G\0M\4" + bytes(28), ("127.0.0.1", 50075))'
+header='' row=''
+read -t 10 -r header <&3 && read -t 10 -r row <&3
+kill -TERM $pid
+wait $pid
+got=$?
+exec 3<&-
+if [ $got -ne 0 ] || [ "${header%%,*}" != arrival_s ] || [ -z "$row" ]; then
+    echo "FAIL: a pipe with its reader: exit $got (wanted 0), the reader got: $header / $row"; cat "$work/fifo-err"
+    fail=1
+fi
 [ $fail -eq 0 ] && echo "listen: command-line errors, a full disk, a closed pipe and refusals reported;" \
-    "a group joined; SIGHUP and SIGTERM end a run as Ctrl-C does"
+    "a group joined; SIGHUP and SIGTERM end a run as Ctrl-C does; a pipe no program reads refused at once"
 exit $fail

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
 #include "tools/common/output_files.h"
+#include "tools/common/system_error.h"
 #include "tools/host/host_options.h"
 
 namespace {
@@ -145,4 +148,78 @@ TEST(OutputFiles, EachFaultIsRefusedInOneSentenceAndNothingIsWritten)
     EXPECT_EQ(read(dir + "earlier.xml"), "earlier");
     EXPECT_FALSE(exists(dir + "new.json"));
     std::filesystem::remove_all(dir);
+}
+
+#if !defined(_WIN32)
+TEST(OutputFiles, APipeIsWrittenInPlaceButNeverReplacedAndNeverWaitedFor)
+{
+    const std::string pipe = folder() + "outputs_pipe";
+    std::remove(pipe.c_str());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string error;
+    EXPECT_FALSE(tools::check_outputs({{"--record", pipe}}, {}, error));
+    EXPECT_EQ(error, "--record " + pipe + " is a device or a pipe, which the finished file would take the place of: "
+                     "name a file");
+    EXPECT_TRUE(tools::check_outputs({{"--csv", pipe, false}}, {}, error)) << error;
+    // No program reads it: refused at once, not waited on.
+    int code = 0;
+    EXPECT_EQ(tools::open_for_writing(pipe, code), nullptr);
+    EXPECT_TRUE(tools::is_unread_pipe_error(code)) << code;
+    EXPECT_EQ(tools::kind_of_file(pipe), tools::file_kind::other);
+    std::remove(pipe.c_str());
+}
+#endif
+
+TEST(FileNames, NamesBeyondAnyCodePageAndPathsBeyondMaxPathReachTheSystemWhole)
+{
+    // 飛行/ and twenty folders more: some 400 characters, past Windows'
+    // usual limit of 260 (under Wine in the \\?\ form).
+    std::string deep = folder() + "\xE9\xA3\x9B\xE8\xA1\x8C";
+    tools::remove_folder_tree(deep);
+    std::filesystem::create_directory(tools::file_path(deep));
+    for (int level = 0; level < 20; ++level) {
+        deep += "/a_folder_of_the_long_path_" + std::to_string(level);
+        ASSERT_TRUE(std::filesystem::create_directory(tools::file_path(deep))) << deep;
+    }
+    ASSERT_GT(deep.size(), 400u);
+    const std::string target = deep + "/plane\xF0\x9F\x9B\xA9.skvrec";  // plane🛩.skvrec
+    std::string error;
+    ASSERT_TRUE(tools::check_outputs({{"--record", target}}, {}, error)) << error;
+    {
+        tools::file_replacement file;
+        ASSERT_TRUE(file.open(target, error)) << error;
+        file.stream() << "a whole recording";
+        ASSERT_TRUE(file.commit(error)) << error;
+    }
+    EXPECT_EQ(tools::kind_of_file(target), tools::file_kind::regular);
+    std::ifstream in(tools::file_path(target), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a whole recording");
+    in.close();
+    int code = 0;
+    std::FILE* csv = tools::open_for_writing(deep + "/\xE5\x8B\x95\xE3\x81\x8D.csv", code);  // 動き.csv
+    ASSERT_NE(csv, nullptr) << tools::system_error_text(code);
+    EXPECT_EQ(std::fclose(csv), 0);
+    EXPECT_EQ(tools::kind_of_file(deep + "/\xE5\x8B\x95\xE3\x81\x8D.csv"), tools::file_kind::regular);
+    const std::string top = folder() + "\xE9\xA3\x9B\xE8\xA1\x8C";
+    EXPECT_TRUE(tools::remove_folder_tree(top));
+    EXPECT_EQ(tools::kind_of_file(top), tools::file_kind::none);
+}
+
+TEST(SystemWords, AFailedRuntimeCallIsSaidByTheSystemThatGaveTheReason)
+{
+    tools::clear_runtime_failure();
+    EXPECT_EQ(tools::runtime_failure_text(), "");
+    // The system's own code, which the C runtime passes on (on Windows it
+    // keeps it beside its errno): "not found" is 2 on both.
+    EXPECT_EQ(std::fopen((folder() + "no_such_file.csv").c_str(), "r"), nullptr);
+    EXPECT_EQ(tools::runtime_failure_text(), tools::system_error_text(2));
+    // An errno of the runtime's own is never read as a Windows code (13 is
+    // "The data is invalid" there).
+    tools::clear_runtime_failure();
+    errno = EACCES;
+#if defined(_WIN32)
+    EXPECT_EQ(tools::runtime_failure_text(), "Permission denied (C runtime error 13)");
+#else
+    EXPECT_EQ(tools::runtime_failure_text(), tools::system_error_text(EACCES));
+#endif
 }

@@ -73,8 +73,9 @@ TEST(CheckList, OnlyAndSkipTakeNamesAndGroupsAndKeepRunOrder)
     EXPECT_EQ(chosen("", "").size(), all_checks().size());
     EXPECT_EQ(chosen("timing.update,file.exports", ""),
               (std::vector<std::string_view>{"file.exports", "timing.update"}));
-    EXPECT_EQ(chosen("timing", "timing.update"), (std::vector<std::string_view>{"timing.init", "timing.shutdown"}));
-    EXPECT_EQ(chosen("", "file,lifecycle,stream,resources,timing.init,timing.shutdown"),
+    EXPECT_EQ(chosen("timing", "timing.update,timing.blocking_calls"),
+              (std::vector<std::string_view>{"timing.init", "timing.shutdown"}));
+    EXPECT_EQ(chosen("", "file,lifecycle,stream,resources,timing.init,timing.shutdown,timing.blocking_calls"),
               (std::vector<std::string_view>{"timing.update"}));
 
     std::vector<const check_info*> selected;
@@ -102,7 +103,7 @@ TEST(ValidateOptions, EveryOptionAndTheMistakes)
     EXPECT_TRUE(o.quick);
     EXPECT_EQ(*o.seed, 42u);
     EXPECT_DOUBLE_EQ(o.budget_ms, 0.5);
-    EXPECT_EQ(o.checks.size(), 2u);
+    EXPECT_EQ(o.checks.size(), 3u);  // timing but timing.init
     EXPECT_EQ(o.junit_path, "r.xml");
     EXPECT_EQ(o.json_path, "r.json");
     EXPECT_EQ(o.plugin_path, "p.dll");
@@ -138,7 +139,10 @@ TEST(ValidateOptions, AChildGetsTheSameSettings)
 {
     validate_options parent;
     std::string error;
-    ASSERT_TRUE(parses({"--quick", "--seed", "18446744073709551615", "--budget", "0.1", "dir/p.dll"}, parent, error));
+    ASSERT_TRUE(parses({"--quick", "--seed", "18446744073709551615", "--budget", "0.1", "--recording", "a b.skvrec",
+                        "dir/p.dll"},
+                       parent, error));
+    parent.recording_frames = 1234567;  // as the survey of the recording found
     const std::vector<std::string> args = child_arguments(parent, "stream.random", 1234);
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -150,6 +154,8 @@ TEST(ValidateOptions, AChildGetsTheSameSettings)
     EXPECT_DOUBLE_EQ(child.budget_ms, 0.1);
     EXPECT_TRUE(child.quick);
     EXPECT_EQ(child.plugin_path, "dir/p.dll");
+    EXPECT_EQ(child.recording_path, "a b.skvrec");
+    EXPECT_EQ(child.recording_frames, 1234567u);
     ASSERT_EQ(child.checks.size(), 1u);
 }
 

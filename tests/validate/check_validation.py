@@ -4,7 +4,10 @@
 usage: check_validation.py EMULATOR VALIDATE DLL [validate options...]
          [--expect-failure CHECK KIND [--call CALL] [--frame N] [--summary-has TEXT] [--kept-file NAME]
                                       [--plugin-frames] [--others-any]]
+         [--named-frame FUNCTION FILE]
          [--not-run-by CHECK] [--figure CHECK:NAME=VALUE]... [--warning CHECK:KIND]... [--twice]
+         [--blocking-call CHECK FUNCTION]...
+         [--record-with HOST FRAMES [--cut-recording BYTES] --recording-frames N]
          [--busy-load PER_PROCESSOR]
 
 Without --expect-failure every check run must pass and validate must exit 0.
@@ -21,7 +24,15 @@ reported as not run because of what CHECK showed, and at least one must be.
 With --others-any, the other checks may end as they do (a plug-in that
 takes memory without bound fails many), but each must be in the report.
 Each --figure asserts one figure of one check's report, each --warning a
-warning of that kind in one check's report. --kept-file asserts
+warning of that kind in one check's report. --named-frame asserts that one
+of the failed check's frames of the DLL is named by its debug information:
+a function that starts with FUNCTION, a file that ends with FILE, a line.
+Each --blocking-call asserts that CHECK warns that Update called FUNCTION
+(others may come with it, as a runtime calls more); without one, no check
+may warn of a blocking call (a sound plug-in gets none). --record-with
+first records FRAMES frames of the built-in flight with the host simulator
+HOST (less BYTES cut off its end) and validates with --recording of that
+file, whose report must say that the checks flew N of its frames. --kept-file asserts
 that the failed check's working folder was kept, named in a note, with the
 file NAME the plug-in wrote in it (the folder is removed afterwards).
 
@@ -90,6 +101,49 @@ def check_kept_folder(check, file_name):
         os.rmdir(os.path.dirname(folder))  # the run's folder, when nothing else was kept
     except OSError:
         pass
+
+
+def record_flight(emulator, recording, dll, folder):
+    """Records the built-in flight with the host simulator, cut as asked; its path."""
+    path = os.path.join(folder, "flight.skvrec")
+    command = [emulator, os.path.abspath(recording["host"]), "--frames", recording["frames"], "--fast", "--quiet",
+               "--scratch", "--record", path, os.path.abspath(dll)]
+    with open(os.path.join(folder, "host.txt"), "w+", errors="replace") as log:
+        run = subprocess.run(command, stdout=log, stderr=subprocess.STDOUT, timeout=120, cwd=folder)
+        log.seek(0)
+        if run.returncode != 0 or not os.path.isfile(path):
+            fail("the host simulator made no recording (exit status %d)" % run.returncode, log.read())
+    if recording["cut"]:
+        with open(path, "r+b") as file:
+            file.truncate(os.path.getsize(path) - recording["cut"])
+    return path
+
+
+def judge_features(report, dll, expected, blocking_calls, recording):
+    """Fails unless the named frame, the blocking calls and the recording flown are as expected."""
+    checks = {check["name"]: check for check in report["checks"]}
+    if expected and "named_frame" in expected:
+        function, file = expected["named_frame"]
+        module = os.path.basename(dll).lower()
+        if not any(frame["module"].lower() == module and frame.get("function", "").startswith(function) and
+                   frame.get("file", "").endswith(file) and frame.get("line", 0) > 0
+                   for frame in checks[expected["name"]]["frames"]):
+            fail("%s names no frame of %s as %s in %s: %s" % (expected["name"], module, function, file,
+                                                               checks[expected["name"]]["frames"]))
+    if not blocking_calls:
+        for name, check in checks.items():
+            for warning in check.get("warnings", []):
+                if warning["kind"] == "blocking_call":
+                    fail("%s warns of a blocking call: %s" % (name, warning["detail"]))
+    for check_name, function in blocking_calls:
+        details = [w["detail"] for w in checks.get(check_name, {}).get("warnings", []) if w["kind"] == "blocking_call"]
+        if function + " in Update" not in details:
+            fail("%s does not warn that Update called %s: %s" % (check_name, function, details))
+    if recording:
+        flown = report.get("recording") or {}
+        if flown.get("frames") != recording["expected"]:
+            fail("the checks flew %r frames of the recording, not %d: %s" % (flown.get("frames"),
+                                                                            recording["expected"], flown))
 
 
 def listed_checks(emulator, validate):
@@ -228,6 +282,7 @@ def judge(report, returncode, dll, expected, figures, warnings, not_run_by, all_
 def main(argv):
     emulator, validate, dll, rest = argv[0], argv[1], argv[2], argv[3:]
     options, expected, figures, warnings, not_run_by, twice, busy_load = [], None, [], [], None, False, 0
+    blocking_calls, recording = [], None
     i = 0
     while i < len(rest):
         arg = rest[i]
@@ -246,6 +301,21 @@ def main(argv):
         elif arg in ("--plugin-frames", "--others-any"):
             expected[arg[2:].replace("-", "_")] = True
             i += 1
+        elif arg == "--named-frame":
+            expected["named_frame"] = (rest[i + 1], rest[i + 2])
+            i += 3
+        elif arg == "--blocking-call":
+            blocking_calls.append((rest[i + 1], rest[i + 2]))
+            i += 3
+        elif arg == "--record-with":
+            recording = {"host": rest[i + 1], "frames": rest[i + 2], "cut": 0}
+            i += 3
+        elif arg == "--cut-recording":
+            recording["cut"] = int(rest[i + 1])
+            i += 2
+        elif arg == "--recording-frames":
+            recording["expected"] = int(rest[i + 1])
+            i += 2
         elif arg == "--not-run-by":
             not_run_by = rest[i + 1]
             i += 2
@@ -272,6 +342,9 @@ def main(argv):
         print("skipped: the plug-in may send on the network; run inside a private network namespace (unshare -n)")
         sys.exit(77)
 
+    flights = tempfile.TemporaryDirectory()
+    if recording:
+        options += ["--recording", record_flight(emulator, recording, dll, flights.name)]
     chosen = "--only" in options or "--skip" in options
     all_checks = None if chosen else listed_checks(emulator, validate)
     runs = [None, None] if twice else [None]
@@ -297,6 +370,7 @@ def main(argv):
     for index, (report, output, returncode, seconds) in enumerate(runs):
         print(output)
         not_run = judge(report, returncode, dll, expected, figures, warnings, not_run_by, all_checks)
+        judge_features(report, dll, expected, blocking_calls, recording)
         print("ok%s: %d checks as expected (%d not run) in %.1f s" % (
             " (run %d of %d side by side)" % (index + 1, len(runs)) if twice else "", len(report["checks"]),
             not_run, seconds))

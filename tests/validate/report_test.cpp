@@ -222,3 +222,32 @@ TEST(Reports, OnlyValidUtf8ReachesTheFiles)
     EXPECT_EQ(valid_utf8("end \xE2\x82"), "end " + replacement + replacement);                         // cut short
     EXPECT_EQ(valid_utf8("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);  // > U+10FFFF
 }
+
+TEST(Reports, TheRecordingFlownAndWhereACallReturnsTo)
+{
+    check_result result = passed("180 of 180 Updates made 360 calls that can block the host's frame");
+    result.warnings = {{warning_kind::blocking_call, 180, "fwrite in Update"}};
+    result.frames = {{"p.dll", 0x1a2b, "", "", 0, false}, {"p.dll", 0x30, "", "", 0, true}};
+    const std::optional<check_result> got = parse_result(written(result));
+    ASSERT_TRUE(got);
+    ASSERT_EQ(got->frames.size(), 2u);
+    EXPECT_FALSE(got->frames[0].return_address);
+    EXPECT_TRUE(got->frames[1].return_address);
+    ASSERT_EQ(got->warnings.size(), 1u);
+    EXPECT_EQ(got->warnings[0].kind, warning_kind::blocking_call);
+
+    run_report report;
+    report.plugin = "p.dll";
+    report.results.emplace_back(find_check("timing.blocking_calls"), *got);
+    EXPECT_TRUE(contains(json_report(report), R"("recording": null,)"));
+    report.recording = "C:\\flights\\landing.skvrec";
+    report.recording_frames = 1234;
+    report.recording_used = "the first 1234 frames (20.6 s of flight) of C:\\flights\\landing.skvrec; ...";
+    const std::string json = json_report(report);
+    EXPECT_TRUE(contains(json, R"("recording": {"path": "C:\\flights\\landing.skvrec", "frames": 1234, "used": )"))
+        << json;
+    EXPECT_TRUE(contains(json, R"({"kind": "blocking_call", "count": 180, "detail": "fwrite in Update"})")) << json;
+    const std::string xml = junit_report(report);
+    EXPECT_TRUE(contains(xml, R"(<property name="recording_frames" value="1234"/>)")) << xml;
+    EXPECT_TRUE(contains(xml, R"x(value="WARNING blocking_call: fwrite in Update (180 times)")x")) << xml;
+}

@@ -9,6 +9,7 @@
 // sets both outputs to 0, Shutdown stops and joins the worker. No exception
 // leaves an entry point.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <objbase.h>
 
@@ -22,12 +23,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <skarvel/shared/input/tm_external_message.h>
 #include <skarvel/shared/interface/plugin_interface.h>
 
 namespace {
@@ -58,6 +61,7 @@ namespace {
     X(missing_export)         /* Shutdown not exported */                                                            \
     /* What ends a host, named for what it is: */                                                                    \
     X(hang_at_attach)         /* DllMain never returns from DLL_PROCESS_ATTACH */                                    \
+    X(crash_at_attach)        /* DllMain writes through a null pointer at DLL_PROCESS_ATTACH */                      \
     X(deadlock_at_detach)     /* DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader */   \
                               /* lock to end */                                                                      \
     X(stack_overflow)         /* unbounded recursion in frame 10 */                                                  \
@@ -95,18 +99,33 @@ namespace {
     X(allocates_until_failure) /* 64 MiB more in every Update, filled, until allocation fails */                     \
     X(commits_in_thread)      /* a thread started in Init takes 16 MiB more every 10 ms */                           \
     X(init_takes_memory)      /* Init takes all but 256 MiB of the machine's free memory */                          \
+    /* A failed assertion, named with its own text: */                                                               \
+    X(wrong_getter)           /* GetDouble on a message that is not a Double, in frame 12 */                         \
+    /* Calls in Update that block the host's frame, each reported as a warning: */                                   \
+    X(file_writes_in_update)  /* fwrite and fflush to a log opened in Init */                                        \
+    X(win32_writes_in_update) /* WriteFile and FlushFileBuffers to a file opened in Init */                          \
+    X(opens_in_update)        /* fopen, fprintf and fclose of a log */                                               \
+    X(sleeps_in_update)       /* Sleep(2) */                                                                         \
+    X(waits_in_update)        /* waits for its worker to answer, which takes it 2 ms */                              \
+    X(lock_in_update)         /* enters a critical section that its worker holds for 3 ms */                         \
+    X(receives_in_update)     /* recvfrom and select with a timeout on a blocking UDP socket */                      \
+    X(tcp_in_update)          /* connect, send, accept and recv on blocking TCP sockets */                           \
+    X(looks_up_in_update)     /* getaddrinfo of "localhost" */                                                       \
     /* Unusual but legal: each must pass. */                                                                         \
     X(fp_restored)            /* Update computes with other FP settings and restores them; Init changes the */       \
                               /* current directory and restores it; its worker runs with flush-to-zero on */         \
     X(tidy_registrations)     /* a window class, a vectored handler and a thread timer, each undone in Shutdown; */  \
                               /* Update throws and catches a C++ exception */                                        \
     X(writes_files)           /* writes a log file to the current directory in Init, Update and Shutdown */          \
-    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */  \
+    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */   \
     X(thread_pool_tidy)       /* a thread-pool timer, a registered wait and a work item from Init, each stopped */   \
                               /* and waited for in Shutdown */                                                       \
-    X(host_state_restored)    /* Init changes the error modes, PATH and COM and restores them before it returns; */ \
+    X(host_state_restored)    /* Init changes the error modes, PATH and COM and restores them before it returns; */  \
                               /* a console control handler from Init to Shutdown */                                  \
-    X(environment_added)      /* Init adds an environment variable of its own (a warning, not a failure) */
+    X(environment_added)      /* Init adds an environment variable of its own (a warning, not a failure) */          \
+    X(nonblocking_in_update)  /* the same calls, none of which waits: a datagram sent, a non-blocking receive, */    \
+                              /* waits and select that only poll, a numeric address, a free lock; the log */         \
+                              /* written by the worker */
 
 enum class defect {
 #define TEST_PLUGIN_DEFECT_ENUMERATOR(name) name,
@@ -175,25 +194,208 @@ void compute_for(double ms)
     work(static_cast<long long>(rounds_per_ms * ms));
 }
 
-// worker_computes: Update hands its worker a job and waits until it is done.
-HANDLE job_ready = nullptr;
-HANDLE job_done = nullptr;
+// ---- Work that blocks the host's frame when Update does it itself ----
+
+// What the blocking defects and their sound twin keep from Init to
+// Shutdown: a log, an event on which Update asks the worker for something
+// and one on which it answers, a lock the two share, and sockets on the
+// loopback address.
+std::FILE* log_file = nullptr;
+HANDLE log_handle = INVALID_HANDLE_VALUE;
+HANDLE request = nullptr;
+HANDLE answer = nullptr;
+CRITICAL_SECTION shared_lock;
+bool shared_lock_made = false;
+SOCKET datagrams = INVALID_SOCKET;
+sockaddr_in datagram_address{};
+SOCKET listener = INVALID_SOCKET;
+sockaddr_in listener_address{};
+
+bool flaw_is(std::initializer_list<defect> any)
+{
+    for (defect d : any)
+        if (flaw == d) return true;
+    return false;
+}
+
+// A socket bound to a free port of the loopback address, whose address is kept.
+SOCKET loopback_socket(int type, sockaddr_in& address)
+{
+    const SOCKET s = socket(AF_INET, type, 0);
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    // A receive that finds nothing gives up after a second instead of hanging.
+    const DWORD timeout_ms = 1000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+    return s;
+}
+
+void open_blocking_work()
+{
+    if (flaw_is({defect::file_writes_in_update, defect::nonblocking_in_update}))
+        log_file = std::fopen("test_plugin.log", "a");
+    if (flaw == defect::win32_writes_in_update)
+        log_handle =
+            CreateFileA("test_plugin.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (flaw_is({defect::waits_in_update, defect::lock_in_update, defect::nonblocking_in_update,
+                 defect::worker_computes})) {
+        request = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        answer = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    }
+    if (!shared_lock_made && flaw_is({defect::lock_in_update, defect::nonblocking_in_update})) {
+        InitializeCriticalSection(&shared_lock);
+        shared_lock_made = true;
+    }
+    if (flaw_is({defect::receives_in_update, defect::nonblocking_in_update})) {
+        datagrams = loopback_socket(SOCK_DGRAM, datagram_address);
+        u_long nonblocking = 1;
+        if (flaw == defect::nonblocking_in_update) ioctlsocket(datagrams, FIONBIO, &nonblocking);
+    }
+    if (flaw == defect::tcp_in_update) {
+        listener = loopback_socket(SOCK_STREAM, listener_address);
+        listen(listener, 16);
+    }
+}
+
+// After the worker has ended.
+void close_blocking_work()
+{
+    if (log_file != nullptr) std::fclose(log_file);
+    if (log_handle != INVALID_HANDLE_VALUE) CloseHandle(log_handle);
+    for (HANDLE* event : {&request, &answer})
+        if (*event != nullptr) CloseHandle(*event);
+    for (SOCKET* s : {&datagrams, &listener})
+        if (*s != INVALID_SOCKET) closesocket(*s);
+    log_file = nullptr;
+    log_handle = INVALID_HANDLE_VALUE;
+    request = answer = nullptr;
+    datagrams = listener = INVALID_SOCKET;
+}
+
+// The worker's side of a request from Update.
+void answer_request()
+{
+    if (flaw == defect::waits_in_update) {
+        Sleep(2);
+        SetEvent(answer);
+    }
+    if (flaw == defect::worker_computes) {
+        compute_for(8.0);
+        SetEvent(answer);
+    }
+    if (flaw == defect::lock_in_update) {
+        EnterCriticalSection(&shared_lock);
+        SetEvent(answer);
+        Sleep(3);
+        LeaveCriticalSection(&shared_lock);
+    }
+    if (flaw == defect::nonblocking_in_update && log_file != nullptr) {
+        std::fputs("a frame\n", log_file);
+        std::fflush(log_file);
+    }
+}
+
+void blocking_work(std::uint64_t frame)
+{
+    char line[64];
+    const int length = std::snprintf(line, sizeof line, "frame %llu\n", static_cast<unsigned long long>(frame));
+    const auto datagram = reinterpret_cast<const sockaddr*>(&datagram_address);
+    char byte = 0;
+    fd_set readable;
+    FD_ZERO(&readable);
+    timeval timeout{0, flaw == defect::receives_in_update ? 1000 : 0};
+    switch (flaw) {
+        case defect::file_writes_in_update:
+            if (log_file == nullptr) break;
+            std::fwrite(line, 1, static_cast<std::size_t>(length), log_file);
+            std::fflush(log_file);
+            break;
+        case defect::win32_writes_in_update: {
+            DWORD written = 0;
+            if (log_handle == INVALID_HANDLE_VALUE) break;
+            WriteFile(log_handle, line, static_cast<DWORD>(length), &written, nullptr);
+            FlushFileBuffers(log_handle);
+            break;
+        }
+        case defect::opens_in_update:
+            if (std::FILE* log = std::fopen("test_plugin.log", "a")) {
+                std::fprintf(log, "frame %llu\n", static_cast<unsigned long long>(frame));
+                std::fclose(log);
+            }
+            break;
+        case defect::sleeps_in_update: Sleep(2); break;
+        case defect::update_sleeps: Sleep(8); break;
+        case defect::update_computes: compute_for(8.0); break;
+        case defect::waits_in_update:
+        case defect::lock_in_update:
+        case defect::worker_computes:
+            if (request == nullptr) break;
+            SetEvent(request);
+            WaitForSingleObject(answer, INFINITE);
+            if (flaw == defect::lock_in_update) {
+                EnterCriticalSection(&shared_lock);  // held by the worker for 3 ms
+                LeaveCriticalSection(&shared_lock);
+            }
+            break;
+        case defect::receives_in_update:
+        case defect::nonblocking_in_update:
+            if (datagrams == INVALID_SOCKET) break;
+            sendto(datagrams, "x", 1, 0, datagram, sizeof datagram_address);
+            recvfrom(datagrams, &byte, 1, 0, nullptr, nullptr);
+            FD_SET(datagrams, &readable);
+            select(0, &readable, nullptr, nullptr, &timeout);
+            if (flaw != defect::nonblocking_in_update) break;
+            // Each of these returns at once.
+            WaitForSingleObject(answer, 0);
+            EnterCriticalSection(&shared_lock);
+            LeaveCriticalSection(&shared_lock);
+            if (addrinfo* found = nullptr; getaddrinfo("127.0.0.1", "50001", nullptr, &found) == 0) freeaddrinfo(found);
+            SetEvent(request);  // the worker writes the log
+            break;
+        case defect::tcp_in_update: {
+            if (listener == INVALID_SOCKET) break;
+            const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            connect(client, reinterpret_cast<const sockaddr*>(&listener_address), sizeof listener_address);
+            send(client, "x", 1, 0);
+            const SOCKET served = accept(listener, nullptr, nullptr);
+            const DWORD timeout_ms = 1000;
+            setsockopt(served, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+            recv(served, &byte, 1, 0);
+            closesocket(served);
+            closesocket(client);
+            break;
+        }
+        case defect::looks_up_in_update: {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            if (addrinfo* found = nullptr; getaddrinfo("localhost", nullptr, &hints, &found) == 0) freeaddrinfo(found);
+            break;
+        }
+        default: break;
+    }
+}
 
 // The worker holds a reference on this library and drops it as its last
 // act, so that its code stays loaded while it runs, even when the host
-// unloads the library without Shutdown.
+// unloads the library without Shutdown. Between its ticks it answers what
+// Update asks of it.
 DWORD WINAPI worker_main(void* library)
 {
     // A thread of its own may run with any settings.
     if (flaw == defect::fp_restored) _mm_setcsr(_mm_getcsr() | 0x8040);
-    if (flaw == defect::worker_computes) {
-        const HANDLE wakes[] = {stop_worker, job_ready};
-        while (WaitForMultipleObjects(2, wakes, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-            compute_for(8.0);
-            SetEvent(job_done);
-        }
+    const HANDLE wake[] = {stop_worker, request};
+    for (;;) {
+        const DWORD woke = WaitForMultipleObjects(request != nullptr ? 2 : 1, wake, FALSE, 10);
+        if (woke == WAIT_OBJECT_0 + 1)
+            answer_request();
+        else if (woke != WAIT_TIMEOUT)
+            break;
+        ++worker_ticks;
     }
-    while (WaitForSingleObject(stop_worker, 10) == WAIT_TIMEOUT) ++worker_ticks;
     if (flaw == defect::thread_running_at_unload) {
         Sleep(300);  // "flushing" after the stop, with no reference held
         return 0;
@@ -438,11 +640,8 @@ bool start()
         GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<const char*>(&worker_main),
                            &library);
     }
+    open_blocking_work();
     stop_worker = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (flaw == defect::worker_computes) {
-        job_ready = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        job_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    }
     worker = CreateThread(nullptr, 0, worker_main, library, 0, nullptr);
     if (worker == nullptr && library != nullptr) FreeLibrary(library);
     return worker != nullptr;
@@ -464,11 +663,7 @@ void stop()
     CloseHandle(worker);
     CloseHandle(stop_worker);
     worker = stop_worker = nullptr;
-    if (job_ready != nullptr) {
-        CloseHandle(job_ready);
-        CloseHandle(job_done);
-        job_ready = job_done = nullptr;
-    }
+    close_blocking_work();
 }
 
 // The frame's records, kept until the next Update, as a real plug-in keeps
@@ -591,16 +786,21 @@ void update(const std::uint8_t* stream, std::uint32_t count, std::int32_t* outpu
     if (flaw == defect::update_stutter) {
         if (frame % 20 == 0) Sleep(25);
     }
-    if (flaw == defect::update_computes) compute_for(8.0);
-    if (flaw == defect::update_sleeps) Sleep(8);
-    if (flaw == defect::worker_computes && job_ready != nullptr) {
-        SetEvent(job_ready);
-        WaitForSingleObject(job_done, INFINITE);
-    }
     if (flaw == defect::leaks_fast) take_memory(1u << 20);
     if (flaw == defect::allocates_until_failure) take_memory(64u << 20);
     if (flaw == defect::thread_pool_tidy && wait_event != nullptr) SetEvent(wait_event);
     if (count > 0 && stream != nullptr) read_frame(stream, count);
+    if (flaw == defect::wrong_getter && frame == 12) {
+        // Takes the first value that is not a Double for one.
+        for (const record_bytes& record : frame_list) {
+            tm_external_message message;
+            std::memcpy(&message, record.bytes, sizeof message);
+            if (message.Header.DataType == tm_msg_data_type::Double) continue;
+            computed = message.GetDouble();
+            break;
+        }
+    }
+    blocking_work(frame);
     if (flaw == defect::outputs_untouched) return;
     if (flaw == defect::outputs_too_wide) {
         // Taken for 64-bit integers.
@@ -627,6 +827,10 @@ DWORD WINAPI detach_worker_main(void*)
 BOOL WINAPI DllMain(HINSTANCE library, DWORD reason, void*)
 {
     if (reason == DLL_PROCESS_ATTACH) flaw = defect_of(library);
+    if (flaw == defect::crash_at_attach && reason == DLL_PROCESS_ATTACH) {
+        static int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
     if (flaw == defect::hang_at_attach) {
         if (reason == DLL_PROCESS_ATTACH) {
             const HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);

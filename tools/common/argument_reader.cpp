@@ -6,8 +6,17 @@ bool read_arguments(int argc, const char* const* argv, const std::vector<command
                     const std::function<bool(std::string_view operand, std::string& error)>& operand,
                     std::string& error)
 {
+    bool options_end = false;
     for (int i = 0; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (options_end) {
+            if (!operand(argument, error)) return false;
+            continue;
+        }
+        if (argument == "--") {
+            options_end = true;
+            continue;
+        }
         const command_option* option = nullptr;
         for (const command_option& candidate : options)
             if (candidate.name == argument) option = &candidate;

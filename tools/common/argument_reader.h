@@ -28,7 +28,9 @@ struct command_option {
 // argument, and never an empty one: an empty variable in a script must not
 // quietly mean "none" or "all". Any other argument that starts with '-' is an
 // unknown option; every other one is an operand, handed to `operand`, which
-// refuses it by returning false with its own sentence in `error`.
+// refuses it by returning false with its own sentence in `error`. After "--"
+// every argument is an operand, so that a name starting with '-' (a plug-in
+// called -lead.dll) passes whole.
 bool read_arguments(int argc, const char* const* argv, const std::vector<command_option>& options,
                     const std::function<bool(std::string_view operand, std::string& error)>& operand,
                     std::string& error);

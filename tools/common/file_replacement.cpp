@@ -28,7 +28,7 @@ bool file_replacement::open(const std::string& target, std::string& error)
                 std::to_string(names_tried) + ".tmp all exist";
         return false;
     }
-    stream_.open(temporary_, std::ios::binary | std::ios::trunc);
+    stream_.open(file_path(temporary_), std::ios::binary | std::ios::trunc);
     if (!stream_) {
         discard();
         error = "cannot write a temporary file beside " + target;
@@ -44,12 +44,29 @@ bool file_replacement::commit(std::string& error)
         error = "nothing to put in place";
         return false;
     }
-    stream_.flush();
-    const bool written = static_cast<bool>(stream_);
-    stream_.close();
-    if (!written || stream_.fail()) {
+    // The C runtime says why a write failed (a full disk): the stream itself
+    // keeps no reason. A write that failed before the commit was the last
+    // call to fail.
+    bool written = static_cast<bool>(stream_);
+    std::string reason = written ? std::string() : runtime_failure_text();
+    if (written) {
+        clear_runtime_failure();
+        stream_.flush();
+        stream_.close();
+        written = !stream_.fail();
+        reason = runtime_failure_text();
+    }
+    if (!written) {
         discard();
-        error = "writing " + target_ + " failed";
+        error = "writing " + target_ + " failed" + (reason.empty() ? std::string() : ": " + reason);
+        return false;
+    }
+    // Only a regular file is replaced, as check_outputs made sure before the
+    // run: not a device or a pipe put there since.
+    const file_kind kind = kind_of_file(target_);
+    if (kind != file_kind::none && kind != file_kind::regular) {
+        discard();
+        error = "cannot put " + target_ + " in place: it is no longer a regular file";
         return false;
     }
     std::string why;

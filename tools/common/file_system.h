@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -32,8 +34,10 @@ std::optional<file_identity> identify_file(const std::string& path) noexcept;
 int create_new_file(const std::string& path) noexcept;
 bool is_exists_error(int code) noexcept;
 
-// Whether `path` names a folder.
-bool is_folder(const std::string& path) noexcept;
+// What is at `path`: nothing (or nothing that can be asked), a regular
+// file, a folder, or something else (a device, a pipe).
+enum class file_kind { none, regular, folder, other };
+file_kind kind_of_file(const std::string& path) noexcept;
 
 // Opens the existing file at `path` for writing, changing nothing, and
 // closes it: 0 when that worked or the file is no plain file (a device, a
@@ -44,6 +48,20 @@ int probe_writing(const std::string& path) noexcept;
 // Renames `from` to `to`, replacing a file at `to` in one step. False with
 // the system's reason in `error`.
 bool replace_file(const std::string& from, const std::string& to, std::string& error);
+
+// `path` as the standard library's streams take it: on Windows in UTF-16,
+// in the \\?\ form when it is long (std::ofstream(file_path(p)) opens any
+// name); elsewhere as it is.
+std::filesystem::path file_path(const std::string& path);
+
+// Opens `path` to be written from its start, as fopen(path, "w") does, or
+// nothing with the system's error code in `error`. On POSIX systems the
+// open does not wait: a pipe that no program reads is refused (ENXIO) at
+// once instead of blocking until one does.
+std::FILE* open_for_writing(const std::string& path, int& error) noexcept;
+// Whether open_for_writing's `error` says that `path` is a pipe no program
+// reads.
+bool is_unread_pipe_error(int code) noexcept;
 
 // `path` made absolute, with the system's own separators; `path` itself when
 // that cannot be done.

@@ -29,10 +29,12 @@ int create_new_file(const std::string& path) noexcept
 
 bool is_exists_error(int code) noexcept { return code == EEXIST; }
 
-bool is_folder(const std::string& path) noexcept
+file_kind kind_of_file(const std::string& path) noexcept
 {
     struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    if (::stat(path.c_str(), &status) != 0) return file_kind::none;
+    if (S_ISREG(status.st_mode)) return file_kind::regular;
+    return S_ISDIR(status.st_mode) ? file_kind::folder : file_kind::other;
 }
 
 int probe_writing(const std::string& path) noexcept
@@ -54,6 +56,30 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 }
 
 void remove_file(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+std::filesystem::path file_path(const std::string& path) { return std::filesystem::path(path); }
+
+std::FILE* open_for_writing(const std::string& path, int& error) noexcept
+{
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        error = errno;
+        return nullptr;
+    }
+    // Opened: from here on a write waits, as writes to a file do.
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    std::FILE* file = flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr
+                                                                                      : ::fdopen(descriptor, "w");
+    if (file == nullptr) {
+        error = errno;
+        ::close(descriptor);
+        return nullptr;
+    }
+    error = 0;
+    return file;
+}
+
+bool is_unread_pipe_error(int code) noexcept { return code == ENXIO; }
 
 std::string absolute_path(const std::string& path)
 {

@@ -1,7 +1,6 @@
 #include "tools/common/frame_source.h"
 
-#include <cerrno>
-
+#include "tools/common/file_system.h"
 #include "tools/common/stream_encoding.h"
 #include "tools/common/system_error.h"
 
@@ -29,10 +28,15 @@ bool scenario_source::next(double& time_step, std::uint32_t& count, std::vector<
 
 bool replay_source::open(const std::string& path, std::string& error)
 {
-    errno = 0;
-    file_.open(path, std::ios::binary);
+    if (kind_of_file(path) == file_kind::folder) {
+        error = "cannot open the recording " + path + ": it is a folder, not a recording file";
+        return false;
+    }
+    clear_runtime_failure();
+    file_.open(file_path(path), std::ios::binary);
     if (!file_) {
-        error = "cannot open the recording " + path + (errno ? ": " + system_error_text(errno) : std::string());
+        const std::string reason = runtime_failure_text();
+        error = "cannot open the recording " + path + (reason.empty() ? std::string() : ": " + reason);
         return false;
     }
     reader_ = std::make_unique<recording_reader>(file_);

@@ -1,6 +1,7 @@
 #include "tools/common/output_files.h"
 
 #include <optional>
+#include <utility>
 
 #include "tools/common/file_system.h"
 #include "tools/common/system_error.h"
@@ -25,13 +26,24 @@ bool check_outputs(const std::vector<output_file>& outputs, const std::vector<in
                    std::string& error)
 {
     made_files made;
-    std::vector<file_identity> identities;
+    std::vector<std::pair<file_identity, const output_file*>> identities;
     for (const output_file& output : outputs) {
-        if (is_folder(output.path)) {
+        const file_kind kind = kind_of_file(output.path);
+        if (kind == file_kind::folder) {
             error = named(output) + " is a folder: name a file";
             return false;
         }
+        if (kind == file_kind::other && output.replaced) {
+            error = named(output) + " is a device or a pipe, which the finished file would take the place of: "
+                                    "name a file";
+            return false;
+        }
         std::optional<file_identity> identity = identify_file(output.path);
+        if (!identity && kind == file_kind::other) {
+            // A device or a pipe that the system tells no identity of (Wine,
+            // for a Linux pipe): written where it is, it costs no file.
+            continue;
+        }
         if (identity) {
             const int code = probe_writing(output.path);
             if (code != 0) {
@@ -57,13 +69,13 @@ bool check_outputs(const std::vector<output_file>& outputs, const std::vector<in
                 return false;
             }
         }
-        for (std::size_t i = 0; i < identities.size(); ++i) {
-            if (*identity == identities[i]) {
-                error = named(outputs[i]) + " and " + named(output) + " are the same file: name two";
+        for (const auto& [other_identity, other] : identities) {
+            if (*identity == other_identity) {
+                error = named(*other) + " and " + named(output) + " are the same file: name two";
                 return false;
             }
         }
-        identities.push_back(*identity);
+        identities.emplace_back(*identity, &output);
     }
     return true;
 }

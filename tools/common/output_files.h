@@ -11,6 +11,10 @@ namespace tools {
 struct output_file {
     std::string option;  // "--record"
     std::string path;
+    // Written to a temporary file that then takes its place (file_replacement),
+    // which only a regular file may have: a device or a pipe is refused. An
+    // output written where it is (the listener's CSV) may be one: /dev/stdout.
+    bool replaced = true;
 };
 
 // A file the tool reads, which no output may be.
@@ -19,8 +23,8 @@ struct input_file {
     std::string description;  // how a refusal names it: "the plug-in p.dll itself"
 };
 
-// Refuses, with one sentence in `error`, an output that is a folder, that
-// cannot be written or created (with the system's reason), that is one of
+// Refuses, with one sentence in `error`, an output that is a folder, a
+// device or a pipe that would be replaced, that cannot be written or created (with the system's reason), that is one of
 // `inputs`, or that is the same file as another output. Files are compared
 // themselves, not their names, so every spelling of a path is caught: an
 // output that does not exist yet is made for the comparison and removed

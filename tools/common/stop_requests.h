@@ -8,9 +8,10 @@
 //   handler returns, so the handler does not return: the program ends the
 //   process itself once its run has ended, within the few seconds the system
 //   allows;
-// - Windows programs under Wine on Linux: SIGTERM and SIGHUP too. Wine turns
-//   SIGINT into Ctrl-C but leaves those two to end the process at once, and
-//   the program would never hear of them; it asks Linux for them itself.
+// - Windows programs under Wine on Linux: SIGINT, which Wine turns into a
+//   Ctrl-C event. Wine ends a Windows program at once on SIGTERM or SIGHUP,
+//   which Windows has not: the project's scripts turn those into SIGINT for
+//   the Windows programs they run (scripts/lib/jobs.sh).
 #pragma once
 
 #include <atomic>

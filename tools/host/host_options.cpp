@@ -41,7 +41,8 @@ const char* const host_usage =
     "  --print NAMES     print these messages' values per frame, e.g. Aircraft.Altitude,Aircraft.Velocity\n"
     "  --scratch         run the plug-in in a new empty working folder, removed after a run that ends well\n"
     "  --keep-scratch    as --scratch, and keep the folder after a run that ends well too\n"
-    "Without --duration or --frames the built-in flight runs until Ctrl-C.\n";
+    "Without --duration or --frames the built-in flight runs until Ctrl-C. A plug-in whose name starts\n"
+    "with - goes after --.\n";
 
 bool parse_host_options(int argc, const char* const* argv, host_options& options, std::string& error)
 {

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "tools/common/system_error.h"
+
 namespace tools {
 
 session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source, const session_settings& settings)
@@ -47,8 +49,13 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
         result.messages += count;
         if (settings.on_frame) settings.on_frame(result.frames, stream, count);
 
+        // The C runtime holds the reason of a failed write (a full disk); the
+        // stream keeps none.
+        if (settings.record) clear_runtime_failure();
         if (settings.record && !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
-            result.error = "writing the recording failed at frame " + std::to_string(result.frames);
+            const std::string reason = runtime_failure_text();
+            result.error = "writing the recording failed at frame " + std::to_string(result.frames) +
+                           (reason.empty() ? std::string() : ": " + reason);
             break;
         }
 

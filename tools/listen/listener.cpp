@@ -1,7 +1,6 @@
 #include "tools/listen/listener.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -26,9 +25,10 @@ constexpr std::size_t largest_datagram = 65536;
 bool put(std::FILE* file, const std::string& text, std::string& why)
 {
     if (!file) return true;
-    errno = 0;
+    clear_runtime_failure();
     if (std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0) return true;
-    why = errno ? system_error_text(errno) : "write error";
+    why = runtime_failure_text();
+    if (why.empty()) why = "write error";
     std::clearerr(file);
     return false;
 }

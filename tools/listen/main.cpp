@@ -1,16 +1,20 @@
 // The motion listener: receives the plug-in's motion datagrams and shows
 // them, for checking a set-up or a receiver of one's own.
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "telemetry/socket_api.h"
+#include "tools/common/file_system.h"
 #include "tools/common/output_files.h"
+#include "tools/common/path_names.h"
+#include "tools/common/program_arguments.h"
 #include "tools/common/stop_requests.h"
 #include "tools/common/system_error.h"
+#include "tools/common/terminal.h"
 #include "tools/listen/ipv4_endpoint.h"
 #include "tools/listen/listen_options.h"
 #include "tools/listen/listener.h"
@@ -71,9 +75,11 @@ bool join_group(socket_api::socket_handle socket, const tools::listen_options& o
 
 int run(int argc, char** argv)
 {
+    const tools::utf8_console console;
+    const tools::program_arguments arguments(argc, argv);
     tools::listen_options options;
     std::string error;
-    if (!tools::parse_listen_options(argc - 1, argv + 1, options, error)) {
+    if (!tools::parse_listen_options(arguments.count(), arguments.values(), options, error)) {
         std::fprintf(stderr, "listen: %s\n%s", error.c_str(), tools::listen_usage);
         return 2;
     }
@@ -81,9 +87,15 @@ int run(int argc, char** argv)
         std::fputs(tools::listen_usage, stdout);
         return 0;
     }
-    if (!options.csv_path.empty() && !tools::check_outputs({{"--csv", options.csv_path}}, {}, error)) {
-        std::fprintf(stderr, "listen: %s\n", error.c_str());
-        return 2;
+    // The CSV is written where it is, so a device or a pipe will do:
+    // /dev/stdout, a pipe another program reads.
+    if (!options.csv_path.empty()) {
+        const std::vector<tools::named_path> names = {{"--csv", options.csv_path}};
+        const std::vector<tools::output_file> outputs = {{"--csv", options.csv_path, false}};
+        if (!tools::check_path_names(names, error) || !tools::check_outputs(outputs, {}, error)) {
+            std::fprintf(stderr, "listen: %s\n", error.c_str());
+            return 2;
+        }
     }
     tools::catch_stop_requests();
 #if defined(SIGPIPE)
@@ -120,8 +132,15 @@ int run(int argc, char** argv)
     // a run that cannot start leaves an earlier file as it was.
     std::FILE* csv = nullptr;
     if (!options.csv_path.empty()) {
-        csv = std::fopen(options.csv_path.c_str(), "w");
-        if (!csv) return fail("cannot write " + options.csv_path + ": " + tools::system_error_text(errno));
+        int code = 0;
+        csv = tools::open_for_writing(options.csv_path, code);
+        if (!csv && tools::is_unread_pipe_error(code)) {
+            // Opening it would wait for a reader, deaf to Ctrl-C.
+            std::fprintf(stderr, "listen: --csv %s is a pipe that no program reads: start its reader first\n",
+                         options.csv_path.c_str());
+            return 2;
+        }
+        if (!csv) return fail("cannot write " + options.csv_path + ": " + tools::system_error_text(code));
     }
     struct csv_file {
         std::FILE*& file;
@@ -144,12 +163,12 @@ int run(int argc, char** argv)
     bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics,
                                   error);
     if (csv) {
-        errno = 0;
+        tools::clear_runtime_failure();
         const bool closed = std::fclose(csv) == 0;
         csv = nullptr;
         if (ok && !closed) {
             ok = false;
-            error = "writing " + options.csv_path + " failed: " + tools::system_error_text(errno);
+            error = "writing " + options.csv_path + " failed: " + tools::runtime_failure_text();
         }
     }
 

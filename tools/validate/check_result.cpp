@@ -66,6 +66,7 @@ std::string_view warning_name(warning_kind kind) noexcept
 {
     switch (kind) {
         case warning_kind::environment_added: return "environment_added";
+        case warning_kind::blocking_call: return "blocking_call";
     }
     return "";
 }
@@ -272,7 +273,7 @@ result_writer& result_writer::figure(std::string_view name, double value) noexce
 
 result_writer& result_writer::fault_frame_line(std::string_view module, std::uint64_t offset,
                                                std::string_view function, std::string_view file,
-                                               std::uint32_t line) noexcept
+                                               std::uint32_t line, bool return_address) noexcept
 {
     begin(key::where).text(module);
     put_char(field_separator);
@@ -282,7 +283,9 @@ result_writer& result_writer::fault_frame_line(std::string_view module, std::uin
     put_char(field_separator);
     text(file);
     put_char(field_separator);
-    return number(line).end();
+    number(line);
+    put_char(field_separator);
+    return number(return_address ? 1 : 0).end();
 }
 
 result_writer& result_writer::warning(warning_kind kind, std::uint64_t count, std::string_view detail) noexcept
@@ -311,7 +314,7 @@ void write_check_result(result_writer& out, const check_result& result) noexcept
     if (result.call != plugin_call::none) out.put(result.call);
     if (result.frame != 0) out.frame_number(result.frame);
     for (const fault_frame& frame : result.frames)
-        out.fault_frame_line(frame.module, frame.offset, frame.function, frame.file, frame.line);
+        out.fault_frame_line(frame.module, frame.offset, frame.function, frame.file, frame.line, frame.return_address);
     for (const auto& [name, value] : result.figures) out.figure(name, value);
     for (const std::string& note : result.notes) out.note(note);
     for (const check_warning& warning : result.warnings) out.warning(warning.kind, warning.count, warning.detail);
@@ -393,7 +396,8 @@ std::optional<check_result> parse_result(std::string_view text)
             const std::vector<std::string> parts = fields(value);
             if (parts.size() < 5) continue;
             result.frames.push_back(fault_frame{parts[0], whole_number(parts[1], 16), parts[2], parts[3],
-                                                static_cast<std::uint32_t>(whole_number(parts[4]))});
+                                                static_cast<std::uint32_t>(whole_number(parts[4])),
+                                                parts.size() > 5 && parts[5] == "1"});
         } else if (line_key == key::figure) {
             const std::vector<std::string> parts = fields(value);
             if (parts.size() == 2) result.figures.emplace_back(parts[0], std::strtod(parts[1].c_str(), nullptr));
@@ -402,7 +406,7 @@ std::optional<check_result> parse_result(std::string_view text)
         } else if (line_key == key::warning) {
             const std::vector<std::string> parts = fields(value);
             const std::optional<warning_kind> kind =
-                parts.size() == 3 ? enum_value(parts[0], warning_kind::environment_added) : std::nullopt;
+                parts.size() == 3 ? enum_value(parts[0], warning_kind::blocking_call) : std::nullopt;
             if (kind) result.warnings.push_back(check_warning{*kind, whole_number(parts[1]), parts[2]});
         } else if (line_key == key::cut) {
             result.notes.push_back("the result was larger than the channel from the check's process holds: " +

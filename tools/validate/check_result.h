@@ -64,6 +64,7 @@ enum class plugin_call : std::uint8_t {
 // itself.
 enum class warning_kind : std::uint8_t {
     environment_added,  // a call left an environment variable that the host did not have
+    blocking_call,      // Update made a call that can block the host's frame (a file write, a wait...)
 };
 
 // The words shown for each: "passed", "read_past_stream", "Update",
@@ -81,6 +82,9 @@ struct fault_frame {
     std::string function;
     std::string file;
     std::uint32_t line = 0;  // 0: unknown
+    // An address a call returns to, as every frame is but the faulting
+    // instruction's: the call itself is the instruction before it.
+    bool return_address = false;
 };
 
 struct check_warning {
@@ -130,7 +134,8 @@ public:
     result_writer& note(std::string_view text) noexcept;
     result_writer& figure(std::string_view name, double value) noexcept;
     result_writer& fault_frame_line(std::string_view module, std::uint64_t offset, std::string_view function = {},
-                                    std::string_view file = {}, std::uint32_t line = 0) noexcept;
+                                    std::string_view file = {}, std::uint32_t line = 0,
+                                    bool return_address = false) noexcept;
     result_writer& warning(warning_kind kind, std::uint64_t count, std::string_view detail) noexcept;
 
     // A summary or a note written in pieces: begin, any pieces, end.

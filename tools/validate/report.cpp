@@ -195,6 +195,12 @@ std::string junit_report(const run_report& report)
     xml += "      <property name=\"quick\" value=\"" + std::string(report.quick ? "true" : "false") + "\"/>\n";
     xml += "      <property name=\"budget_ms\" value=\"" + number(report.budget_ms) + "\"/>\n";
     xml += "      <property name=\"warnings\" value=\"" + std::to_string(report.warnings()) + "\"/>\n";
+    if (!report.recording.empty()) {
+        xml += "      <property name=\"recording\" value=\"" + xml_escape(report.recording) + "\"/>\n";
+        xml += "      <property name=\"recording_frames\" value=\"" + std::to_string(report.recording_frames) +
+               "\"/>\n";
+        xml += "      <property name=\"recording_used\" value=\"" + xml_escape(report.recording_used) + "\"/>\n";
+    }
     xml += "    </properties>\n";
     for (const auto& [check, result] : report.results) {
         xml += "    <testcase classname=\"validate." + std::string(group_of(check->name)) + "\" name=\"" +
@@ -231,6 +237,13 @@ std::string json_report(const run_report& report)
     json += "  \"quick\": " + std::string(report.quick ? "true" : "false") + ",\n";
     json += "  \"budget_ms\": " + number(report.budget_ms) + ",\n";
     json += "  \"seconds\": " + number(report.seconds, "%.3f") + ",\n";
+    if (report.recording.empty()) {
+        json += "  \"recording\": null,\n";
+    } else {
+        json += "  \"recording\": {\"path\": " + json_string(report.recording) +
+                ", \"frames\": " + std::to_string(report.recording_frames) +
+                ", \"used\": " + json_string(report.recording_used) + "},\n";
+    }
     json += "  \"passed\": " + std::to_string(report.count(outcome::passed)) + ",\n";
     json += "  \"failed\": " + std::to_string(report.count(outcome::failed)) + ",\n";
     json += "  \"skipped\": " + std::to_string(report.skipped()) + ",\n";

@@ -19,6 +19,12 @@ struct run_report {
     double budget_ms = 0.0;
     double seconds = 0.0;
     std::vector<std::pair<const check_info*, check_result>> results;  // in run order
+    // The recording the checks flew instead of the built-in flight (empty
+    // for the built-in one), how many of its frames, and what they used in
+    // one sentence (where it is damaged, if it is).
+    std::string recording;
+    std::uint64_t recording_frames = 0;
+    std::string recording_used;
 
     std::size_t count(outcome result) const noexcept;
     std::size_t skipped() const noexcept { return count(outcome::skipped) + count(outcome::not_run); }

@@ -21,10 +21,13 @@ const char* const validate_usage =
     "  --seed N        seed of the random frames (default: chosen and printed)\n"
     "  --budget MS     Update's p99 time budget in milliseconds (default 5)\n"
     "  --hang-limit S  seconds a call may take before it counts as a hang (default 10)\n"
+    "  --recording FILE  fly the frames of this recording (host --record) instead of the built-in\n"
+    "                  flight in the lifecycle, stream, resource and timing checks\n"
     "  --junit FILE    also write a JUnit XML report\n"
     "  --json FILE     also write a JSON report\n"
+    "A plug-in whose name starts with - goes after --.\n"
     "Exit status: 0 when no check failed, 1 when one did, 2 for a wrong command line, 3 when none\n"
-    "failed but the validator could not run a check.\n";
+    "failed but the validator could not run a check or write a report.\n";
 
 bool parse_validate_options(int argc, const char* const* argv, validate_options& options, std::string& error)
 {
@@ -58,6 +61,13 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
          [&o](std::string_view v) { return tools::store(tools::parse_decimal(v, 0.5, 30.0), o.hang_limit_seconds); }},
         {"--junit", "a file name", [&o](std::string_view v) { return !(o.junit_path = v).empty(); }},
         {"--json", "a file name", [&o](std::string_view v) { return !(o.json_path = v).empty(); }},
+        {"--recording", "a recording file", [&o](std::string_view v) { return !(o.recording_path = v).empty(); }},
+        {"--recording-frames", "a whole number above 0",
+         [&o](std::string_view v) {
+             return tools::store(tools::parse_unsigned(v, 1, UINT64_MAX), o.recording_frames);
+         }},
+        {"--name-offsets", "offsets, comma-separated",
+         [&o](std::string_view v) { return !(o.name_offsets = v).empty(); }},
         {"--child", "a check name", [&o](std::string_view v) { return !(o.child_check = v).empty(); }},
         {"--channel", "a handle number",
          [&o](std::string_view v) { return tools::store(tools::parse_unsigned(v, 1, UINT64_MAX), o.channel); }},
@@ -76,6 +86,7 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         error = "no plug-in named";
         return false;
     }
+    if (!options.name_offsets.empty()) return true;
     if (!options.child_check.empty()) {
         const check_info* check = find_check(options.child_check);
         if (check == nullptr || options.channel == 0) {
@@ -93,8 +104,10 @@ bool check_report_targets(const validate_options& options, std::string& error)
     std::vector<tools::output_file> reports;
     if (!options.junit_path.empty()) reports.push_back({"--junit", options.junit_path});
     if (!options.json_path.empty()) reports.push_back({"--json", options.json_path});
-    return tools::check_outputs(reports, {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}},
-                                error);
+    std::vector<tools::input_file> inputs = {{options.plugin_path, "the plug-in " + options.plugin_path + " itself"}};
+    if (!options.recording_path.empty())
+        inputs.push_back({options.recording_path, "the recording " + options.recording_path});
+    return tools::check_outputs(reports, inputs, error);
 }
 
 std::vector<std::string> child_arguments(const validate_options& options, std::string_view check, std::uint64_t channel)
@@ -105,7 +118,10 @@ std::vector<std::string> child_arguments(const validate_options& options, std::s
         "--child", std::string(check), "--channel", std::to_string(channel), "--budget", budget};
     if (options.seed) arguments.insert(arguments.end(), {"--seed", std::to_string(*options.seed)});
     if (options.quick) arguments.push_back("--quick");
-    arguments.push_back(options.plugin_path);
+    if (!options.recording_path.empty())
+        arguments.insert(arguments.end(), {"--recording", options.recording_path, "--recording-frames",
+                                           std::to_string(options.recording_frames)});
+    arguments.insert(arguments.end(), {"--", options.plugin_path});
     return arguments;
 }
 

@@ -29,6 +29,14 @@ struct validate_options {
     double hang_limit_seconds = 10.0;  // a call into the plug-in that takes longer hangs
     std::string junit_path;
     std::string json_path;
+    // A recording whose frames the checks fly instead of the built-in
+    // flight, and how many of its frames they use (set once it has been
+    // read through; given to a child).
+    std::string recording_path;
+    std::uint64_t recording_frames = 0;
+    // In the process that names places in the plug-in: their offsets,
+    // comma-separated.
+    std::string name_offsets;
     // In a child: the check to run and the inherited handle of the channel.
     std::string child_check;
     std::uint64_t channel = 0;

@@ -11,6 +11,9 @@
         the folder DEBUG, holds the debug information, and has the CRC the link gives
     check_package.py version-resources PACKAGE WINE VERSION_INFO VERSION PRODUCT BINARY...
         each BINARY's version resource, as Windows reads it, names PRODUCT and VERSION
+    check_package.py no-system-calls PACKAGE OBJDUMP BINARY...
+        no BINARY holds a syscall instruction: a Windows program reaches the system
+        through Windows' own DLLs, never past them (each must disassemble to code)
 
 Prints one line per failed check and exits 1 if there is any.
 """
@@ -145,6 +148,20 @@ def check_version_resources(package, wine, version_info, version, product, binar
         print("%s: %s %s, \"%s\"" % (binary, found.get("ProductName"), found.get("FileVersion"), description))
 
 
+def check_no_system_calls(package, objdump, binaries):
+    for binary in binaries:
+        listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", os.path.join(package, binary)],
+                                 check=True, stdout=subprocess.PIPE, text=True).stdout
+        instructions = [line.split("\t", 1)[1].split() for line in listing.splitlines()
+                        if line.startswith(" ") and ":\t" in line]
+        mnemonics = [fields[0] for fields in instructions if fields]
+        if not expect(mnemonics.count("call") > 0, "%s: objdump found no code" % binary):
+            continue
+        found = [line.strip() for line in listing.splitlines() if line.split("\t")[-1].split()[:1] == ["syscall"]]
+        if expect(not found, "%s: %d syscall instruction(s), the first at %s" % (binary, len(found), found[:1])):
+            print("%s: %d instructions, no syscall" % (binary, len(mnemonics)))
+
+
 def main():
     mode, args = sys.argv[1], sys.argv[2:]
     if mode == "unpack":
@@ -155,6 +172,8 @@ def main():
         check_debug_links(args[0], args[1], args[2], args[3], args[4:])
     elif mode == "version-resources":
         check_version_resources(args[0], args[1], args[2], args[3], args[4], args[5:])
+    elif mode == "no-system-calls":
+        check_no_system_calls(args[0], args[1], args[2:])
     else:
         sys.exit("unknown mode " + mode)
     for failure in failures:

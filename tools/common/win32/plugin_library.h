@@ -17,10 +17,18 @@ public:
     plugin_library(const plugin_library&) = delete;
     plugin_library& operator=(const plugin_library&) = delete;
 
-    // LoadLibrary and the four exports, through the interface's types. False
-    // with one sentence in `error` for a missing file, a file that does not
-    // load (with the system's reason) or missing exports (every one named);
-    // nothing stays loaded then.
+    // Why `path` cannot be loaded, told before loading it, in one sentence:
+    // what plugin_file_problem finds (nothing there, a folder, a library
+    // archive), or a path too long for Windows to load a DLL from. Empty when
+    // there is nothing to say.
+    static std::string path_problem(const std::string& path);
+
+    // LoadLibrary, by the file's full path, and the four exports, through the
+    // interface's types. False with one sentence in `error` for a path_problem,
+    // a file that does not load (with the system's reason; a crash in its
+    // DllMain named), a DLL of the same name that Windows gave instead (a
+    // system DLL), or missing exports (every one named); nothing stays loaded
+    // then.
     bool load(const std::string& path, std::string& error);
     // FreeLibrary; the entry points are gone afterwards.
     void unload() noexcept;

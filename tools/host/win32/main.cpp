@@ -8,14 +8,17 @@
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
+#include "tools/common/path_names.h"
+#include "tools/common/program_arguments.h"
 #include "tools/common/scratch_folder.h"
 #include "tools/common/stop_requests.h"
 #include "tools/common/system_error.h"
 #include "tools/common/terminal.h"
+#include "tools/common/win32/plugin_library.h"
 #include "tools/host/frame_printer.h"
 #include "tools/host/host_options.h"
 #include "tools/host/host_session.h"
-#include "tools/common/win32/plugin_library.h"
+#include "tools/host/win32/plugin_calls.h"
 
 namespace {
 
@@ -32,9 +35,11 @@ int run(const tools::host_options& options);
 
 int main(int argc, char** argv)
 {
+    const tools::utf8_console console;
+    const tools::program_arguments arguments(argc, argv);
     tools::host_options options;
     std::string error;
-    if (!tools::parse_host_options(argc - 1, argv + 1, options, error)) {
+    if (!tools::parse_host_options(arguments.count(), arguments.values(), options, error)) {
         std::fprintf(stderr, "host: %s\n%s", error.c_str(), tools::host_usage);
         return 2;
     }
@@ -42,11 +47,23 @@ int main(int argc, char** argv)
         std::fputs(tools::host_usage, stdout);
         return 0;
     }
+    if (!tools::check_path_names({{"the plug-in", options.plugin_path},
+                                  {"--record", options.record_path},
+                                  {"--replay", options.replay_path}},
+                                 error)) {
+        std::fprintf(stderr, "host: %s\n", error.c_str());
+        return 2;
+    }
+    // A plug-in that cannot be loaded is told before any file is touched.
+    error = tools::plugin_library::path_problem(options.plugin_path);
+    if (!error.empty()) return fail(error);
     if (!tools::check_host_outputs(options, error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());
         return 2;
     }
-    // From here on a request to stop ends the flight the way Ctrl-C does.
+    // From here on a crash of the plug-in ends the run with a report, and a
+    // request to stop ends the flight the way Ctrl-C does.
+    host::report_crashes();
     tools::catch_stop_requests();
     if (!options.scratch) return run(options);
 
@@ -105,7 +122,10 @@ int run(const tools::host_options& options)
     if (started != 0) return fail("Windows Sockets did not start: " + tools::system_error_text(started));
 
     tools::plugin_library plugin;
-    if (!plugin.load(options.plugin_path, error)) {
+    host::entering("LoadLibrary", true);
+    const bool loaded = plugin.load(options.plugin_path, error);
+    host::left();
+    if (!loaded) {
         WSACleanup();
         return fail(error);
     }
@@ -137,9 +157,11 @@ int run(const tools::host_options& options)
         };
     }
 
-    const tools::session_result result = tools::run_session(plugin.entry_points(), *source, settings);
+    const tools::session_result result = tools::run_session(host::watched(plugin.entry_points()), *source, settings);
     if (live) std::fputc('\n', stderr);
+    host::entering("FreeLibrary", true);
     plugin.unload();
+    host::left();
     WSACleanup();
 
     if (!result.ok) return fail(result.error);
@@ -159,6 +181,13 @@ int run(const tools::host_options& options)
                      "host: recording: %s: the recording ends there, cut short; the %llu whole frames before it "
                      "were sent\n",
                      replayed->cut_short().c_str(), static_cast<unsigned long long>(result.frames));
+    // A run that never sent a frame did not run the plug-in: it is no success,
+    // and its empty recording takes no earlier file's place.
+    if (result.frames == 0) {
+        if (tools::stop_requested()) return fail("stopped before the first frame");
+        if (!options.replay_path.empty()) return fail("the recording " + options.replay_path + " holds no frames");
+        return fail("no frame was sent within the --duration");
+    }
     if (!options.record_path.empty() && !record.commit(error)) return fail(error);
     return 0;
 }

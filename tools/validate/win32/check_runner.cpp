@@ -10,12 +10,14 @@
 #include "tools/common/file_system.h"
 #include "tools/common/scratch_folder.h"
 #include "tools/common/system_error.h"
+#include "tools/common/win32/wide_text.h"
 #include "tools/validate/check_schedule.h"
 #include "tools/validate/memory_plan.h"
 #include "tools/validate/memory_reserve.h"
 #include "tools/validate/report.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_process.h"
+#include "tools/validate/win32/frame_names.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -92,7 +94,7 @@ public:
     {
         if (run_.path().empty() && !run_.make("validate", error)) return {};
         const std::string folder = run_.path() + "\\" + check;
-        if (!CreateDirectoryA(folder.c_str(), nullptr)) {
+        if (!CreateDirectoryW(tools::wide_text(folder).c_str(), nullptr)) {
             error = "cannot make the working folder " + folder + ": " +
                     tools::system_error_text(static_cast<int>(GetLastError()));
             return {};
@@ -181,6 +183,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
                 continue;
             }
             std::vector<check_result> run_results = child.results();
+            name_fault_frames(options.plugin_path, run_results, deadline - now_seconds());
             tidy_folder(running_folders[i], run_results);
             record_run(child.run(), std::move(run_results));
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));

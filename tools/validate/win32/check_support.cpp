@@ -4,13 +4,61 @@
 
 #include <cstdio>
 
+#include "tools/validate/child_verdict.h"
+#include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/fault_capture.h"
+
 namespace validate {
 
-void flight_frames::next(std::vector<std::uint8_t>& stream, std::uint32_t& count)
+namespace {
+
+struct recording_to_fly {
+    std::string path;
+    std::uint64_t frames = 0;
+};
+recording_to_fly recording;
+
+}  // namespace
+
+void fly_recording(const std::string& path, std::uint64_t frames)
 {
-    double time_step = 0.0;
+    recording = {path, frames};
+}
+
+flight_frames::flight_frames()
+{
+    if (recording.path.empty()) return;
+    recording_ = std::make_unique<recorded_flight>();
     std::string error;
-    source_.next(time_step, count, stream, error);  // the built-in flight never ends
+    if (!recording_->open(recording.path, recording.frames, error))
+        report_fault(validator_error("validate: the recording: " + error));
+}
+
+flight_frames::~flight_frames() = default;
+
+void flight_frames::next(std::vector<std::uint8_t>& stream, std::uint32_t& count, double& time_step)
+{
+    if (recording_ == nullptr) {
+        std::string error;
+        source_.next(time_step, count, stream, error);  // the built-in flight never ends
+        return;
+    }
+    std::string error;
+    if (!recording_->next(frame_, error)) report_fault(validator_error("validate: the recording: " + error));
+    stream.swap(frame_.stream);
+    count = frame_.message_count;
+    time_step = frame_.time_step;
+}
+
+std::string flight_frames::what() const
+{
+    if (recording_ == nullptr) return "a frame of the built-in flight";
+    return "frame " + std::to_string(recording_->frame_number()) + " of the recording";
+}
+
+std::uint64_t flight_frames::length() const noexcept
+{
+    return recording_ != nullptr ? recording_->frames() : static_cast<std::uint64_t>(20 * frame_rate);
 }
 
 void pump_messages()
@@ -36,8 +84,9 @@ void pump_for(double seconds)
 void frame_loop::one(const std::function<void(double)>& on_update)
 {
     std::uint32_t count = 0;
-    frames_.next(stream_, count);
-    plugin_.update(1.0 / frame_rate, stream_.data(), count);
+    frames_.next(stream_, count, time_step_);
+    if (frames_.recorded()) set_frame_note(frames_.what());
+    plugin_.update(time_step_, stream_.data(), count);
     if (on_update) on_update(plugin_.last_call_seconds());
     pump_messages();
     if (!paced_) return;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "tools/common/frame_source.h"
 #include "tools/validate/check_list.h"
 #include "tools/validate/check_result.h"
+#include "tools/validate/recorded_flight.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
@@ -43,15 +45,36 @@ inline constexpr double call_limit_seconds = 10.0;    // a call that takes longe
 inline constexpr double start_stop_limit_ms = 500.0;  // Init and Shutdown each
 inline constexpr double frame_rate = 60.0;
 
-// The built-in flight at 60 frames a second, one frame after another, as
-// the host simulator sends it.
+// The flight the checks fly: the built-in one, unless the child was told to
+// fly the first `frames` frames of a recording (--recording) instead.
+void fly_recording(const std::string& path, std::uint64_t frames);
+
+// The flight's frames, one after another, as the host simulator sends them:
+// the built-in flight at 60 frames a second, or the recording's frames with
+// their own time steps, from its first frame again after its last. A
+// recording that no longer reads as it did ends the check as the
+// validator's error.
 class flight_frames {
 public:
-    // The next frame's stream and count.
-    void next(std::vector<std::uint8_t>& stream, std::uint32_t& count);
+    flight_frames();
+    ~flight_frames();
+    flight_frames(const flight_frames&) = delete;
+    flight_frames& operator=(const flight_frames&) = delete;
+
+    // The next frame's stream, count and time step.
+    void next(std::vector<std::uint8_t>& stream, std::uint32_t& count, double& time_step);
+    // What the frame just given is, for a fault's report: "frame 17 of the
+    // recording", "a frame of the built-in flight".
+    std::string what() const;
+    // The frames the flight has before it repeats: the recording's, or the
+    // built-in flight's take-off.
+    std::uint64_t length() const noexcept;
+    bool recorded() const noexcept { return recording_ != nullptr; }
 
 private:
     tools::scenario_source source_{frame_rate};
+    std::unique_ptr<recorded_flight> recording_;
+    tools::recorded_frame frame_;
 };
 
 // Handles the messages waiting for this thread, as a host's main loop does.
@@ -74,6 +97,7 @@ private:
     bool paced_;
     flight_frames frames_;
     std::vector<std::uint8_t> stream_;
+    double time_step_ = 0.0;
     double deadline_ = 0.0;
 };
 

@@ -22,23 +22,28 @@ std::string joined(const std::vector<std::string>& items)
     return text;
 }
 
+// Why the `table` ("export") table of `image` cannot be read: the file's
+// format, with a pointer to file.pe_format when that check ran (and so
+// failed on it), or where the table broke.
+std::string unreadable_table(const pe_image& image, const char* table, const check_context& context)
+{
+    std::string why = image.table_problem;
+    if (!image.pe32_plus) {
+        why = pe_format_problem(image);
+        for (const check_info* check : context.options.checks)
+            if (check->name == "file.pe_format") why += " (see file.pe_format)";
+    }
+    return std::string("the ") + table + " table cannot be read: " + why;
+}
+
 }  // namespace
 
 namespace bodies {
 
 check_result file_pe_format(const check_context& context)
 {
-    const pe_image image = read_pe_image(context.options.plugin_path);
-    if (!image.readable) return failed(fault_kind::expectation, "the file cannot be read");
-    if (!image.pe) return failed(fault_kind::expectation, "not a Windows executable file (no PE header)");
-    if (!image.pe32_plus)
-        return failed(fault_kind::expectation, "a 32-bit (PE32) file: the host is a 64-bit process");
-    if (image.machine != IMAGE_FILE_MACHINE_AMD64) {
-        char text[96];
-        std::snprintf(text, sizeof text, "built for machine 0x%04X, not x64 (0x8664)", image.machine);
-        return failed(fault_kind::expectation, text);
-    }
-    if (!image.dll) return failed(fault_kind::expectation, "an executable, not a DLL");
+    const std::string problem = pe_format_problem(read_pe_image(context.options.plugin_path));
+    if (!problem.empty()) return failed(fault_kind::expectation, problem);
     return passed("a PE32+ DLL for x64");
 }
 
@@ -46,7 +51,7 @@ check_result file_exports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
-        return failed(fault_kind::expectation, "the export table cannot be read (see file.pe_format)");
+        return failed(fault_kind::expectation, unreadable_table(image, "export", context));
     std::vector<std::string> missing;
     std::vector<std::string> decorated;  // found only under a decorated or prefixed name
     for (const char* name : entry_point_names) {
@@ -90,7 +95,7 @@ check_result file_imports(const check_context& context)
 {
     const pe_image image = read_pe_image(context.options.plugin_path);
     if (!image.pe32_plus || !image.tables_complete)
-        return failed(fault_kind::expectation, "the import table cannot be read (see file.pe_format)");
+        return failed(fault_kind::expectation, unreadable_table(image, "import", context));
     std::vector<std::string> runtimes;
     std::vector<std::string> others;
     std::vector<std::string> all;

@@ -1,5 +1,6 @@
 // The stream group: frames of every kind in a stream that can only be read,
 // ending right before a page that cannot be touched at all.
+#include "tools/validate/child_verdict.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_channel.h"
@@ -9,8 +10,9 @@ namespace validate {
 
 namespace {
 
-// Init, each frame in the guarded stream (with a frame of the built-in
-// flight before each, so a plug-in sees a change), Shutdown.
+// Init, each frame in the guarded stream (with a frame of the flight, the
+// built-in one or the recording, before each, so a plug-in sees a change),
+// Shutdown.
 check_result feed(const check_context& context, const std::vector<test_frame>& frames, const std::string& summary)
 {
     plugin_under_test plugin;
@@ -20,10 +22,11 @@ check_result feed(const check_context& context, const std::vector<test_frame>& f
     flight_frames flight;
     std::vector<std::uint8_t> flight_stream;
     std::uint32_t flight_count = 0;
+    double flight_step = 0.0;
     for (const test_frame& frame : frames) {
-        flight.next(flight_stream, flight_count);
-        set_frame_note("a frame of the built-in flight");
-        plugin.update(1.0 / 60.0, stream.place(flight_stream, current_frame() + 1), flight_count);
+        flight.next(flight_stream, flight_count, flight_step);
+        set_frame_note(flight.what());
+        plugin.update(flight_step, stream.place(flight_stream, current_frame() + 1), flight_count);
         stream.close_after_call();
         set_frame_note(frame.what);
         plugin.update(frame.time_step, stream.place(frame.stream, current_frame() + 1), frame.count);
@@ -99,6 +102,43 @@ check_result stream_random(const check_context& context)
     frames.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) frames.push_back(random_frame(context.seed, static_cast<std::uint64_t>(i)));
     return feed(context, frames, std::to_string(count) + " random frames of seed " + std::to_string(context.seed));
+}
+
+check_result stream_flight(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
+    guarded_stream stream;
+    flight_frames flight;
+    const std::uint64_t length = flight.length();
+    // A long recording, or a slow plug-in, gets the frames that fit in this
+    // time, and the result says how many that was.
+    const double seconds = context.scaled(30, 10);
+    const double start = now_seconds();
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t count = 0;
+    double time_step = 0.0;
+    std::uint64_t handed = 0;
+    for (; handed < length && now_seconds() - start < seconds; ++handed) {
+        flight.next(bytes, count, time_step);
+        set_frame_note(flight.what());
+        plugin.update(time_step, stream.place(bytes, current_frame() + 1), count);
+        stream.close_after_call();
+        pump_messages();
+    }
+    set_frame_note("");
+    plugin.shutdown();
+    plugin.unload();
+    const std::string flown = flight.recorded() ? "the recording" : "the built-in flight's first 20 s";
+    check_result result =
+        handed == length
+            ? passed("the " + std::to_string(length) + " frames of " + flown + ", in order")
+            : passed("the first " + std::to_string(handed) + " of the " + std::to_string(length) + " frames of " +
+                     flown + ", in order: the others did not fit in " + seconds_text(seconds));
+    result.figures.emplace_back("frames", double(handed));
+    result.figures.emplace_back("frames_in_flight", double(length));
+    return result;
 }
 
 }  // namespace bodies

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "tools/validate/child_verdict.h"
 #include "tools/validate/statistics.h"
+#include "tools/validate/win32/blocking_calls.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/load_readings.h"
 #include "tools/validate/win32/state_watch.h"
@@ -197,6 +199,34 @@ std::string earlier_run_text(const update_run& run)
 }  // namespace
 
 namespace bodies {
+
+check_result timing_blocking_calls(const check_context& context)
+{
+    plugin_under_test plugin;
+    if (auto fault = try_load(plugin, context)) return *fault;
+    if (auto fault = try_init(plugin)) return *fault;
+    frame_loop frames(plugin, true);
+    const double seconds = context.scaled(10, 3);
+    std::uint64_t updates = 0;
+    frames.run_for(seconds, [&](double) { ++updates; });
+    plugin.shutdown();
+    plugin.unload();
+
+    const blocking_calls_seen seen = blocking_calls_so_far();
+    const std::string over = std::to_string(updates) + " Updates over " + seconds_text(seconds) + " of the flight";
+    check_result result =
+        seen.total == 0 ? passed(over + ": no call that can block the host's frame")
+                        : passed(std::to_string(seen.updates) + " of " + over + " made " + std::to_string(seen.total) +
+                                 " calls that can block the host's frame");
+    // One warning a function, counted: "fwrite in Update (180 times)".
+    for (const blocking_call_count& call : seen.calls)
+        result.warnings.push_back({warning_kind::blocking_call, call.calls, std::string(call.name) + " in Update"});
+    result.figures = {{"updates", double(updates)},
+                      {"updates_with_blocking_calls", double(seen.updates)},
+                      {"blocking_calls", double(seen.total)},
+                      {"waited_ms", seen.waited_seconds * 1000.0}};
+    return result;
+}
 
 check_result timing_start_stop(const check_context& context)
 {

@@ -1,6 +1,7 @@
 #include "tools/validate/win32/child_process.h"
 
 #include "tools/common/system_error.h"
+#include "tools/common/win32/wide_text.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -9,9 +10,15 @@ namespace {
 
 std::string own_path()
 {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, length);
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return tools::utf8_text(path);
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
 std::string_view text_of(const char* text, LONG length)
@@ -46,14 +53,16 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     const std::vector<std::string> rest =
         child_arguments(options, run_.front()->name, reinterpret_cast<std::uintptr_t>(channel_.handle()));
     arguments.insert(arguments.end(), rest.begin(), rest.end());
-    std::string command = windows_command_line(arguments);
+    // In UTF-16, so that any name of the plug-in's reaches the child whole.
+    std::wstring command = tools::wide_text(windows_command_line(arguments));
+    const std::wstring folder = tools::wide_text(settings.folder);
 
     // The plug-in's own output would break up the table: the child writes to
     // the null device.
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const HANDLE null_device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            &inheritable, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device;
@@ -64,8 +73,8 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     DWORD start_error = 0;
     for (int attempt = 0; attempt < 3 && !created; ++attempt) {
         if (attempt > 0) Sleep(200);
-        created = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                 settings.folder.empty() ? nullptr : settings.folder.c_str(), &startup, &child);
+        created = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &child);
         if (!created) start_error = GetLastError();
     }
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);

@@ -4,11 +4,13 @@
 // the watchdog or a hook finds it whole even while the process exits. Each
 // part is its subsystem's: the channel's view (child_channel), the module
 // table (module_table), the fault capture's slot and watchdog
-// (fault_capture), the plug-in's registrations (import_hooks), the placed
-// streams (guarded_stream), the warnings (warning_table) and the process
-// state watch (state_watch).
+// (fault_capture), the plug-in's registrations (import_hooks), the blocking
+// calls it made in Update (blocking_calls), the placed streams
+// (guarded_stream), the warnings (warning_table) and the process state watch
+// (state_watch).
 #pragma once
 
+#include "tools/validate/win32/blocking_calls.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
 #include "tools/validate/win32/guarded_stream.h"
@@ -24,6 +26,7 @@ struct child_state {
     module_table modules;                // the process's modules, named without the loader lock
     fault_state faults;                  // the one fault reported, the watchdog
     registration_table registrations;    // what the plug-in registered through its import table
+    blocking_call_table blocking_calls;  // the calls that can block the host's frame, made in Update
     stream_placements streams;           // the guarded streams, for the exception handler
     warning_table warnings;              // what the check will report as warnings
     state_watch watch;                   // process state around every call

@@ -125,9 +125,12 @@ void write_plugin_frames(result_writer& out) noexcept
     module_range plugin = plugin_range();
     if (plugin.empty()) plugin = unloaded_plugin_range();
     std::uintptr_t frames[4];
-    const std::size_t count = plugin_frames(faults().slot.context, plugin, frames, 4);
+    const CONTEXT& context = faults().slot.context;
+    const std::size_t count = plugin_frames(context, plugin, frames, 4);
+    // Every frame is where a call returns to, but the one the thread stood at.
     for (std::size_t i = 0; i < count; ++i)
-        if (i == 0 || frames[i] != frames[i - 1]) write_fault_frame(out, frames[i]);  // a recursion shows once
+        if (i == 0 || frames[i] != frames[i - 1])  // a recursion shows once
+            write_fault_frame(out, frames[i], i > 0 || frames[i] != context.Rip);
 }
 
 void write_exception(result_writer& out) noexcept
@@ -208,7 +211,12 @@ void write_summary(result_writer& out) noexcept
             write_thread(out);
             if (slot.stream.kind == fault_kind::kept_stream) out.text(": the plug-in kept a pointer to it");
             return;
-        case fault_type::abort_called: out.text("abort() was called (std::terminate ends in it too)"); break;
+        case fault_type::abort_called:
+            if (slot.assertion[0] != '\0')
+                out.text("a failed assertion called abort(): ").text(slot.assertion);
+            else
+                out.text("abort() was called (std::terminate ends in it too)");
+            break;
         case fault_type::process_end:
             out.text("the plug-in ended the process: ").text(slot.how).text("(").number(slot.code).text(")");
             break;
@@ -400,6 +408,18 @@ void report_process_end(const char* how, std::uint32_t code) noexcept
     slot.how = how;
     slot.code = code;
     hand_over(fault_type::process_end);
+}
+
+void report_failed_assertion(const char* text) noexcept
+{
+    claim_or_stand_still(3);
+    fault_slot& slot = faults().slot;
+    RtlCaptureContext(&slot.context);
+    std::size_t length = 0;
+    for (; text[length] != '\0' && length + 1 < sizeof slot.assertion; ++length) slot.assertion[length] = text[length];
+    slot.assertion[length] = '\0';
+    slot.code = 3;
+    hand_over(fault_type::abort_called);
 }
 
 void report_host_thread_end(std::uint32_t exit_code) noexcept

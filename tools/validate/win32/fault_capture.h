@@ -39,6 +39,7 @@ struct fault_slot {
     stream_access stream;
     const char* how = nullptr;
     std::uint32_t code = 0;
+    char assertion[512] = {};  // a failed assertion's text, when abort() came from one
     std::uint64_t memory_taken = 0;  // bytes beyond what the process had when it began
 };
 struct fault_state {
@@ -64,6 +65,12 @@ void watch_host_thread(HANDLE host) noexcept;
 // with this exit code: reported with the frames that made it, then the
 // process ends with the code.
 [[noreturn]] void report_process_end(const char* how, std::uint32_t code) noexcept;
+
+// A failed assertion of the plug-in (the C runtime's _assert or _wassert):
+// reported as abort(), which it ends in, with the assertion's own text
+// ("Assertion failed: x > 0, file f.cpp, line 12") and the frames that made
+// it; the process ends with abort()'s exit code.
+[[noreturn]] void report_failed_assertion(const char* text) noexcept;
 
 // The host's thread has ended inside a call without returning from it.
 void report_host_thread_end(std::uint32_t exit_code) noexcept;

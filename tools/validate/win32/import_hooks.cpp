@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "tools/validate/win32/blocking_calls.h"
 #include "tools/validate/win32/child_state.h"
 #include "tools/validate/win32/fault_capture.h"
 
@@ -38,6 +39,53 @@ void __cdecl hooked_capital_exit(int code)
 void __cdecl hooked_quick_exit(int code)
 {
     report_process_end("quick_exit", static_cast<std::uint32_t>(code));
+}
+
+// ---- Failed assertions: their text, as the C runtime prints it ----
+
+// Appends `piece` to the text at `length`, within `size`.
+template <class Char>
+void append(char* text, std::size_t size, std::size_t& length, const Char* piece) noexcept
+{
+    if (piece == nullptr) return;
+    if constexpr (sizeof(Char) == 1) {
+        for (; *piece != '\0' && length + 1 < size; ++piece) text[length++] = *piece;
+    } else {
+        const int written = WideCharToMultiByte(CP_UTF8, 0, piece, -1, text + length,
+                                                static_cast<int>(size - length), nullptr, nullptr);
+        if (written > 0) length += static_cast<std::size_t>(written) - 1;
+    }
+    text[length] = '\0';
+}
+
+template <class Char>
+[[noreturn]] void report_assertion(const Char* expression, const Char* file, unsigned line) noexcept
+{
+    char text[512];
+    std::size_t length = 0;
+    char number[16];
+    std::size_t digits = 0;
+    do number[digits++] = static_cast<char>('0' + line % 10);
+    while ((line /= 10) != 0 && digits < sizeof number);
+    char line_text[sizeof number + 1];
+    for (std::size_t i = 0; i < digits; ++i) line_text[i] = number[digits - 1 - i];
+    line_text[digits] = '\0';
+    append(text, sizeof text, length, "Assertion failed: ");
+    append(text, sizeof text, length, expression);
+    append(text, sizeof text, length, ", file ");
+    append(text, sizeof text, length, file);
+    append(text, sizeof text, length, ", line ");
+    append(text, sizeof text, length, line_text);
+    report_failed_assertion(text);
+}
+
+void __cdecl hooked_assert(const char* expression, const char* file, unsigned line)
+{
+    report_assertion(expression, file, line);
+}
+void __cdecl hooked_wassert(const wchar_t* expression, const wchar_t* file, unsigned line)
+{
+    report_assertion(expression, file, line);
 }
 
 // ---- Registrations ----
@@ -322,25 +370,21 @@ std::uintptr_t __cdecl hooked_begin_thread(void(__cdecl* start)(void*), unsigned
     return thread;
 }
 
-struct hook {
-    const char* name;
-    void* replacement;
-    void** original = nullptr;  // where the imported function is kept, for a hook that calls it
-};
-
 template <class Function>
 void* address_of(Function function) noexcept
 {
     return reinterpret_cast<void*>(function);
 }
 
-const hook hooks[] = {
+const import_hook hooks[] = {
     {"ExitProcess", address_of(hooked_exit_process)},
     {"TerminateProcess", address_of(hooked_terminate_process)},
     {"exit", address_of(hooked_exit)},
     {"_exit", address_of(hooked_underscore_exit)},
     {"_Exit", address_of(hooked_capital_exit)},
     {"quick_exit", address_of(hooked_quick_exit)},
+    {"_assert", address_of(hooked_assert)},
+    {"_wassert", address_of(hooked_wassert)},
     {"RegisterClassA", address_of(hooked_register_class_a)},
     {"RegisterClassW", address_of(hooked_register_class_w)},
     {"RegisterClassExA", address_of(hooked_register_class_ex_a)},
@@ -407,6 +451,40 @@ bool thread_alive(DWORD id) noexcept
     return alive;
 }
 
+// The hook of an imported function of this name, among this file's and the
+// blocking calls'.
+const import_hook* find_hook(const char* name) noexcept
+{
+    for (const import_hook& h : hooks)
+        if (std::strcmp(name, h.name) == 0) return &h;
+    std::size_t count = 0;
+    const import_hook* blocking = blocking_call_hooks(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::strcmp(name, blocking[i].name) == 0) return &blocking[i];
+    return nullptr;
+}
+
+// Keeps the function a hook replaces, and its twin, where the hook finds
+// them; false when the slot must be left alone: it holds another function
+// than the one kept at an earlier hook, or the twin is not there.
+bool take_original(const import_hook& h, void* function) noexcept
+{
+    if (h.original == nullptr) return true;
+    if (function == h.replacement) return false;  // hooked already
+    if (*h.original != nullptr) return *h.original == function;
+    if (h.twin != nullptr) {
+        HMODULE dll = nullptr;
+        if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                static_cast<const char*>(function), &dll))
+            return false;
+        void* twin = reinterpret_cast<void*>(GetProcAddress(dll, h.twin_name));
+        if (twin == nullptr) return false;
+        *h.twin = twin;
+    }
+    *h.original = function;
+    return true;
+}
+
 }  // namespace
 
 void hook_plugin_imports(HMODULE plugin) noexcept
@@ -428,15 +506,12 @@ void hook_plugin_imports(HMODULE plugin) noexcept
             if (IMAGE_SNAP_BY_ORDINAL64(names->u1.Ordinal)) continue;
             const auto* by_name = at<IMAGE_IMPORT_BY_NAME>(base, image_size, names->u1.AddressOfData, 3);
             if (by_name == nullptr) continue;
-            for (const hook& h : hooks) {
-                if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), h.name) != 0) continue;
-                DWORD old = 0;
-                if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) break;
-                if (h.original != nullptr) *h.original = reinterpret_cast<void*>(slots->u1.Function);
-                slots->u1.Function = reinterpret_cast<ULONGLONG>(h.replacement);
-                VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
-                break;
-            }
+            const import_hook* h = find_hook(reinterpret_cast<const char*>(by_name->Name));
+            if (h == nullptr || !take_original(*h, reinterpret_cast<void*>(slots->u1.Function))) continue;
+            DWORD old = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old)) continue;
+            slots->u1.Function = reinterpret_cast<ULONGLONG>(h->replacement);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
         }
     }
 }

@@ -1,14 +1,17 @@
 // Hooks in the plug-in's import table, set after each load, through which the
-// child sees two kinds of call the plug-in makes:
+// child sees the calls the plug-in makes that block the host's frame
+// (blocking_calls.h), and three more kinds:
 // - calls that end the process (ExitProcess, TerminateProcess of itself,
 //   exit, _exit, _Exit, quick_exit): reported from the plug-in's frame that
 //   made them, instead of a bare exit code;
+// - a failed assertion (the C runtime's _assert and _wassert, which print
+//   their text and end in abort()): reported as abort() with its text;
 // - registrations that must be undone before the DLL goes (window classes,
 //   window hooks, thread timers, vectored exception handlers): kept, so that
 //   after FreeLibrary those still in place with code in the unloaded DLL can
 //   be named.
-// Every hook calls the real function; only calls through the plug-in's own
-// import table are seen.
+// Every hook but the assertion's calls the real function; only calls through
+// the plug-in's own import table are seen.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +24,22 @@
 #include "tools/validate/win32/module_table.h"
 
 namespace validate {
+
+// One hook of the plug-in's import table: the imported function's name and
+// the function that takes its place. A hook that calls the very function it
+// replaces (one of another runtime than the validator's, such as a C
+// runtime's fwrite) finds it in `original`, set at the first hook: a slot of
+// that name that holds another function is left alone. A hook of a function
+// with a variable number of arguments (fprintf) also finds its twin that
+// takes a va_list (vfprintf), of the same DLL, in `twin`: without one, the
+// slot is left alone.
+struct import_hook {
+    const char* name;
+    void* replacement;
+    void** original = nullptr;
+    const char* twin_name = nullptr;
+    void** twin = nullptr;
+};
 
 // What the plug-in registered, part of the child's state: kept by the hooks
 // on any thread, without allocating.

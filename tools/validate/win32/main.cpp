@@ -7,15 +7,22 @@
 
 #include "tools/common/file_replacement.h"
 #include "tools/common/file_system.h"
+#include "tools/common/path_names.h"
+#include "tools/common/program_arguments.h"
+#include "tools/common/terminal.h"
+#include "tools/common/win32/plugin_library.h"
 #include "tools/validate/child_verdict.h"
+#include "tools/validate/recorded_flight.h"
 #include "tools/validate/memory_reserve.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
 #include "tools/validate/win32/check_runner.h"
+#include "tools/validate/win32/check_support.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
+#include "tools/validate/win32/frame_names.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/state_watch.h"
 
@@ -90,6 +97,7 @@ DWORD WINAPI host_thread(void* parameter)
 int run_child(const validate_options& options)
 {
     if (!open_channel(options.channel)) return 2;
+    if (!options.recording_path.empty()) fly_recording(options.recording_path, options.recording_frames);
     start_module_table();
     install_fault_capture();
     const child_run child{&options, check_body(*options.checks.front())};
@@ -109,15 +117,21 @@ int run_child(const validate_options& options)
 
 int run_checks(validate_options& options)
 {
-    const DWORD attributes = GetFileAttributesA(options.plugin_path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        std::fprintf(stderr, "validate: no plug-in file at %s\n", options.plugin_path.c_str());
+    // The file named is the file judged: a name Windows would take for
+    // another file or a device, a folder, an import library, a path too long
+    // to load from are each refused before any check.
+    std::string error;
+    if (!tools::check_path_names({{"the plug-in", options.plugin_path},
+                                  {"--junit", options.junit_path},
+                                  {"--json", options.json_path}},
+                                 error) ||
+        !(error = tools::plugin_library::path_problem(options.plugin_path)).empty()) {
+        std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
     }
     // Each report file is written only when the run is complete, to a
     // temporary file made now: a path that cannot be written, or that would
     // cost the plug-in or the other report, is refused before any check.
-    std::string error;
     tools::file_replacement junit;
     tools::file_replacement json;
     if (!check_report_targets(options, error) ||
@@ -126,14 +140,30 @@ int run_checks(validate_options& options)
         std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
     }
+    // A recording is read through before any check: the checks fly its
+    // frames up to the last good one, or none when it has none.
+    recording_survey survey;
+    if (!options.recording_path.empty()) {
+        if (!survey_recording(options.recording_path, recording_frame_limit, survey, error)) {
+            std::fprintf(stderr, "validate: --recording: %s\n", error.c_str());
+            return 2;
+        }
+        options.recording_frames = survey.frames;
+    }
     if (!options.seed) options.seed = chosen_seed();
     // Kept for the report: a machine short of memory still gets one.
     const memory_reserve reserve(report_reserve_bytes);
 
     run_report report;
     report.plugin = options.plugin_path;
+    if (!options.recording_path.empty()) {
+        report.recording = options.recording_path;
+        report.recording_frames = survey.frames;
+        report.recording_used = describe_survey(options.recording_path, survey);
+    }
     // The children run in working folders of their own.
     options.plugin_path = tools::absolute_path(options.plugin_path);
+    if (!options.recording_path.empty()) options.recording_path = tools::absolute_path(options.recording_path);
     // Nor do they get this program's own output: a child that outlived it
     // would keep the caller's pipe open.
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
@@ -144,6 +174,7 @@ int run_checks(validate_options& options)
     std::printf("validate %s: %zu checks%s, seed %llu (replay: --seed %llu --only CHECK)\n\n",
                 report.plugin.c_str(), options.checks.size(), options.quick ? " (quick)" : "",
                 static_cast<unsigned long long>(report.seed), static_cast<unsigned long long>(report.seed));
+    if (!report.recording.empty()) std::printf("flight: %s\n\n", report.recording_used.c_str());
     write_table_heading(stdout);
     const double start = now_seconds();
     std::vector<check_result> results = run_checks_in_children(options, stdout);
@@ -162,18 +193,21 @@ int run_checks(validate_options& options)
     };
     write(junit, options.junit_path, junit_report(report));
     write(json, options.json_path, json_report(report));
-    if (!written) return 2;
+    // The run's verdict stands whatever became of its reports; a report
+    // that could not be written is the validator's own failure.
     if (report.count(outcome::failed) > 0) return 1;
-    return report.count(outcome::error) > 0 ? 3 : 0;
+    return report.count(outcome::error) > 0 || !written ? 3 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const tools::utf8_console console;
+    const tools::program_arguments arguments(argc, argv);
     validate_options options;
     std::string error;
-    if (!parse_validate_options(argc - 1, argv + 1, options, error)) {
+    if (!parse_validate_options(arguments.count(), arguments.values(), options, error)) {
         std::fprintf(stderr, "validate: %s\n%s", error.c_str(), validate_usage);
         return 2;
     }
@@ -185,6 +219,7 @@ int main(int argc, char** argv)
         list_checks();
         return 0;
     }
+    if (!options.name_offsets.empty()) return print_offset_names(options.plugin_path, options.name_offsets);
     if (!options.child_check.empty()) return run_child(options);
     return run_checks(options);
 }

@@ -2,7 +2,9 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 
 #include "tools/validate/win32/child_state.h"
 
@@ -70,16 +72,46 @@ void remove_module(std::uintptr_t first) noexcept
         if (entry.end.load() != 0 && entry.first.load() == first) entry.end = 0;
 }
 
+// A module's base name in UTF-8, as the plug-in's path is given: by hand, as
+// the loader's notification is no place to call much. A name that does not
+// fit is cut at a character.
+void utf8_name(const WCHAR* wide, std::size_t length, char (&to)[64]) noexcept
+{
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        std::uint32_t c = wide[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;  // a lone surrogate
+        char bytes[4];
+        std::size_t count = 0;
+        if (c < 0x80) {
+            bytes[count++] = static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes[count++] = static_cast<char>(0xC0 | (c >> 6));
+            bytes[count++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes[count++] = static_cast<char>(0xE0 | (c >> 12));
+            bytes[count++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes[count++] = static_cast<char>(0xF0 | (c >> 18));
+            bytes[count++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[count++] = static_cast<char>(0x80 | (c & 0x3F));
+        }
+        if (at + count + 1 > sizeof to) break;
+        for (std::size_t b = 0; b < count; ++b) to[at++] = bytes[b];
+    }
+    to[at] = '\0';
+}
+
 VOID CALLBACK on_dll(ULONG reason, const dll_notification* data, void*)
 {
     if (data == nullptr || data->base_name == nullptr) return;
-    // The base name in ASCII: enough to name a module in a report.
     char name[64] = {};
-    const std::size_t length = data->base_name->length / sizeof(WCHAR);
-    for (std::size_t i = 0; i < length && i + 1 < sizeof name; ++i) {
-        const WCHAR c = data->base_name->buffer[i];
-        name[i] = c < 128 ? static_cast<char>(c) : '?';
-    }
+    utf8_name(data->base_name->buffer, data->base_name->length / sizeof(WCHAR), name);
     const auto first = reinterpret_cast<std::uintptr_t>(data->base);
     const std::uintptr_t end = first + data->size;
     module_table& t = table();
@@ -111,9 +143,10 @@ void start_module_table() noexcept
     if (EnumProcessModules(GetCurrentProcess(), loaded, sizeof loaded, &bytes)) {
         for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
             MODULEINFO info{};
+            WCHAR wide[64] = {};
             char name[64] = {};
             if (!GetModuleInformation(GetCurrentProcess(), loaded[i], &info, sizeof info)) continue;
-            GetModuleBaseNameA(GetCurrentProcess(), loaded[i], name, sizeof name);
+            utf8_name(wide, GetModuleBaseNameW(GetCurrentProcess(), loaded[i], wide, 64), name);
             const auto first = reinterpret_cast<std::uintptr_t>(info.lpBaseOfDll);
             add_module(first, first + info.SizeOfImage, name);
         }
@@ -128,9 +161,11 @@ void start_module_table() noexcept
 void expect_plugin(std::string_view file_name) noexcept
 {
     module_table& t = table();
-    std::size_t i = 0;
-    for (; i < file_name.size() && i + 1 < sizeof t.expected_plugin; ++i) t.expected_plugin[i] = file_name[i];
-    t.expected_plugin[i] = '\0';
+    // Cut where utf8_name cuts a module's name: at a character.
+    std::size_t length = std::min(file_name.size(), sizeof t.expected_plugin - 1);
+    while (length > 0 && length < file_name.size() && (file_name[length] & 0xC0) == 0x80) --length;
+    for (std::size_t i = 0; i < length; ++i) t.expected_plugin[i] = file_name[i];
+    t.expected_plugin[length] = '\0';
     t.plugin_expected = true;
 }
 
@@ -205,10 +240,10 @@ void write_address(result_writer& out, std::uintptr_t address) noexcept
     out.text(text);
 }
 
-void write_fault_frame(result_writer& out, std::uintptr_t address) noexcept
+void write_fault_frame(result_writer& out, std::uintptr_t address, bool return_address) noexcept
 {
     const code_location where = locate(address);
-    if (where.module != nullptr) out.fault_frame_line(where.module, where.offset);
+    if (where.module != nullptr) out.fault_frame_line(where.module, where.offset, {}, {}, 0, return_address);
 }
 
 std::string describe_address(std::uintptr_t address)

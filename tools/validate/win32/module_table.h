@@ -70,7 +70,8 @@ code_location locate(std::uintptr_t address) noexcept;
 void address_text(std::uintptr_t address, char* text, std::size_t size) noexcept;
 void write_address(result_writer& out, std::uintptr_t address) noexcept;
 std::string describe_address(std::uintptr_t address);
-// The address as a frame line of the result being written.
-void write_fault_frame(result_writer& out, std::uintptr_t address) noexcept;
+// The address as a frame line of the result being written; a return
+// address is where a call returns to (see fault_frame).
+void write_fault_frame(result_writer& out, std::uintptr_t address, bool return_address) noexcept;
 
 }  // namespace validate
