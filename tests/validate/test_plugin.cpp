@@ -53,6 +53,9 @@ namespace {
     X(writes_into_stream)     /* ends String8 values with a zero in the host's stream */                             \
     X(slow_init)              /* Init does a second and a half of work */                                            \
     X(update_stutter)         /* every 20th Update takes 25 ms */                                                    \
+    X(update_computes)        /* every Update computes for 8 ms on the host's thread */                              \
+    X(update_sleeps)          /* every Update sleeps for 8 ms */                                                     \
+    X(worker_computes)        /* every Update waits while its worker computes for 8 ms */                            \
     X(runtime_dependency)     /* linked against the C++ runtime DLL */                                               \
     X(wrong_version)          /* answers an older interface version */                                               \
     X(missing_export)         /* Shutdown not exported */                                                            \
@@ -158,6 +161,39 @@ std::atomic<std::uint64_t> worker_ticks{0};
 HWND window = nullptr;
 std::string last_error;  // keeps the C++ runtime in use
 
+// Where computed and read values go, so that the compiler keeps the work.
+volatile double computed = 0.0;
+volatile std::uint8_t read_back = 0;
+
+// Computes for about `ms` milliseconds of a processor's time: a fixed amount
+// of work, measured once as the fastest of a few tries (a busy machine slows
+// a try down, never speeds it up), so that it is as much work on a busy
+// machine as on an idle one.
+void compute_for(double ms)
+{
+    constexpr int round = 1000;
+    const auto work = [](long long rounds) {
+        double x = computed;
+        for (long long r = 0; r < rounds; ++r)
+            for (int i = 0; i < round; ++i) x = x * 0.9999999 + 1e-3;  // stays finite
+        computed = x;
+    };
+    static const double rounds_per_ms = [&] {
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        double best = 0.0;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            QueryPerformanceCounter(&start);
+            work(20);
+            QueryPerformanceCounter(&end);
+            const double elapsed_ms = double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
+            if (elapsed_ms > 0.0 && 20.0 / elapsed_ms > best) best = 20.0 / elapsed_ms;
+        }
+        return best;
+    }();
+    work(static_cast<long long>(rounds_per_ms * ms));
+}
+
 // ---- Work that blocks the host's frame when Update does it itself ----
 
 // What the blocking defects and their sound twin keep from Init to
@@ -205,7 +241,8 @@ void open_blocking_work()
     if (flaw == defect::win32_writes_in_update)
         log_handle =
             CreateFileA("test_plugin.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (flaw_is({defect::waits_in_update, defect::lock_in_update, defect::nonblocking_in_update})) {
+    if (flaw_is({defect::waits_in_update, defect::lock_in_update, defect::nonblocking_in_update,
+                 defect::worker_computes})) {
         request = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         answer = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
@@ -244,6 +281,10 @@ void answer_request()
 {
     if (flaw == defect::waits_in_update) {
         Sleep(2);
+        SetEvent(answer);
+    }
+    if (flaw == defect::worker_computes) {
+        compute_for(8.0);
         SetEvent(answer);
     }
     if (flaw == defect::lock_in_update) {
@@ -287,8 +328,11 @@ void blocking_work(std::uint64_t frame)
             }
             break;
         case defect::sleeps_in_update: Sleep(2); break;
+        case defect::update_sleeps: Sleep(8); break;
+        case defect::update_computes: compute_for(8.0); break;
         case defect::waits_in_update:
         case defect::lock_in_update:
+        case defect::worker_computes:
             if (request == nullptr) break;
             SetEvent(request);
             WaitForSingleObject(answer, INFINITE);
@@ -673,9 +717,6 @@ int recurse(int depth)
 }
 
 const std::uint8_t* kept_stream_pointer = nullptr;  // the last frame's stream, for kept_stream
-// Where computed and read values go, so that the compiler keeps the work.
-volatile double computed = 0.0;
-volatile std::uint8_t read_back = 0;
 
 // Computes with flush-to-zero and truncation, then puts the caller's
 // settings back, as a legal plug-in may.

@@ -9,6 +9,7 @@
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/child_channel.h"
+#include "tools/validate/win32/load_readings.h"
 
 namespace validate {
 
@@ -18,13 +19,37 @@ namespace {
 constexpr double cycle_budget_seconds = 20.0;
 
 // A Shutdown with nothing to stop must return at once, as an idle one does.
-std::optional<check_result> prompt(const char* which, double seconds)
+// One over the limit is judged against what the machine did meanwhile (the
+// processors' time during it, the host's short waits just after): the
+// plug-in's own slowness fails; a busy machine's is measured again with
+// another such Shutdown, up to three in all, and not judged when every one
+// was disturbed. `seconds` is the last one's.
+constexpr int prompt_tries = 3;
+std::optional<check_result> prompt_shutdown(plugin_under_test& plugin, const std::string& which, double& seconds)
 {
-    if (seconds * 1000.0 <= start_stop_limit_ms) return std::nullopt;
-    return failed(fault_kind::too_slow,
-                  std::string(which) + " took " + ms_text(seconds * 1000.0) + ", over the limit of " +
-                      ms_text(start_stop_limit_ms),
-                  plugin_call::shutdown);
+    plugin.read_processors_around_calls(true);
+    double least_share = 1.0;
+    for (int attempt = 1;; ++attempt) {
+        plugin.shutdown();
+        seconds = plugin.last_call_seconds();
+        const double ms = seconds * 1000.0;
+        if (ms <= start_stop_limit_ms) break;
+        const time_judgement judgement = judge_call(
+            ms, start_stop_limit_ms, call_evidence(plugin.last_call_use(), watch_machine(0.25).wait_delay_ms));
+        const std::string over = which + " took " + ms_text(ms) + ", over the limit of " + ms_text(start_stop_limit_ms);
+        if (judgement.verdict == time_verdict::own)
+            return failed(fault_kind::too_slow, over + ": " + own_reason_text(judgement), plugin_call::shutdown);
+        least_share = std::min(least_share, judgement.others_share);
+        if (attempt == prompt_tries) {
+            check_result result = validator_error("not judged: other programs used at least " +
+                                                  percent_text(least_share) + " of the processors during each of " +
+                                                  std::to_string(prompt_tries) + " tries; " + over);
+            result.figures.emplace_back("others_share", least_share);
+            return result;
+        }
+    }
+    plugin.read_processors_around_calls(false);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -55,9 +80,8 @@ check_result lifecycle_shutdown_without_init(const check_context& context)
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
-    plugin.shutdown();
-    const double first = plugin.last_call_seconds();
-    if (auto slow = prompt("Shutdown without Init", first)) return *slow;
+    double first = 0.0;
+    if (auto slow = prompt_shutdown(plugin, "Shutdown without Init", first)) return *slow;
     if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(10);
     plugin.shutdown();
@@ -87,9 +111,8 @@ check_result lifecycle_shutdown_twice(const check_context& context)
     if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(10);
     plugin.shutdown();
-    plugin.shutdown();
-    const double second = plugin.last_call_seconds();
-    if (auto slow = prompt("the second Shutdown", second)) return *slow;
+    double second = 0.0;
+    if (auto slow = prompt_shutdown(plugin, "the second Shutdown", second)) return *slow;
     plugin.unload();
     return passed("the second Shutdown returned in " + ms_text(second * 1000.0));
 }
@@ -157,8 +180,10 @@ check_result lifecycle_init_shutdown_cycles(const check_context& context)
     const double seconds = now_seconds() - start;
     const HMODULE module = plugin.module();
     plugin.unload();
-    // Every thread the cycles started has ended and let go of the library.
+    // Every thread the cycles started has ended and let go of the library
+    // within a second, or a few more on a machine that holds threads up.
     for (int wait = 0; wait < 20 && module_mapped(module); ++wait) pump_for(0.05);
+    if (module_mapped(module)) wait_out_busy_machine([&] { return !module_mapped(module); }, 5.0);
     if (module_mapped(module)) {
         return failed(fault_kind::left_behind,
                       "the library stays in the process after the cycles and FreeLibrary: something a cycle started "

@@ -8,6 +8,7 @@
 #include "tools/validate/statistics.h"
 #include "tools/validate/win32/checks.h"
 #include "tools/validate/win32/import_hooks.h"
+#include "tools/validate/win32/load_readings.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/process_resources.h"
 #include "tools/validate/win32/stack_walk.h"
@@ -25,7 +26,8 @@ void one_cycle(plugin_under_test& plugin, int frames)
 }
 
 // Polls `left` every 50 ms for up to a second until it comes back empty: a
-// thread or window may take a moment to go after Shutdown.
+// thread or window may take a moment to go after Shutdown. On a machine that
+// holds the host's thread up, up to five seconds more.
 template <class Left>
 auto settle(Left left)
 {
@@ -33,6 +35,14 @@ auto settle(Left left)
     for (int i = 0; i < 20 && !remaining.empty(); ++i) {
         pump_for(0.05);
         remaining = left();
+    }
+    if (!remaining.empty()) {
+        wait_out_busy_machine(
+            [&] {
+                remaining = left();
+                return remaining.empty();
+            },
+            5.0);
     }
     return remaining;
 }

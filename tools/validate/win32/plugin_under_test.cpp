@@ -3,6 +3,7 @@
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/fault_capture.h"
 #include "tools/validate/win32/import_hooks.h"
+#include "tools/validate/win32/load_readings.h"
 #include "tools/validate/win32/module_table.h"
 #include "tools/validate/win32/state_watch.h"
 
@@ -23,18 +24,22 @@ double now_seconds() noexcept
 namespace {
 
 // Times one call into the plug-in, recorded in the channel while it runs,
-// with the process state compared around it.
+// with the process state compared around it and, when `use` is given, the
+// processors' time read around it.
 class call_scope {
 public:
-    call_scope(plugin_call call, double& seconds) : call_(call), seconds_(seconds)
+    call_scope(plugin_call call, double& seconds, std::optional<processor_use>* use = nullptr)
+        : call_(call), seconds_(seconds), use_(use)
     {
         process_watch().before_call();
         begin_call(call);
+        if (use_ != nullptr) before_ = read_processors();
         start_ = now_seconds();
     }
     ~call_scope()
     {
         seconds_ = now_seconds() - start_;
+        if (use_ != nullptr) *use_ = processor_use_between(before_, read_processors());
         end_call();
         process_watch().after_call(call_);
     }
@@ -44,6 +49,8 @@ public:
 private:
     plugin_call call_;
     double& seconds_;
+    std::optional<processor_use>* use_;
+    std::optional<processor_reading> before_;
     double start_ = 0.0;
 };
 
@@ -101,13 +108,13 @@ std::int64_t plugin_under_test::version()
 
 bool plugin_under_test::init()
 {
-    call_scope scope(plugin_call::init, last_seconds_);
+    call_scope scope(plugin_call::init, last_seconds_, reads_processors_ ? &last_use_ : nullptr);
     return library_.entry_points().init(nullptr);
 }
 
 void plugin_under_test::shutdown()
 {
-    call_scope scope(plugin_call::shutdown, last_seconds_);
+    call_scope scope(plugin_call::shutdown, last_seconds_, reads_processors_ ? &last_use_ : nullptr);
     library_.entry_points().shutdown();
 }
 
@@ -115,7 +122,7 @@ void plugin_under_test::update(double time_step, const std::uint8_t* stream, std
 {
     outputs_.reset();
     {
-        call_scope scope(plugin_call::update, last_seconds_);
+        call_scope scope(plugin_call::update, last_seconds_, reads_processors_ ? &last_use_ : nullptr);
         library_.entry_points().update(time_step, stream, 0, count, nullptr, outputs_.first(), outputs_.second());
     }
     if (std::optional<check_result> fault = outputs_.fault(current_frame())) report_fault(*fault);

@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tools/common/win32/plugin_library.h"
+#include "tools/validate/timing_judgement.h"
 #include "tools/validate/update_outputs.h"
 
 namespace validate {
@@ -38,10 +40,17 @@ public:
 
     // Seconds the last call took.
     double last_call_seconds() const noexcept { return last_seconds_; }
+    // When on, every call also reads the processors' time around itself,
+    // outside its timing, for the checks that judge a time: last_call_use().
+    void read_processors_around_calls(bool on) noexcept { reads_processors_ = on; }
+    // The processors' time during the last call; nothing when not read.
+    const std::optional<processor_use>& last_call_use() const noexcept { return last_use_; }
 
 private:
     tools::plugin_library library_;
     double last_seconds_ = 0.0;
+    bool reads_processors_ = false;
+    std::optional<processor_use> last_use_;
     update_outputs outputs_;
 };
 
