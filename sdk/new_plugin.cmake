@@ -131,6 +131,9 @@ if(NOT files)
 endif()
 foreach(file IN LISTS files)
   string(REPLACE "plugin_name" "${name}" target "${file}")
+  # CMakeUserPresets.json.in: the template's own .gitignore names the file
+  # it becomes, which would keep it out of this repository too.
+  string(REGEX REPLACE "^CMakeUserPresets\\.json\\.in$" "CMakeUserPresets.json" target "${target}")
   configure_file("${template}/${file}" "${staging}/${target}" @ONLY NEWLINE_STYLE UNIX)
 endforeach()
 
