@@ -2,6 +2,7 @@
 // for exit codes.
 #include <gtest/gtest.h>
 
+#include "tools/common/exception_names.h"
 #include "tools/validate/child_verdict.h"
 
 using namespace validate;
@@ -126,6 +127,6 @@ TEST(ChildVerdict, ExitCodesInWords)
     EXPECT_EQ(describe_exit_code(3), "abort() (exit code 3)");
     EXPECT_EQ(describe_exit_code(1), "exit code 1");
     EXPECT_EQ(describe_exit_code(0xC0001234), "exception 0xC0001234");
-    EXPECT_TRUE(is_cpp_exception(0x20474343));
-    EXPECT_FALSE(is_cpp_exception(0xC0000005));
+    EXPECT_TRUE(tools::is_cpp_exception(0x20474343));
+    EXPECT_FALSE(tools::is_cpp_exception(0xC0000005));
 }

@@ -43,20 +43,9 @@ struct child_ending {
 
 check_result judge_child(const child_ending& ending);
 
-// The words for a known exception code ("access violation"), or null.
-const char* exception_name(std::uint32_t code) noexcept;
-
 // A process exit code or exception code in words: "access violation
 // (0xC0000005)", "abort() (exit code 3)".
 std::string describe_exit_code(std::uint32_t code);
-
-// Exception codes of C++ exceptions: GCC's (MinGW) and Microsoft's.
-inline constexpr std::uint32_t gcc_cpp_exception = 0x20474343;
-inline constexpr std::uint32_t msvc_cpp_exception = 0xE06D7363;
-inline bool is_cpp_exception(std::uint32_t code) noexcept
-{
-    return code == gcc_cpp_exception || code == msvc_cpp_exception;
-}
 
 // "3 s", "2.5 s".
 std::string seconds_text(double seconds);

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "tools/validate/child_verdict.h"
+#include "tools/common/exception_names.h"
 #include "tools/validate/memory_plan.h"
 #include "tools/validate/win32/child_channel.h"
 #include "tools/validate/win32/child_state.h"
@@ -139,14 +139,14 @@ void write_exception(result_writer& out) noexcept
     const auto code = static_cast<std::uint32_t>(record.ExceptionCode);
     const auto address = reinterpret_cast<std::uintptr_t>(record.ExceptionAddress);
     const bool access_violation = code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2;
-    if (is_cpp_exception(code)) {
-        out.text("a ").text(exception_name(code)).text(" was not caught: it left the plug-in");
+    if (tools::is_cpp_exception(code)) {
+        out.text("a ").text(tools::exception_name(code)).text(" was not caught: it left the plug-in");
     } else if (access_violation && record.ExceptionInformation[0] == 8) {
         out.text("access violation executing code");
     } else if (access_violation) {
         out.text("access violation ").text(record.ExceptionInformation[0] == 1 ? "writing " : "reading ");
         out.hex(record.ExceptionInformation[1]);
-    } else if (const char* name = exception_name(code)) {
+    } else if (const char* name = tools::exception_name(code)) {
         out.text(name).text(" (").hex(code).text(")");
     } else {
         out.text("exception ").hex(code);
@@ -182,7 +182,7 @@ fault_kind kind_of_slot() noexcept
     const fault_slot& slot = faults().slot;
     switch (slot.type) {
         case fault_type::exception:
-            return is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode)) ? fault_kind::cpp_exception
+            return tools::is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode)) ? fault_kind::cpp_exception
                                                                                            : fault_kind::crash;
         case fault_type::stack_overflow: return fault_kind::stack_overflow;
         case fault_type::stream: return slot.stream.kind;
@@ -249,7 +249,7 @@ bool validator_exception() noexcept
 {
     const fault_slot& slot = faults().slot;
     return slot.type == fault_type::exception && slot.host_thread && slot.call == plugin_call::none &&
-           is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode));
+           tools::is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode));
 }
 
 void write_slot() noexcept
