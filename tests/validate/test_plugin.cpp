@@ -608,6 +608,11 @@ void undo_state_in_shutdown()
         CloseThreadpoolWork(work);
     }
     if (flaw == defect::commits_in_thread && memory_taker != nullptr) {
+        // The check's frames may end before the thread has taken more than
+        // the validator allows a check (1 GiB at most): the thread goes on
+        // until it has, and the validator ends the process meanwhile.
+        for (int waited = 0; waited < 30000 && memory_taken < (1152u << 20); waited += 10) Sleep(10);
+        Sleep(30000);
         stop_taking = true;
         WaitForSingleObject(memory_taker, INFINITE);
         CloseHandle(memory_taker);
