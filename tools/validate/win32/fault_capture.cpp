@@ -377,7 +377,7 @@ void install_fault_capture() noexcept
     // The watchdog must be running before the plug-in is loaded: a thread's
     // start needs the loader lock, which a DllMain that hangs holds.
     const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    state.watchdog_thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &state.watchdog_id);
+    state.watchdog_thread = CreateThread(nullptr, SIZE_T{64} * 1024, watchdog, running, 0, &state.watchdog_id);
     if (state.watchdog_thread != nullptr) WaitForSingleObject(running, INFINITE);
     CloseHandle(running);
     AddVectoredExceptionHandler(1, on_first_chance);
