@@ -395,9 +395,9 @@ void suppress_dialogs_on_this_thread() noexcept
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX, nullptr);
 }
 
-void watch_host_thread(HANDLE thread) noexcept
+void watch_host_thread(HANDLE host) noexcept
 {
-    faults().host = thread;
+    faults().host = host;
 }
 
 void report_process_end(const char* how, std::uint32_t code) noexcept
