@@ -13,7 +13,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <float.h>
+#include <float.h>  // NOLINT(modernize-deprecated-headers): _controlfp_s is Microsoft's, not <cfloat>'s
 #include <xmmintrin.h>
 
 #include <atomic>
