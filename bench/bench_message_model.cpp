@@ -101,6 +101,7 @@ BENCHMARK(name_copy_baseline);
 void identifier_scan_baseline(benchmark::State& state)
 {
     std::vector<std::uint64_t> identifiers;
+    identifiers.reserve(message_name_list.size());
     for (const tm_msg_name_entry& e : message_name_list) identifiers.push_back(e.identifier.GetValue());
     std::uint64_t wanted = 0;
     for (auto _ : state) {

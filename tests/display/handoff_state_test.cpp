@@ -189,7 +189,7 @@ TEST(HandoffMemory, NothingIsAllocatedOrFreedWhileTheLockIsHeld)
         handoff.hand_off(frame, static_cast<double>(k));
         if (k % 50 == 0) {
             // Larger than any frame before: the copy needs memory, and finds none.
-            frame.assign(static_cast<std::size_t>(500 + k), simulation_time(0.0));
+            frame.assign(500 + static_cast<std::size_t>(k), simulation_time(0.0));
             const allocation_failure_scope no_memory;
             EXPECT_THROW(handoff.hand_off(frame, 0.0), std::bad_alloc);
         }

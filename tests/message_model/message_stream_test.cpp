@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -110,7 +111,7 @@ TEST(MessageStream, MessagesFollowEachOtherAtAnyOffset)
     std::vector<std::uint8_t> vector3(24);
     for (int i = 0; i < 3; ++i) {
         const std::vector<std::uint8_t> d = le_double(i + 0.5);
-        std::copy(d.begin(), d.end(), vector3.begin() + 8 * i);
+        std::copy(d.begin(), d.end(), vector3.begin() + std::ptrdiff_t{8} * i);
     }
     const std::vector<std::uint8_t> hello = {'H', 'e', 'l', 'l', 'o'};
     const std::vector<std::uint8_t> minus_two = {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};

@@ -27,7 +27,7 @@ std::vector<std::vector<std::string>> guide_table()
     while (std::getline(guide, line) && line.rfind("| # | Message | Type |", 0) != 0) {
     }
     std::getline(guide, line);  // the separator
-    while (std::getline(guide, line) && line.rfind("|", 0) == 0) {
+    while (std::getline(guide, line) && line.rfind('|', 0) == 0) {
         std::vector<std::string> cells;
         std::stringstream cells_of(line.substr(1));
         for (std::string cell; std::getline(cells_of, cell, '|');) {

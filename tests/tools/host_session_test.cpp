@@ -41,13 +41,13 @@ struct fake_plugin {
     static std::int64_t get_version() { return version; }
     static bool init(void*)
     {
-        calls.push_back("Init");
+        calls.emplace_back("Init");
         return init_answer;
     }
     static void update(double time_step, const std::uint8_t* stream, std::int32_t, std::uint32_t count, void*,
                        std::int32_t* out1, std::int32_t* out2)
     {
-        calls.push_back("Update");
+        calls.emplace_back("Update");
         // Read the stream as the plug-in does: unbounded, trusting the count.
         std::uint32_t position = 0;
         for (std::uint32_t i = 0; i < count; ++i) read_message(stream, position);
@@ -55,7 +55,7 @@ struct fake_plugin {
         time_steps.push_back(time_step);
         if (!leave_outputs) *out1 = *out2 = 0;
     }
-    static void shutdown() { calls.push_back("Shutdown"); }
+    static void shutdown() { calls.emplace_back("Shutdown"); }
     static plugin_interface::entry_points entry_points() { return {get_version, init, update, shutdown}; }
 };
 

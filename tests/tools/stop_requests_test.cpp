@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): SIGHUP is POSIX's, not <csignal>'s
 
 #include <cstdlib>
 

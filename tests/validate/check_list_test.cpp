@@ -64,6 +64,7 @@ std::vector<std::string_view> chosen(std::string_view only, std::string_view ski
     std::string error;
     EXPECT_TRUE(select_checks(only, skip, selected, error)) << error;
     std::vector<std::string_view> names;
+    names.reserve(selected.size());
     for (const check_info* check : selected) names.push_back(check->name);
     return names;
 }
@@ -145,6 +146,7 @@ TEST(ValidateOptions, AChildGetsTheSameSettings)
     parent.recording_frames = 1234567;  // as the survey of the recording found
     const std::vector<std::string> args = child_arguments(parent, "stream.random", 1234);
     std::vector<const char*> argv;
+    argv.reserve(args.size());
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     validate_options child;
     ASSERT_TRUE(parses(argv, child, error)) << error;

@@ -70,7 +70,7 @@ pe_debug_info read(const std::string& bytes, bool& ok)
 
 std::string write(const std::string& name, const std::string& bytes)
 {
-    const std::string path = ::testing::TempDir() + name;
+    std::string path = ::testing::TempDir() + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path;
 }

@@ -9,22 +9,24 @@
 
 using namespace validate;
 
+constexpr std::uint64_t gibibyte = 1024 * mebibyte;
+
 TEST(MemoryPlan, ChecksShareHalfOfWhatIsFreeWithinTheLimits)
 {
     // A machine with plenty free: every lane, the largest total shared.
-    memory_plan plan = plan_memory(20 * 1024 * mebibyte, 6);
+    memory_plan plan = plan_memory(20 * gibibyte, 6);
     EXPECT_EQ(plan.lanes, 6u);
     EXPECT_EQ(plan.child_limit, largest_total / 6);
     // Few lanes: each check at most the largest share.
-    plan = plan_memory(20 * 1024 * mebibyte, 2);
+    plan = plan_memory(20 * gibibyte, 2);
     EXPECT_EQ(plan.lanes, 2u);
     EXPECT_EQ(plan.child_limit, largest_child_limit);
     // 3 GiB free: half of it in six shares of 256 MiB.
-    plan = plan_memory(3 * 1024 * mebibyte, 6);
+    plan = plan_memory(3 * gibibyte, 6);
     EXPECT_EQ(plan.lanes, 6u);
     EXPECT_EQ(plan.child_limit, smallest_child_limit);
     // 1 GiB free: two checks of the smallest share fill half of it.
-    plan = plan_memory(1024 * mebibyte, 6);
+    plan = plan_memory(gibibyte, 6);
     EXPECT_EQ(plan.lanes, 2u);
     EXPECT_EQ(plan.child_limit, smallest_child_limit);
     // Short of memory: one check at a time, still with a share a sound plug-in fits in.
@@ -34,7 +36,7 @@ TEST(MemoryPlan, ChecksShareHalfOfWhatIsFreeWithinTheLimits)
     EXPECT_EQ(plan_memory(0, 0).lanes, 1u);
 
     // Another check starts only when what is free holds its share; the first always.
-    plan = plan_memory(4 * 1024 * mebibyte, 4);
+    plan = plan_memory(4 * gibibyte, 4);
     EXPECT_TRUE(room_for_another(0, 0, plan));
     EXPECT_FALSE(room_for_another(plan.child_limit - 1, 1, plan));
     EXPECT_TRUE(room_for_another(plan.child_limit, 3, plan));
@@ -44,7 +46,7 @@ TEST(MemoryReserve, AFailedAllocationGetsTheReserveOnceThenFails)
 {
     const std::new_handler before = std::get_new_handler();
     {
-        memory_reserve reserve(1024 * 1024);
+        memory_reserve reserve(std::size_t{1024} * 1024);
         EXPECT_FALSE(memory_reserve::given_back());
         const std::new_handler handler = std::get_new_handler();
         ASSERT_NE(handler, nullptr);

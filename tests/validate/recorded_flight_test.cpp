@@ -47,7 +47,7 @@ sample_recording three_frames()
 
 std::string write_file(const std::string& name, const std::string& bytes)
 {
-    const std::string path = ::testing::TempDir() + name;
+    std::string path = ::testing::TempDir() + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path;
 }

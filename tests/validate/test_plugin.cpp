@@ -13,7 +13,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <float.h>
+#include <float.h>  // NOLINT(modernize-deprecated-headers): _controlfp_s is Microsoft's, not <cfloat>'s
 #include <xmmintrin.h>
 
 #include <atomic>
@@ -218,16 +218,21 @@ bool flaw_is(std::initializer_list<defect> any)
     return false;
 }
 
-// A socket bound to a free port of the loopback address, whose address is kept.
+// A socket bound to a free port of the loopback address, whose address is kept;
+// INVALID_SOCKET when there is none.
 SOCKET loopback_socket(int type, sockaddr_in& address)
 {
     const SOCKET s = socket(AF_INET, type, 0);
+    if (s == INVALID_SOCKET) return s;
     address = sockaddr_in{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
     // A receive that finds nothing gives up after a second instead of hanging.
     const DWORD timeout_ms = 1000;
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
@@ -359,13 +364,16 @@ void blocking_work(std::uint64_t frame)
         case defect::tcp_in_update: {
             if (listener == INVALID_SOCKET) break;
             const SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            connect(client, reinterpret_cast<const sockaddr*>(&listener_address), sizeof listener_address);
-            send(client, "x", 1, 0);
-            const SOCKET served = accept(listener, nullptr, nullptr);
-            const DWORD timeout_ms = 1000;
-            setsockopt(served, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
-            recv(served, &byte, 1, 0);
-            closesocket(served);
+            // Without a connection accept would wait for ever.
+            if (connect(client, reinterpret_cast<const sockaddr*>(&listener_address), sizeof listener_address) == 0) {
+                send(client, "x", 1, 0);
+                const SOCKET served = accept(listener, nullptr, nullptr);
+                const DWORD timeout_ms = 1000;
+                setsockopt(served, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout_ms),
+                           sizeof timeout_ms);
+                recv(served, &byte, 1, 0);
+                closesocket(served);
+            }
             closesocket(client);
             break;
         }

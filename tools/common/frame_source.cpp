@@ -1,5 +1,7 @@
 #include "tools/common/frame_source.h"
 
+#include <cmath>
+
 #include "tools/common/file_system.h"
 #include "tools/common/stream_encoding.h"
 #include "tools/common/system_error.h"
@@ -10,7 +12,7 @@ scenario_source::scenario_source(double rate, double start) noexcept : time_step
 {
     // Flown, not jumped to: the state at `start` is the one the frames
     // before it would have led to.
-    const auto frames = static_cast<long long>(start * rate + 0.5);
+    const long long frames = std::llround(start * rate);
     for (long long i = 0; i < frames; ++i) scenario_.advance(time_step_);
 }
 

@@ -1,5 +1,5 @@
 // Stop requests on POSIX systems: SIGINT, SIGTERM and SIGHUP.
-#include <signal.h>
+#include <signal.h>  // NOLINT(modernize-deprecated-headers): sigaction and SIGHUP are POSIX's, not <csignal>'s
 
 #include <initializer_list>
 

@@ -16,7 +16,7 @@ bool is_terminal(std::FILE* stream) noexcept;
 class utf8_console {
 public:
     utf8_console() noexcept;
-    ~utf8_console();
+    ~utf8_console();  // NOLINT(performance-trivially-destructible): on Windows it puts the code page back
     utf8_console(const utf8_console&) = delete;
     utf8_console& operator=(const utf8_console&) = delete;
 

@@ -254,14 +254,14 @@ result_writer& result_writer::begin_note() noexcept
     return begin(key::note);
 }
 
-result_writer& result_writer::summary(std::string_view value) noexcept
+result_writer& result_writer::summary(std::string_view text) noexcept
 {
-    return begin_summary().text(value).end();
+    return begin_summary().text(text).end();
 }
 
-result_writer& result_writer::note(std::string_view value) noexcept
+result_writer& result_writer::note(std::string_view text) noexcept
 {
-    return begin_note().text(value).end();
+    return begin_note().text(text).end();
 }
 
 result_writer& result_writer::figure(std::string_view name, double value) noexcept

@@ -122,7 +122,7 @@ std::string debug_file_for(const std::string& dll, std::string& note)
     }
     const std::size_t folder_end = dll.find_last_of("\\/");
     const std::string folder = folder_end == std::string::npos ? std::string() : dll.substr(0, folder_end + 1);
-    const std::string linked = folder + info.link;
+    std::string linked = folder + info.link;
     std::uint32_t crc = 0;
     if (!file_crc(linked, crc)) {
         note = "its debug file " + info.link + " is not beside it";

@@ -11,7 +11,7 @@
 
 namespace validate {
 
-inline constexpr std::uint64_t mebibyte = 1024 * 1024;
+inline constexpr std::uint64_t mebibyte = std::uint64_t{1024} * 1024;
 // What a check's process may take beyond what it had when it began: never
 // less than a plug-in with large buffers needs, never more than any sound
 // plug-in does.

@@ -25,6 +25,6 @@ private:
 };
 
 // A run's report takes well under this: some kilobytes a check.
-inline constexpr std::size_t report_reserve_bytes = 8 * 1024 * 1024;
+inline constexpr std::size_t report_reserve_bytes = std::size_t{8} * 1024 * 1024;
 
 }  // namespace validate

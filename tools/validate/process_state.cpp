@@ -192,8 +192,12 @@ std::vector<std::string> environment_added(const process_state& before, const pr
     std::vector<std::string> added;
     if (before.environment == after.environment) return added;
     const variable_map had = variables(before.environment);
-    for (const auto& [name, value] : variables(after.environment))
-        if (had.count(name) == 0) added.push_back(name + "=" + value);
+    for (const auto& [name, value] : variables(after.environment)) {
+        if (had.count(name) != 0) continue;
+        std::string& variable = added.emplace_back(name);
+        variable += '=';
+        variable += value;
+    }
     return added;
 }
 
@@ -201,7 +205,7 @@ std::vector<std::string> pointers_into(const process_state& state, std::uintptr_
 {
     const auto inside = [&](std::uintptr_t address) { return address >= first && address < end; };
     std::vector<std::string> found;
-    if (inside(state.exception_filter)) found.push_back("the unhandled-exception filter");
+    if (inside(state.exception_filter)) found.emplace_back("the unhandled-exception filter");
     for (std::size_t i = 0; i < state.signal_handlers.size(); ++i)
         if (inside(state.signal_handlers[i])) found.push_back(std::string("the C runtime's ") + signal_names[i] + " handler");
     return found;

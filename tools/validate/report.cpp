@@ -34,7 +34,7 @@ std::string place(const check_result& result)
 {
     const std::string frame = std::to_string(result.frame);
     if (result.call == plugin_call::none) return result.frame != 0 ? "after frame " + frame : "";
-    const std::string call = "in " + std::string(call_name(result.call));
+    std::string call = "in " + std::string(call_name(result.call));
     if (result.frame == 0) return call;
     return call + (result.call == plugin_call::update ? " (frame " + frame + ")" : ", after frame " + frame);
 }

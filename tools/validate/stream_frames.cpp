@@ -1,6 +1,7 @@
 #include "tools/validate/stream_frames.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -136,7 +137,7 @@ std::vector<test_frame> data_type_frames()
     tm_external_message string16 = raw(id.GetValue(), 6, 128, 0);
     for (int unit = 0; unit < 32; ++unit) {
         const int letter = 0x41 + unit % 26;
-        tm_byte_order::store_u16_le(string16.Data + 2 * unit,
+        tm_byte_order::store_u16_le(string16.Data + std::ptrdiff_t{2} * unit,
                                     static_cast<std::uint16_t>(unit % 3 ? letter : 0x100 + letter));
     }
     frames.push_back(frame_of("strings of full length", {string16, raw(id.GetValue(), 7, 128, 'x')}));
@@ -175,7 +176,7 @@ std::vector<test_frame> size_frames()
                 "Size " + std::to_string(size) + (followed ? " before the simulation time" : " alone"), messages);
             // Room for readers that take a whole record for a Size below 64
             // or above 128, and then the next one.
-            frame.stream.resize(frame.stream.size() + 2 * 128);
+            frame.stream.resize(frame.stream.size() + 2 * sizeof(tm_external_message));
             frames.push_back(std::move(frame));
         }
     }

@@ -117,7 +117,7 @@ std::vector<std::string> child_arguments(const validate_options& options, std::s
     std::vector<std::string> arguments = {
         "--child", std::string(check), "--channel", std::to_string(channel), "--budget", budget};
     if (options.seed) arguments.insert(arguments.end(), {"--seed", std::to_string(*options.seed)});
-    if (options.quick) arguments.push_back("--quick");
+    if (options.quick) arguments.emplace_back("--quick");
     if (!options.recording_path.empty())
         arguments.insert(arguments.end(), {"--recording", options.recording_path, "--recording-frames",
                                            std::to_string(options.recording_frames)});

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -246,7 +247,7 @@ void expect_motion_datagram(const std::vector<std::uint8_t>& datagram, const mot
     std::uint32_t time_field = 0;
     std::memcpy(&time_field, datagram.data() + 4, 4);
     EXPECT_EQ(time_field, static_cast<std::uint32_t>(static_cast<std::int64_t>(values.time * 1000000.0)));
-    for (int i = 0; i < 6; ++i) {
+    for (std::size_t i = 0; i < 6; ++i) {
         float value = 0.0f;
         std::memcpy(&value, datagram.data() + 8 + 4 * i, 4);
         const double expected = i < 3 ? values.velocity[i] : values.angular_velocity[i - 3];

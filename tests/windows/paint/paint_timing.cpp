@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +38,7 @@ tm_message_list full_frame()
         m.Header.DataType = i % 2 ? tm_msg_data_type::Vector3d : tm_msg_data_type::Double;
         for (int k = 0; k < 3; ++k) {
             const double v = 1234.5678 * (i + 1) / (k + 1);
-            std::memcpy(m.Data + 8 * k, &v, sizeof v);
+            std::memcpy(m.Data + std::ptrdiff_t{8} * k, &v, sizeof v);
         }
         frame.push_back(m);
     }

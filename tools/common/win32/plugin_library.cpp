@@ -16,7 +16,7 @@ namespace {
 // another DLL of that name found there.
 std::wstring full_path_of(const std::string& path)
 {
-    const std::wstring given = wide_text(path);
+    std::wstring given = wide_text(path);
     DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     std::wstring full(size, L'\0');
     if (size > 0) size = GetFullPathNameW(given.c_str(), size, full.data(), nullptr);

@@ -21,7 +21,7 @@ std::string system_error_text(int code)
     while (length > 0 && (words[length - 1] == L'\r' || words[length - 1] == L'\n' || words[length - 1] == L' ' ||
                           words[length - 1] == L'.'))
         --length;
-    const std::string number = "system error " + std::to_string(code);
+    std::string number = "system error " + std::to_string(code);
     if (length == 0) return number;
     // Inserts are not filled in: name the file in general terms instead.
     std::string text = utf8_text(std::wstring_view(words, length));

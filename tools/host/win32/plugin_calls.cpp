@@ -205,7 +205,7 @@ void report_crashes() noexcept
     SetUnhandledExceptionFilter(on_unhandled_exception);
     std::set_terminate(on_terminate);
     std::signal(SIGABRT, on_abort);
-    const HANDLE watchdog = CreateThread(nullptr, 64 * 1024, watch_stop_requests, nullptr,
+    const HANDLE watchdog = CreateThread(nullptr, SIZE_T{64} * 1024, watch_stop_requests, nullptr,
                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (watchdog != nullptr) CloseHandle(watchdog);
 }

@@ -93,7 +93,7 @@ public:
     std::string make(const std::string& check, std::string& error)
     {
         if (run_.path().empty() && !run_.make("validate", error)) return {};
-        const std::string folder = run_.path() + "\\" + check;
+        std::string folder = run_.path() + "\\" + check;
         if (!CreateDirectoryW(tools::wide_text(folder).c_str(), nullptr)) {
             error = "cannot make the working folder " + folder + ": " +
                     tools::system_error_text(static_cast<int>(GetLastError()));
@@ -151,6 +151,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
             if (run.empty()) break;
             if (run.front()->needs == file_only) {
                 std::vector<check_result> run_results;
+                run_results.reserve(run.size());
                 for (const check_info* check : run) run_results.push_back(run_here(options, *check));
                 record_run(run, std::move(run_results));
                 continue;
@@ -192,6 +193,7 @@ std::vector<check_result> run_checks_in_children(const validate_options& options
         for (auto& [check, result] : schedule.take_not_run()) record(check, std::move(result));
     }
     std::vector<check_result> ordered;
+    ordered.reserve(results.size());
     for (std::optional<check_result>& result : results) ordered.push_back(std::move(*result));
     return ordered;
 }

@@ -64,7 +64,7 @@ check_result file_exports(const check_context& context)
                 similar = exported;
         }
         if (exact) continue;
-        missing.push_back(name);
+        missing.emplace_back(name);
         if (!similar.empty()) decorated.push_back(similar);
     }
     check_result result;
@@ -84,7 +84,7 @@ check_result file_exports(const check_context& context)
     }
     if (others.size() > 8) {
         others.resize(8);
-        others.push_back("...");
+        others.emplace_back("...");
     }
     if (!others.empty()) result.notes.push_back("also exports " + joined(others));
     result.figures.emplace_back("exports", static_cast<double>(image.export_names.size()));

@@ -72,7 +72,7 @@ check_result lifecycle_usual_order(const check_context& context)
     pump_for(1.0);
     end_call();
     check_result result = passed("Init, 60 frames, Shutdown, FreeLibrary; alive a second later");
-    if (module_mapped(module)) result.notes.push_back("the library stayed in the process after FreeLibrary");
+    if (module_mapped(module)) result.notes.emplace_back("the library stayed in the process after FreeLibrary");
     return result;
 }
 
@@ -222,8 +222,8 @@ check_result lifecycle_unload_without_shutdown(const check_context& context)
     end_call();
     check_result result = passed("FreeLibrary returned in " + ms_text(unload_seconds * 1000.0) + "; alive " +
                                  std::to_string(static_cast<int>(wait)) + " s later");
-    result.notes.push_back(module_mapped(module) ? "the library stayed in the process, held by something it started"
-                                                 : "the library left the process");
+    result.notes.emplace_back(module_mapped(module) ? "the library stayed in the process, held by something it started"
+                                                    : "the library left the process");
     return result;
 }
 

@@ -59,10 +59,9 @@ check_result nothing_left(plugin_under_test& plugin, int cycles, const std::stri
         if (found.empty()) continue;
         std::string which;
         for (const auto& thing : found) which += (which.empty() ? "" : "; ") + describe(thing);
-        check_result result =
-            failed(fault_kind::left_behind,
-                   things + " left a second after Shutdown: " + std::to_string(found.size()) + " (" + which + ")",
-                   plugin_call::shutdown);
+        std::string summary = things + " left a second after Shutdown: " + std::to_string(found.size());
+        summary += " (" + which + ")";
+        check_result result = failed(fault_kind::left_behind, std::move(summary), plugin_call::shutdown);
         result.notes.push_back("after Init and Shutdown number " + std::to_string(cycle));
         result.figures.emplace_back(things + "_left", double(found.size()));
         return result;  // the library stays loaded: unloading it under a running thread would crash

@@ -90,8 +90,10 @@ check_result stream_special_values(const check_context& context)
 
 check_result stream_large_frames(const check_context& context)
 {
+    const int count = context.scaled(6, 2);
     std::vector<test_frame> frames;
-    for (int i = 0; i < context.scaled(6, 2); ++i) frames.push_back(large_frame(10000, static_cast<std::uint64_t>(i)));
+    frames.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) frames.push_back(large_frame(10000, static_cast<std::uint64_t>(i)));
     return feed(context, frames, std::to_string(frames.size()) + " frames of 10,000 messages");
 }
 

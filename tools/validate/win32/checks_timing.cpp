@@ -331,8 +331,8 @@ check_result timing_update(const check_context& context)
         if (&each != &run) earlier += (earlier.empty() ? "" : ", ") + earlier_run_text(each);
     if (!earlier.empty()) result.notes.push_back("measured in other runs: p99 " + earlier);
     if (!probe.available())
-        result.notes.push_back("no high-resolution timer for the wait probe: a run over the budget on a busy "
-                               "machine is not judged");
+        result.notes.emplace_back("no high-resolution timer for the wait probe: a run over the budget on a busy "
+                                  "machine is not judged");
     return result;
 }
 

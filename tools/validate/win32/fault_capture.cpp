@@ -377,7 +377,7 @@ void install_fault_capture() noexcept
     // The watchdog must be running before the plug-in is loaded: a thread's
     // start needs the loader lock, which a DllMain that hangs holds.
     const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    state.watchdog_thread = CreateThread(nullptr, 64 * 1024, watchdog, running, 0, &state.watchdog_id);
+    state.watchdog_thread = CreateThread(nullptr, SIZE_T{64} * 1024, watchdog, running, 0, &state.watchdog_id);
     if (state.watchdog_thread != nullptr) WaitForSingleObject(running, INFINITE);
     CloseHandle(running);
     AddVectoredExceptionHandler(1, on_first_chance);
@@ -395,9 +395,9 @@ void suppress_dialogs_on_this_thread() noexcept
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX, nullptr);
 }
 
-void watch_host_thread(HANDLE thread) noexcept
+void watch_host_thread(HANDLE host) noexcept
 {
-    faults().host = thread;
+    faults().host = host;
 }
 
 void report_process_end(const char* how, std::uint32_t code) noexcept

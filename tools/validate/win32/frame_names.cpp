@@ -280,7 +280,7 @@ void name_fault_frames(const std::string& dll, std::vector<check_result>& result
     if (!wanted.empty() && memory.why_not.empty() && seconds < 1.0) {
         for (check_result& result : results)
             if (!result.frames.empty())
-                result.notes.push_back("the plug-in's frames are not named by function: the run reached its limit");
+                result.notes.emplace_back("the plug-in's frames are not named by function: the run reached its limit");
         return;
     }
     if (!wanted.empty() && memory.why_not.empty()) {

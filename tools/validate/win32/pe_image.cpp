@@ -67,7 +67,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t window_size = 64 * 1024;
+    static constexpr std::size_t window_size = std::size_t{64} * 1024;
 
     bool copy(std::uint64_t offset, char* to, std::size_t length)
     {

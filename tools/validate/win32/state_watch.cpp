@@ -136,7 +136,7 @@ void state_watch::after_unload()
 void state_watch::fail(fault_kind kind, const std::string& summary, plugin_call call, const char* note)
 {
     check_result result = failed(kind, summary, call, current_frame());
-    if (note != nullptr) result.notes.push_back(note);
+    if (note != nullptr) result.notes.emplace_back(note);
     report_fault(result);
 }
 
