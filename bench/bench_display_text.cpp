@@ -58,8 +58,9 @@ void compose_page(benchmark::State& state)
     std::uint64_t counter = 0;
     for (auto _ : state) {
         std::uint32_t units = 0;
-        compose_message_list(page, 0.016667, ++counter,
-                             [&units](float, float, const display_text& text) { units += text.units[0] + text.length; });
+        compose_message_list(page, 0.016667, ++counter, [&units](float, float, const display_text& text) {
+            units += text.units[0] + text.length;
+        });
         benchmark::DoNotOptimize(units);
     }
     state.SetItemsProcessed(state.iterations() * (1 + 3 * page_lines));

@@ -5,9 +5,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
-#include <mutex>
 #include <vector>
 
 #include <skarvel/shared/input/tm_message_stream.h>

@@ -35,11 +35,11 @@ std::vector<std::uint8_t> make_frame()
     for (std::size_t i = 0; i < frame_messages; ++i) {
         const std::uint64_t id = message_name_list[i * 7 % message_name_list.size()].identifier.GetValue();
         switch (i % 5) {
-        case 0: append_message(stream, 72, tm_msg_data_type::Double, id); break;
-        case 1: append_message(stream, 88, tm_msg_data_type::Vector3d, id); break;
-        case 2: append_message(stream, 72, tm_msg_data_type::Int, id); break;
-        case 3: append_message(stream, 96, tm_msg_data_type::Vector4d, id); break;
-        default: append_message(stream, i % 10 == 4 ? 128 : 75, tm_msg_data_type::String8, id); break;
+            case 0: append_message(stream, 72, tm_msg_data_type::Double, id); break;
+            case 1: append_message(stream, 88, tm_msg_data_type::Vector3d, id); break;
+            case 2: append_message(stream, 72, tm_msg_data_type::Int, id); break;
+            case 3: append_message(stream, 96, tm_msg_data_type::Vector4d, id); break;
+            default: append_message(stream, i % 10 == 4 ? 128 : 75, tm_msg_data_type::String8, id); break;
         }
     }
     return stream;

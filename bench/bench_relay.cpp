@@ -72,8 +72,14 @@ void receive_batches(benchmark::State& state, bool relaying)
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * batch);
 }
 
-void BM_listener_plain(benchmark::State& state) { receive_batches(state, false); }
-void BM_listener_relay(benchmark::State& state) { receive_batches(state, true); }
+void BM_listener_plain(benchmark::State& state)
+{
+    receive_batches(state, false);
+}
+void BM_listener_relay(benchmark::State& state)
+{
+    receive_batches(state, true);
+}
 
 }  // namespace
 

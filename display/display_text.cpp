@@ -139,39 +139,35 @@ display_text format_value(const tm_external_message& message) noexcept
     display_text text;
     text_writer out(text);
     switch (message.GetDataType()) {
-    case tm_msg_data_type::None:
-        out.put_literal("void");
-        break;
-    case tm_msg_data_type::Int:
-        out.put_literal("v=");
-        put_integer(out, message.GetInt());
-        break;
-    case tm_msg_data_type::Double:
-        put_scalar(out, message.GetDouble());
-        break;
-    case tm_msg_data_type::Vector2d: {
-        const tm_vector3d v = message.GetVector2d();
-        put_vector(out, {v.x, v.y});
-        break;
-    }
-    case tm_msg_data_type::Vector3d: {
-        const tm_vector3d v = message.GetVector3d();
-        put_vector(out, {v.x, v.y, v.z});
-        break;
-    }
-    case tm_msg_data_type::Vector4d: {
-        const tm_vector4d v = message.GetVector4d();
-        put_vector(out, {v.x, v.y, v.z, v.w});
-        break;
-    }
-    case tm_msg_data_type::String:
-    case tm_msg_data_type::String8:
-        out.put_literal("s='");
-        out.put_string(message.GetString());
-        out.put(u'\'');
-        break;
-    default:  // data types 8 to 255 have no value text
-        break;
+        case tm_msg_data_type::None: out.put_literal("void"); break;
+        case tm_msg_data_type::Int:
+            out.put_literal("v=");
+            put_integer(out, message.GetInt());
+            break;
+        case tm_msg_data_type::Double: put_scalar(out, message.GetDouble()); break;
+        case tm_msg_data_type::Vector2d: {
+            const tm_vector3d v = message.GetVector2d();
+            put_vector(out, {v.x, v.y});
+            break;
+        }
+        case tm_msg_data_type::Vector3d: {
+            const tm_vector3d v = message.GetVector3d();
+            put_vector(out, {v.x, v.y, v.z});
+            break;
+        }
+        case tm_msg_data_type::Vector4d: {
+            const tm_vector4d v = message.GetVector4d();
+            put_vector(out, {v.x, v.y, v.z, v.w});
+            break;
+        }
+        case tm_msg_data_type::String:
+        case tm_msg_data_type::String8:
+            out.put_literal("s='");
+            out.put_string(message.GetString());
+            out.put(u'\'');
+            break;
+        default:  // data types 8 to 255 have no value text
+            break;
     }
     return text;
 }

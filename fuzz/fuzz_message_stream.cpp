@@ -27,14 +27,14 @@ void read_value(const tm_external_message& m)
 {
     volatile double sink = 0.0;
     switch (m.GetDataType()) {
-    case tm_msg_data_type::Int: sink = static_cast<double>(m.GetInt()); break;
-    case tm_msg_data_type::Double: sink = m.GetDouble(); break;
-    case tm_msg_data_type::Vector2d: check(m.GetVector2d().z == 0.0); break;
-    case tm_msg_data_type::Vector3d: sink = m.GetVector3d().z; break;
-    case tm_msg_data_type::Vector4d: sink = m.GetVector4d().w; break;
-    case tm_msg_data_type::String: check_string(m.GetString(), 32); break;
-    case tm_msg_data_type::String8: check_string(m.GetString(), 64); break;
-    default: break;
+        case tm_msg_data_type::Int: sink = static_cast<double>(m.GetInt()); break;
+        case tm_msg_data_type::Double: sink = m.GetDouble(); break;
+        case tm_msg_data_type::Vector2d: check(m.GetVector2d().z == 0.0); break;
+        case tm_msg_data_type::Vector3d: sink = m.GetVector3d().z; break;
+        case tm_msg_data_type::Vector4d: sink = m.GetVector4d().w; break;
+        case tm_msg_data_type::String: check_string(m.GetString(), 32); break;
+        case tm_msg_data_type::String8: check_string(m.GetString(), 64); break;
+        default: break;
     }
     (void)sink;
 }

@@ -63,13 +63,9 @@ bool flight_recorder::start(const std::string& folder, const local_time& now, st
     for (unsigned attempt = 1; attempt <= 100 && path_.empty(); ++attempt) {
         const std::string path = folder + folder_separator + recording_name(now, attempt);
         switch (file_.create_new(path, error)) {
-        case recording_file::created::yes:
-            path_ = path;
-            break;
-        case recording_file::created::exists:
-            break;
-        case recording_file::created::failed:
-            return false;
+            case recording_file::created::yes: path_ = path; break;
+            case recording_file::created::exists: break;
+            case recording_file::created::failed: return false;
         }
     }
     if (path_.empty()) {
@@ -144,8 +140,8 @@ void flight_recorder::write_frame(frame_item& frame) noexcept
     const std::size_t length = frame.stream.size();
     const std::uint64_t size = tools::recorded_frame_overhead + length;
     if (written_ + size > limits_.recording_cap) {
-        end_recording(frame.number, "reached the recorder's cap of " + describe_bytes(limits_.recording_cap) +
-                                        " per recording");
+        end_recording(frame.number,
+                      "reached the recorder's cap of " + describe_bytes(limits_.recording_cap) + " per recording");
         return;
     }
     if (written_since_look_ + size > limits_.free_space_every) {
@@ -157,8 +153,7 @@ void flight_recorder::write_frame(frame_item& frame) noexcept
         }
     }
     tools::recorded_frame_envelope envelope;
-    tools::encode_recorded_frame_envelope(frame.time_step, frame.message_count, frame.stream.data(), length,
-                                          envelope);
+    tools::encode_recorded_frame_envelope(frame.time_step, frame.message_count, frame.stream.data(), length, envelope);
     std::string why;
     if (!file_.write(envelope.prefix, sizeof envelope.prefix, why) || !file_.write(frame.stream.data(), length, why) ||
         !file_.write(envelope.trailer, sizeof envelope.trailer, why)) {

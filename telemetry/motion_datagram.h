@@ -14,8 +14,8 @@ inline constexpr tm_external_message simulation_time_message{tm_msg_id("Simulati
                                                              simulation_time_flags};
 inline constexpr tm_external_message aircraft_velocity_message{tm_msg_id("Aircraft.Velocity"),
                                                                tm_msg_data_type::Vector3d, motion_vector_flags};
-inline constexpr tm_external_message aircraft_angular_velocity_message{
-    tm_msg_id("Aircraft.AngularVelocity"), tm_msg_data_type::Vector3d, motion_vector_flags};
+inline constexpr tm_external_message aircraft_angular_velocity_message{tm_msg_id("Aircraft.AngularVelocity"),
+                                                                       tm_msg_data_type::Vector3d, motion_vector_flags};
 
 struct motion_sample {
     double simulation_time = 0.0;

@@ -29,7 +29,10 @@ in_addr ipv4_of(const address& a) noexcept
 
 }  // namespace
 
-bool enable_broadcast(socket_handle s) noexcept { return enable_option(s, SO_BROADCAST); }
+bool enable_broadcast(socket_handle s) noexcept
+{
+    return enable_option(s, SO_BROADCAST);
+}
 
 bool set_receive_buffer(socket_handle s, int bytes) noexcept
 {
@@ -48,10 +51,14 @@ bool bind_any(socket_handle s, std::uint16_t port, bool reuse_address) noexcept
 
 bool connect_to(socket_handle s, const address& to) noexcept
 {
-    return ::connect(native(s), reinterpret_cast<const sockaddr*>(to.bytes), static_cast<native_length>(to.length)) == 0;
+    return ::connect(native(s), reinterpret_cast<const sockaddr*>(to.bytes), static_cast<native_length>(to.length)) ==
+           0;
 }
 
-bool set_multicast_ttl(socket_handle s, int ttl) noexcept { return set_ip_option(s, IP_MULTICAST_TTL, ttl); }
+bool set_multicast_ttl(socket_handle s, int ttl) noexcept
+{
+    return set_ip_option(s, IP_MULTICAST_TTL, ttl);
+}
 
 bool set_multicast_interface(socket_handle s, const address& local_interface) noexcept
 {

@@ -10,7 +10,10 @@
 
 namespace socket_api {
 
-bool start() noexcept { return true; }
+bool start() noexcept
+{
+    return true;
+}
 
 void stop() noexcept {}
 
@@ -22,8 +25,8 @@ socket_handle open_udp() noexcept
 
 bool send_to(socket_handle s, const void* bytes, std::size_t length, const address& to) noexcept
 {
-    const ssize_t sent = ::sendto(native(s), bytes, length, MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(to.bytes), to.length);
+    const ssize_t sent =
+        ::sendto(native(s), bytes, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(to.bytes), to.length);
     return sent >= 0 && static_cast<std::size_t>(sent) == length;
 }
 
@@ -71,6 +74,9 @@ void close(socket_handle s) noexcept
     if (s != invalid_socket) ::close(native(s));
 }
 
-int last_error() noexcept { return errno; }
+int last_error() noexcept
+{
+    return errno;
+}
 
 }  // namespace socket_api

@@ -12,7 +12,10 @@ bool start() noexcept
     return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
 
-void stop() noexcept { ::WSACleanup(); }
+void stop() noexcept
+{
+    ::WSACleanup();
+}
 
 socket_handle open_udp() noexcept
 {
@@ -70,8 +73,7 @@ bool is_interface_address(in_addr wanted) noexcept
     for (INT i = 0; i < list->iAddressCount; ++i) {
         const SOCKET_ADDRESS& entry = list->Address[i];
         if (entry.lpSockaddr->sa_family != AF_INET) continue;
-        if (reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr)->sin_addr.s_addr == wanted.s_addr)
-            return true;
+        if (reinterpret_cast<const sockaddr_in*>(entry.lpSockaddr)->sin_addr.s_addr == wanted.s_addr) return true;
     }
     return false;
 }
@@ -81,6 +83,9 @@ void close(socket_handle s) noexcept
     if (s != invalid_socket) ::closesocket(native(s));
 }
 
-int last_error() noexcept { return ::WSAGetLastError(); }
+int last_error() noexcept
+{
+    return ::WSAGetLastError();
+}
 
 }  // namespace socket_api

@@ -24,7 +24,10 @@ using native_length = socklen_t;
 
 namespace socket_api {
 
-inline native_socket native(socket_handle s) noexcept { return static_cast<native_socket>(s); }
+inline native_socket native(socket_handle s) noexcept
+{
+    return static_cast<native_socket>(s);
+}
 
 // Whether one of the machine's interfaces has this IPv4 address (getifaddrs,
 // SIO_ADDRESS_LIST_QUERY).

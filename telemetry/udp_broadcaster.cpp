@@ -9,7 +9,10 @@ udp_broadcaster::udp_broadcaster(const char* host, const char* service) noexcept
 // Unloading without the plug-in's stop still releases the socket. The socket
 // layer is left as it is: Windows must not clean it up while it unloads a
 // library, and the stop has done so already on the usual way out.
-udp_broadcaster::~udp_broadcaster() { close_socket(); }
+udp_broadcaster::~udp_broadcaster()
+{
+    close_socket();
+}
 
 void udp_broadcaster::send(const std::uint8_t* bytes, std::size_t length) noexcept
 {
@@ -34,7 +37,10 @@ void udp_broadcaster::close() noexcept
     open_failed_ = false;
 }
 
-bool udp_broadcaster::is_open() const noexcept { return socket_ != socket_api::invalid_socket; }
+bool udp_broadcaster::is_open() const noexcept
+{
+    return socket_ != socket_api::invalid_socket;
+}
 
 std::uint16_t udp_broadcaster::local_port() const noexcept
 {

@@ -90,26 +90,23 @@ LRESULT CALLBACK display_window_proc(HWND window, UINT message, WPARAM wparam, L
 {
     display_state* const state = state_of(window);
     switch (message) {
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    case WM_PAINT:
-        if (state != nullptr) {
-            PAINTSTRUCT ps;
-            const HDC dc = BeginPaint(window, &ps);
-            draw_message_list(dc, *state);
-            EndPaint(window, &ps);
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        case WM_PAINT:
+            if (state != nullptr) {
+                PAINTSTRUCT ps;
+                const HDC dc = BeginPaint(window, &ps);
+                draw_message_list(dc, *state);
+                EndPaint(window, &ps);
+                return 0;
+            }
+            break;  // a window without its state yet: the system validates it
+        case WM_CLOSE:
+            if (state != nullptr) state->quit = true;
+            break;  // the system destroys the window
+        case WM_TIMER:
+            InvalidateRect(window, nullptr, FALSE);  // whole client area, no erase: the paint covers it
             return 0;
-        }
-        break;  // a window without its state yet: the system validates it
-    case WM_CLOSE:
-        if (state != nullptr) state->quit = true;
-        break;  // the system destroys the window
-    case WM_TIMER:
-        InvalidateRect(window, nullptr, FALSE);  // whole client area, no erase: the paint covers it
-        return 0;
-    default:
-        break;
+        default: break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }

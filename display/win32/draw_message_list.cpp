@@ -10,8 +10,7 @@
 
 // GDI+ takes UTF-16 text as WCHAR, the 16-bit wchar_t of Windows: the texts'
 // char16_t units pass unchanged.
-static_assert(sizeof(wchar_t) == sizeof(char16_t) && sizeof(WCHAR) == sizeof(char16_t),
-              "WCHAR holds one UTF-16 unit");
+static_assert(sizeof(wchar_t) == sizeof(char16_t) && sizeof(WCHAR) == sizeof(char16_t), "WCHAR holds one UTF-16 unit");
 
 namespace {
 
@@ -19,7 +18,7 @@ namespace gdip = Gdiplus::DllExports;
 
 constexpr Gdiplus::ARGB black_colour = 0xFF000000;  // ARGB(255, 0, 0, 0)
 constexpr Gdiplus::ARGB clear_colour = 0xFFDCE8F4;  // ARGB(255, 220, 232, 244)
-constexpr float font_size = 11.0f;                  // pixels
+constexpr float font_size = 11.0f;  // pixels
 
 const WCHAR* as_wide(const display_text& text) noexcept
 {

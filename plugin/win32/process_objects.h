@@ -16,11 +16,11 @@
 
 struct process_objects {
     HINSTANCE module_handle = nullptr;  // stored by the load hook before any entry point is called
-    display_lifecycle display;          // the display thread and its state
-    tm_message_list frame_list;         // the frame being received
-    handoff_state frame_handoff;        // hand-off list, time step and lock
-    display_picture picture;            // what the window shows, kept across display threads
-    udp_broadcaster motion_sender;      // the broadcast's one socket, closed first at unload
+    display_lifecycle display;  // the display thread and its state
+    tm_message_list frame_list;  // the frame being received
+    handoff_state frame_handoff;  // hand-off list, time step and lock
+    display_picture picture;  // what the window shows, kept across display threads
+    udp_broadcaster motion_sender;  // the broadcast's one socket, closed first at unload
 };
 
 extern process_objects plugin;

@@ -72,9 +72,9 @@ void Skarvel_External_DLL_Shutdown() noexcept
 
 static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_GetInterfaceVersion),
                                                     plugin_interface::get_interface_version_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init),
-                                                    plugin_interface::init_function>);
-static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update),
-                                                    plugin_interface::update_function>);
+static_assert(
+    plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Init), plugin_interface::init_function>);
+static_assert(
+    plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Update), plugin_interface::update_function>);
 static_assert(plugin_interface::defines_entry_point<decltype(Skarvel_External_DLL_Shutdown),
                                                     plugin_interface::shutdown_function>);

@@ -21,8 +21,7 @@ std::wstring widen(const std::string& text)
 std::string narrow(const wchar_t* text, std::size_t size)
 {
     if (size == 0) return std::string();
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), utf8.data(), length, nullptr, nullptr);
     return utf8;
@@ -157,8 +156,8 @@ bool append_line(const std::string& path, const std::string& line) noexcept
         if (file == INVALID_HANDLE_VALUE) return false;
         const std::string text = line + "\r\n";
         DWORD written = 0;
-        const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                        written == text.size();
+        const bool ok =
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
         return CloseHandle(file) && ok;
     } catch (...) {
         return false;

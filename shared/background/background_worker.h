@@ -85,7 +85,8 @@ public:
     // starts (to reserve storage). True when the thread runs (or already
     // ran); false when it could not start (no memory, no thread, a capacity
     // of 0, a period out of range), and then nothing runs.
-    bool start(handler_type handler, settings choice = settings{}, const prepare_type& prepare = prepare_type{}) noexcept
+    bool start(handler_type handler, settings choice = settings{},
+               const prepare_type& prepare = prepare_type{}) noexcept
     {
         if (running_) return true;
         if (!handler || choice.capacity == 0 || choice.period < std::chrono::milliseconds(1) ||

@@ -36,12 +36,11 @@ std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
 
 bool Skarvel_External_DLL_Init(void*) noexcept
 {
-    return worker.start(handle, {32, std::chrono::milliseconds(5)},
-                        [](frame_copy& frame) { frame.head.reserve(64); });
+    return worker.start(handle, {32, std::chrono::milliseconds(5)}, [](frame_copy& frame) { frame.head.reserve(64); });
 }
 
-void Skarvel_External_DLL_Update(double, const std::uint8_t* stream, std::int32_t, std::uint32_t message_count,
-                                 void*, std::int32_t* output1, std::int32_t* output2) noexcept
+void Skarvel_External_DLL_Update(double, const std::uint8_t* stream, std::int32_t, std::uint32_t message_count, void*,
+                                 std::int32_t* output1, std::int32_t* output2) noexcept
 {
     if (output1 != nullptr) *output1 = 0;
     if (output2 != nullptr) *output2 = 0;

@@ -106,8 +106,7 @@ TEST(DisplayValue, VectorsShowTheirOwnNumberOfComponents)
     const double four[] = {1.5, -2.0, 99.0, 0.25};
     EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::Vector2d, four))), "v=(1.500 -2.000)");
     EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::Vector3d, four))), "v=(1.500 -2.000 99.000)");
-    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::Vector4d, four))),
-              "v=(1.500 -2.000 99.000 0.250)");
+    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::Vector4d, four))), "v=(1.500 -2.000 99.000 0.250)");
 }
 
 TEST(DisplayValue, StringsBetweenQuotes)
@@ -118,8 +117,7 @@ TEST(DisplayValue, StringsBetweenQuotes)
 
     // Bytes above 0x7F widen to the character of the same code.
     const unsigned char bytes[] = {'c', 'a', 'f', 0xE9, 0xFF, 0x80, 0};
-    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::String8, bytes))),
-              "s='caf\xC3\xA9\xC3\xBF\xC2\x80'");
+    EXPECT_EQ(shown(format_value(record_with(tm_msg_data_type::String8, bytes))), "s='caf\xC3\xA9\xC3\xBF\xC2\x80'");
 
     EXPECT_EQ(shown(format_value(record_of_type(6))), "s=''");
     EXPECT_EQ(shown(format_value(record_of_type(7))), "s=''");

@@ -124,8 +124,9 @@ TEST(MessageRecord, VectorsReadTheirComponentsOnly)
 
 TEST(MessageRecord, StringOf16BitUnits)
 {
-    EXPECT_STREQ(record_of(tm_msg_data_type::String, {0x48, 0x00, 0x69, 0x00, 0x00, 0x00, 0x41, 0x00}).GetString().GetCString(),
-                 "Hi");
+    EXPECT_STREQ(
+        record_of(tm_msg_data_type::String, {0x48, 0x00, 0x69, 0x00, 0x00, 0x00, 0x41, 0x00}).GetString().GetCString(),
+        "Hi");
     EXPECT_EQ(record_of(tm_msg_data_type::String, {0x48, 0x00, 0x69, 0x00}).GetString().GetLength(), 2u);
     // A unit outside Latin-1 becomes "?"; the high byte comes second.
     EXPECT_STREQ(record_of(tm_msg_data_type::String, {0xAC, 0x20, 0xE9, 0x00}).GetString().GetCString(), "?\xE9");
@@ -211,10 +212,9 @@ TEST(MessageRecordDeathTest, GettersReportAMismatchedDataType)
     EXPECT_DEATH((void)text.GetVector2d(), reports("Header.DataType == tm_msg_data_type::Vector2d", 833));
     EXPECT_DEATH((void)text.GetVector3d(), reports("Header.DataType == tm_msg_data_type::Vector3d", 840));
     EXPECT_DEATH((void)text.GetVector4d(), reports("Header.DataType == tm_msg_data_type::Vector4d", 847));
-    EXPECT_DEATH((void)none.GetString(),
-                 reports("Header.DataType == tm_msg_data_type::String || "
-                         "Header.DataType == tm_msg_data_type::String8",
-                         854));
+    EXPECT_DEATH((void)none.GetString(), reports("Header.DataType == tm_msg_data_type::String || "
+                                                 "Header.DataType == tm_msg_data_type::String8",
+                                                 854));
 }
 #endif
 

@@ -17,8 +17,7 @@ void expect_holds(const tm_fixed_string& s, const std::string& expected)
 {
     ASSERT_EQ(s.GetLength(), expected.size());
     EXPECT_EQ(std::memcmp(s.GetCString(), expected.data(), expected.size()), 0);
-    for (std::size_t i = expected.size(); i < tm_fixed_string::capacity; ++i)
-        ASSERT_EQ(s.data()[i], 0) << "byte " << i;
+    for (std::size_t i = expected.size(); i < tm_fixed_string::capacity; ++i) ASSERT_EQ(s.data()[i], 0) << "byte " << i;
 }
 
 constexpr tm_fixed_string built_name("View.Up");

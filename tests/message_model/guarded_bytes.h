@@ -23,8 +23,8 @@ public:
         const std::size_t readable = (size + page - 1) / page * page;
         mapping_size_ = readable + page;
 #if defined(_WIN32)
-        base_ = static_cast<std::uint8_t*>(
-            VirtualAlloc(nullptr, mapping_size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        base_ =
+            static_cast<std::uint8_t*>(VirtualAlloc(nullptr, mapping_size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
         DWORD old_protection = 0;
         const bool guarded = base_ && VirtualProtect(base_ + readable, page, PAGE_NOACCESS, &old_protection);
 #else
@@ -48,11 +48,20 @@ public:
     guarded_bytes(const guarded_bytes&) = delete;
     guarded_bytes& operator=(const guarded_bytes&) = delete;
 
-    std::uint8_t* data() noexcept { return data_; }
-    std::size_t size() const noexcept { return size_; }
+    std::uint8_t* data() noexcept
+    {
+        return data_;
+    }
+    std::size_t size() const noexcept
+    {
+        return size_;
+    }
 
     // Copies `bytes` in so that their last byte is the last readable one.
-    void fill(const void* bytes) noexcept { std::memcpy(data_, bytes, size_); }
+    void fill(const void* bytes) noexcept
+    {
+        std::memcpy(data_, bytes, size_);
+    }
 
 private:
     static std::size_t page_size() noexcept

@@ -95,9 +95,8 @@ TEST(MessageStream, Size64IsAHeaderAlone)
 
 TEST(MessageStream, ADoubleTakesIts8ValueBytes)
 {
-    const stream_writer w = stream_writer()
-                                .message(72, tm_msg_data_type::Double, time_id, le_double(12.25))
-                                .filler(100, 0xEE);
+    const stream_writer w =
+        stream_writer().message(72, tm_msg_data_type::Double, time_id, le_double(12.25)).filler(100, 0xEE);
     std::uint32_t position = 0;
     const tm_external_message m = read_message(w.bytes.data(), position);
     EXPECT_EQ(position, 72u);

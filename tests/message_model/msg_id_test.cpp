@@ -54,7 +54,9 @@ TEST(MessageIdentifier, TakesAByteAbove0x7fByItsUnsignedValue)
     std::uint64_t sign_extended = basis;
     for (unsigned char b : bytes) {
         published = (published ^ b) * prime;
-        sign_extended = (sign_extended ^ static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<signed char>(b)))) * prime;
+        sign_extended =
+            (sign_extended ^ static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<signed char>(b)))) *
+            prime;
     }
     ASSERT_NE(published, sign_extended);
 

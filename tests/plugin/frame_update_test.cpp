@@ -27,8 +27,8 @@ protected:
         output1 = 7;
         output2 = -7;
         const bytes stream = stream_of(messages);
-        receive_frame(frame, handoff, time_step, stream.data(), static_cast<std::uint32_t>(messages.size()),
-                      &output1, &output2);
+        receive_frame(frame, handoff, time_step, stream.data(), static_cast<std::uint32_t>(messages.size()), &output1,
+                      &output2);
     }
 
     // What a paint would find: true when a new frame was there.

@@ -92,10 +92,7 @@ protected:
         recorder.stop();
         scratch.leave(true, error);
     }
-    std::string in_folder(const std::string& name) const
-    {
-        return scratch.path() + recorder::folder_separator + name;
-    }
+    std::string in_folder(const std::string& name) const { return scratch.path() + recorder::folder_separator + name; }
 
     tools::scratch_folder scratch;
     std::string error;

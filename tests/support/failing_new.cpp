@@ -43,13 +43,25 @@ void fail_allocations_after(std::size_t successes) noexcept
     armed.store(true);
 }
 
-void allow_allocations() noexcept { armed.store(false); }
+void allow_allocations() noexcept
+{
+    armed.store(false);
+}
 
-std::size_t failed_allocations() noexcept { return failures.load(); }
+std::size_t failed_allocations() noexcept
+{
+    return failures.load();
+}
 
-void forbid_heap_on_this_thread(bool forbidden) noexcept { heap_forbidden = forbidden; }
+void forbid_heap_on_this_thread(bool forbidden) noexcept
+{
+    heap_forbidden = forbidden;
+}
 
-std::size_t forbidden_heap_calls() noexcept { return forbidden_calls.load(); }
+std::size_t forbidden_heap_calls() noexcept
+{
+    return forbidden_calls.load();
+}
 
 void* operator new(std::size_t size)
 {
@@ -58,7 +70,10 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
@@ -66,9 +81,24 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
     return std::malloc(size == 0 ? 1 : size);
 }
 
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
 
-void operator delete(void* block) noexcept { release(block); }
-void operator delete[](void* block) noexcept { release(block); }
-void operator delete(void* block, std::size_t) noexcept { release(block); }
-void operator delete[](void* block, std::size_t) noexcept { release(block); }
+void operator delete(void* block) noexcept
+{
+    release(block);
+}
+void operator delete[](void* block) noexcept
+{
+    release(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept
+{
+    release(block);
+}

@@ -30,7 +30,10 @@ inline tm_external_message make_int(tm_msg_id id, std::int64_t value)
     return tools::make_int(id, value, tm_msg_flags(0));
 }
 
-inline tm_external_message simulation_time(double seconds) { return make_double(tm_msg_id("Simulation.Time"), seconds); }
+inline tm_external_message simulation_time(double seconds)
+{
+    return make_double(tm_msg_id("Simulation.Time"), seconds);
+}
 
 inline tm_external_message velocity(double x, double y, double z)
 {

@@ -33,9 +33,9 @@ std::optional<std::vector<std::uint8_t>> motion_receiver::receive(std::uint16_t 
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
         if (left < 0) return std::nullopt;
         socket_api::address from;
-        const std::ptrdiff_t length = socket_api::receive(socket_, buffer, sizeof buffer, static_cast<int>(left), &from);
+        const std::ptrdiff_t length =
+            socket_api::receive(socket_, buffer, sizeof buffer, static_cast<int>(left), &from);
         if (length < 0) return std::nullopt;
-        if (source_port == 0 || port_of(from) == source_port)
-            return std::vector<std::uint8_t>(buffer, buffer + length);
+        if (source_port == 0 || port_of(from) == source_port) return std::vector<std::uint8_t>(buffer, buffer + length);
     }
 }

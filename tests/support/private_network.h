@@ -9,8 +9,8 @@
 bool in_private_network_namespace();
 
 // The first statement of every GoogleTest case that sends.
-#define SKIP_UNLESS_PRIVATE_NETWORK()                                                         \
-    do {                                                                                      \
-        if (!in_private_network_namespace())                                                  \
+#define SKIP_UNLESS_PRIVATE_NETWORK()                                                               \
+    do {                                                                                            \
+        if (!in_private_network_namespace())                                                        \
             GTEST_SKIP() << "sends datagrams: run inside a private network namespace (unshare -n)"; \
     } while (false)

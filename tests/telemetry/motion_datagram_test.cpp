@@ -13,16 +13,24 @@ namespace {
 using namespace test_messages;
 using bytes = std::vector<std::uint8_t>;
 
-bytes as_bytes(const motion_datagram& d) { return bytes(d.begin(), d.end()); }
+bytes as_bytes(const motion_datagram& d)
+{
+    return bytes(d.begin(), d.end());
+}
 
-bytes slice(const motion_datagram& d, std::size_t offset) { return bytes(d.begin() + offset, d.begin() + offset + 4); }
+bytes slice(const motion_datagram& d, std::size_t offset)
+{
+    return bytes(d.begin() + offset, d.begin() + offset + 4);
+}
 
-motion_datagram encode_frame(const tm_message_list& frame) { return encode_motion_datagram(select_motion(frame)); }
+motion_datagram encode_frame(const tm_message_list& frame)
+{
+    return encode_motion_datagram(select_motion(frame));
+}
 
 TEST(MotionSelection, TakesTheThreeValuesByIdentifier)
 {
-    const motion_sample s =
-        select_motion({velocity(1, 2, 3), simulation_time(12.5), angular_velocity(-4, 5, -6)});
+    const motion_sample s = select_motion({velocity(1, 2, 3), simulation_time(12.5), angular_velocity(-4, 5, -6)});
     EXPECT_EQ(s.simulation_time, 12.5);
     EXPECT_EQ(s.aircraft_velocity.x, 1);
     EXPECT_EQ(s.aircraft_velocity.y, 2);
@@ -75,15 +83,15 @@ TEST(MotionSelection, PassesOverARecordOfAnotherDataType)
 TEST(MotionTimeField, MicrosecondsModulo2To32)
 {
     EXPECT_EQ(motion_time_field(1.5), 1500000u);
-    EXPECT_EQ(motion_time_field(4295.0), 32704u);         // 4 295 000 000 wraps
-    EXPECT_EQ(motion_time_field(-1.0), 4293967296u);      // -1 000 000, low 32 bits
+    EXPECT_EQ(motion_time_field(4295.0), 32704u);  // 4 295 000 000 wraps
+    EXPECT_EQ(motion_time_field(-1.0), 4293967296u);  // -1 000 000, low 32 bits
     EXPECT_EQ(motion_time_field(0.0), 0u);
     EXPECT_EQ(motion_time_field(4e12), static_cast<std::uint32_t>(4000000000000000000ull));
 }
 
 TEST(MotionTimeField, TruncatesTowardZero)
 {
-    EXPECT_EQ(motion_time_field(1.0000009), 1000000u);   // 1 000 000.9 us
+    EXPECT_EQ(motion_time_field(1.0000009), 1000000u);  // 1 000 000.9 us
     EXPECT_EQ(motion_time_field(0.0000009), 0u);
     EXPECT_EQ(motion_time_field(-0.0000015), 0xFFFFFFFFu);  // -1.5 us gives -1
     EXPECT_EQ(motion_time_field(-0.0000009), 0u);
@@ -112,11 +120,10 @@ TEST(MotionDatagram, FrameWithoutTheThreeMessages)
 
 TEST(MotionDatagram, WholeLayout)
 {
-    const motion_datagram d =
-        encode_frame({simulation_time(1.5), velocity(1, 2, 3), angular_velocity(-2, 0.5, -0.0)});
-    const bytes expected{0x47, 0x00, 0x4D, 0x04, 0x60, 0xE3, 0x16, 0x00,   // marker, time
-                         0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,   // 1, 2
-                         0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x00, 0xC0,   // 3, -2
+    const motion_datagram d = encode_frame({simulation_time(1.5), velocity(1, 2, 3), angular_velocity(-2, 0.5, -0.0)});
+    const bytes expected{0x47, 0x00, 0x4D, 0x04, 0x60, 0xE3, 0x16, 0x00,  // marker, time
+                         0x00, 0x00, 0x80, 0x3F, 0x00, 0x00, 0x00, 0x40,  // 1, 2
+                         0x00, 0x00, 0x40, 0x40, 0x00, 0x00, 0x00, 0xC0,  // 3, -2
                          0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00, 0x80};  // 0.5, -0
     EXPECT_EQ(as_bytes(d), expected);
 }

@@ -46,7 +46,7 @@ TEST(Winsock, DatagramArrivesByteExact)
     for (int frame = 0; frame < 100; ++frame) {
         broadcast_motion({simulation_time(4295.0), velocity(1, 2, 3)}, broadcaster);
         const bytes expected{0x47, 0x00, 0x4D, 0x04, 0xC0, 0x7F, 0x00, 0x00, 0x00, 0x00, 0x80,
-                             0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x40, 0, 0,
+                             0x3F, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x40, 0x40, 0,    0,
                              0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
         ASSERT_EQ(receiver.receive(broadcaster.local_port()), expected) << "frame " << frame;
     }

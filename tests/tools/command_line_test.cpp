@@ -16,7 +16,8 @@ TEST(CommandLine, UnsignedNumbersAreWholeAndInRange)
     EXPECT_FALSE(tools::parse_unsigned("18446744073709551616", 0, UINT64_MAX));
     EXPECT_FALSE(tools::parse_unsigned("65536", 1, 65535));
     EXPECT_FALSE(tools::parse_unsigned("0", 1, 65535));
-    for (const char* bad : {"", "+1", "-1", "1.0", "1e3", " 1", "0x10"}) EXPECT_FALSE(tools::parse_unsigned(bad, 0, 99)) << bad;
+    for (const char* bad : {"", "+1", "-1", "1.0", "1e3", " 1", "0x10"})
+        EXPECT_FALSE(tools::parse_unsigned(bad, 0, 99)) << bad;
 }
 
 TEST(CommandLine, DecimalNumbersOnly)
@@ -26,8 +27,8 @@ TEST(CommandLine, DecimalNumbersOnly)
     EXPECT_EQ(tools::parse_decimal(".25", 0, 100), 0.25);
     EXPECT_EQ(tools::parse_decimal("2e1", 0, 100), 20.0);
     EXPECT_EQ(tools::parse_decimal("1E-2", 0, 100), 0.01);
-    for (const char* bad : {"", ".", "e3", "1e", "1e+", "0x10", "0X1p4", "inf", "nan", "+1", "-1", " 1", "1 ",
-                            "1,5", "1.2.3", "1e400", "101", "1e-10"})
+    for (const char* bad : {"", ".", "e3", "1e", "1e+", "0x10", "0X1p4", "inf", "nan", "+1", "-1", " 1", "1 ", "1,5",
+                            "1.2.3", "1e400", "101", "1e-10"})
         EXPECT_FALSE(tools::parse_decimal(bad, 0.01, 100)) << bad;
 }
 
@@ -38,8 +39,8 @@ TEST(CommandLine, DurationsTakeSecondsMillisecondsAndMinutesUpToAYear)
     EXPECT_DOUBLE_EQ(*tools::parse_duration("500ms"), 0.5);
     EXPECT_DOUBLE_EQ(*tools::parse_duration("2m"), 120.0);
     EXPECT_DOUBLE_EQ(*tools::parse_duration("525600m"), tools::longest_duration);
-    for (const char* bad : {"", "s", "ms", "0", "-1", "nan", "inf", "10 s", "1h", "0x10", "525601m", "1e300",
-                            "31536001"})
+    for (const char* bad :
+         {"", "s", "ms", "0", "-1", "nan", "inf", "10 s", "1h", "0x10", "525601m", "1e300", "31536001"})
         EXPECT_FALSE(tools::parse_duration(bad)) << bad;
     // Zero only where it is allowed; a limit of its own.
     EXPECT_EQ(tools::parse_duration("0", 3600.0, true), 0.0);
@@ -68,10 +69,11 @@ TEST(ListenOptions, DefaultsAndEveryOption)
     EXPECT_TRUE(o.relay.destinations.empty());
     EXPECT_EQ(o.relay.multicast_ttl, 1);
 
-    const std::vector<const char*> argv = {
-        "--port", "50010", "--csv", "m.csv", "--count", "600", "--duration", "12s", "--relay", "127.0.0.1:50020",
-        "--relay", "239.1.2.3:50030", "--ttl", "4", "--relay-rate", "30", "--group", "239.1.2.4", "--interface",
-        "192.0.2.5", "--derive", "--every", "30", "--quiet"};
+    const std::vector<const char*> argv = {"--port",   "50010",           "--csv",     "m.csv",       "--count",
+                                           "600",      "--duration",      "12s",       "--relay",     "127.0.0.1:50020",
+                                           "--relay",  "239.1.2.3:50030", "--ttl",     "4",           "--relay-rate",
+                                           "30",       "--group",         "239.1.2.4", "--interface", "192.0.2.5",
+                                           "--derive", "--every",         "30",        "--quiet"};
     ASSERT_TRUE(tools::parse_listen_options(static_cast<int>(argv.size()), argv.data(), o, error)) << error;
     EXPECT_EQ(o.port, 50010);
     EXPECT_EQ(o.csv_path, "m.csv");
@@ -100,7 +102,8 @@ TEST(ListenOptions, MistakesAreOneSentence)
     EXPECT_EQ(error_of({"--relay", "nowhere"}), "--relay wants HOST:PORT, not \"nowhere\"");
     EXPECT_EQ(error_of({"extra"}), "unknown argument extra");
     EXPECT_EQ(error_of({"--bogus"}), "unknown option --bogus");
-    EXPECT_EQ(error_of({"--duration", "1e12"}), "--duration wants a time up to a year such as 10, 10s or 500ms, not \"1e12\"");
+    EXPECT_EQ(error_of({"--duration", "1e12"}),
+              "--duration wants a time up to a year such as 10, 10s or 500ms, not \"1e12\"");
     EXPECT_EQ(error_of({"--relay", "h:1", "--ttl", "0"}), "--ttl wants a time to live from 1 to 255, not \"0\"");
     EXPECT_EQ(error_of({"--relay", "h:1", "--relay-rate", "0x10"}),
               "--relay-rate wants datagrams per second from 0.01 to 10000, not \"0x10\"");
@@ -132,8 +135,9 @@ TEST(ArgumentReader, AnEmptyValueIsRefusedByEveryOptionOfEveryTool)
         std::vector<const char*> options;
     } tools_and_options[] = {
         {host, {"--rate", "--duration", "--frames", "--start", "--record", "--replay"}},
-        {listen, {"--port", "--group", "--interface", "--csv", "--count", "--duration", "--relay", "--ttl",
-                  "--relay-rate", "--every"}},
+        {listen,
+         {"--port", "--group", "--interface", "--csv", "--count", "--duration", "--relay", "--ttl", "--relay-rate",
+          "--every"}},
         {validate, {"--only", "--skip", "--seed", "--budget", "--junit", "--json"}},
     };
     for (const auto& tool : tools_and_options) {

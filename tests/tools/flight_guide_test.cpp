@@ -43,13 +43,13 @@ std::vector<std::vector<std::string>> guide_table()
 std::vector<double> components(const tm_external_message& m)
 {
     switch (m.GetDataType()) {
-    case tm_msg_data_type::Int: return {static_cast<double>(m.GetInt())};
-    case tm_msg_data_type::Double: return {m.GetDouble()};
-    case tm_msg_data_type::Vector2d: return {m.GetVector2d().x, m.GetVector2d().y};
-    case tm_msg_data_type::Vector3d: return {m.GetVector3d().x, m.GetVector3d().y, m.GetVector3d().z};
-    case tm_msg_data_type::Vector4d:
-        return {m.GetVector4d().x, m.GetVector4d().y, m.GetVector4d().z, m.GetVector4d().w};
-    default: return {};
+        case tm_msg_data_type::Int: return {static_cast<double>(m.GetInt())};
+        case tm_msg_data_type::Double: return {m.GetDouble()};
+        case tm_msg_data_type::Vector2d: return {m.GetVector2d().x, m.GetVector2d().y};
+        case tm_msg_data_type::Vector3d: return {m.GetVector3d().x, m.GetVector3d().y, m.GetVector3d().z};
+        case tm_msg_data_type::Vector4d:
+            return {m.GetVector4d().x, m.GetVector4d().y, m.GetVector4d().z, m.GetVector4d().w};
+        default: return {};
     }
 }
 

@@ -15,7 +15,10 @@ namespace {
 constexpr double dt = 1.0 / 60.0;
 constexpr double pi = 3.14159265358979323846;
 
-double norm(const tm_vector3d& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+double norm(const tm_vector3d& v)
+{
+    return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+}
 
 // Runs the flight to `seconds`, calling `check` on every state.
 template <typename Check>
@@ -123,9 +126,9 @@ TEST(FlightScenario, ValuesAgreeWithEachOther)
         }
         if (!first) {
             // Position moves with the speed; the speed with the acceleration.
-            const double moved = std::hypot(std::hypot(s.position.x - previous.position.x,
-                                                       s.position.y - previous.position.y),
-                                            s.position.z - previous.position.z);
+            const double moved =
+                std::hypot(std::hypot(s.position.x - previous.position.x, s.position.y - previous.position.y),
+                           s.position.z - previous.position.z);
             EXPECT_NEAR(moved / dt, s.airspeed, 0.05) << s.time;
             EXPECT_NEAR(s.airspeed - previous.airspeed, s.acceleration * dt, 0.01) << s.time;
             // The body rates turn the orientation: 2 conj(q) dq/dt = (0, w).

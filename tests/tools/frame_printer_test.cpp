@@ -69,8 +69,8 @@ TEST(FramePrinter, ReadsOnlyTheStreamItIsGiven)
 
 TEST(HostOptions, PrintTakesNamesByCommasAndScratchIsAFlag)
 {
-    const char* argv[] = {"--print", "Aircraft.Altitude,Aircraft.Velocity", "--print", "Simulation.Time",
-                          "--scratch", "plugin.dll"};
+    const char* argv[] = {"--print",   "Aircraft.Altitude,Aircraft.Velocity", "--print", "Simulation.Time", "--scratch",
+                          "plugin.dll"};
     tools::host_options o;
     std::string error;
     ASSERT_TRUE(tools::parse_host_options(6, argv, o, error)) << error;
@@ -80,7 +80,8 @@ TEST(HostOptions, PrintTakesNamesByCommasAndScratchIsAFlag)
         const char* bad[] = {"--print", names, "plugin.dll"};
         EXPECT_FALSE(tools::parse_host_options(3, bad, o, error)) << names;
         EXPECT_EQ(error, "--print wants message names separated by commas, such as "
-                         "Aircraft.Altitude,Aircraft.Velocity, not \"" + std::string(names) + "\"");
+                         "Aircraft.Altitude,Aircraft.Velocity, not \"" +
+                             std::string(names) + "\"");
     }
 }
 

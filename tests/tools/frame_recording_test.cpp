@@ -192,8 +192,7 @@ TEST(FrameRecording, ImplausibleLengthIsRefusedBeforeAnyAllocation)
         tm_byte_order::store_u32_le(prefix, length);
         bytes.append(reinterpret_cast<const char*>(prefix), 4);
         const read_outcome outcome = read_all(bytes);
-        EXPECT_EQ(outcome.error.rfind("frame 1 (at byte 16): corrupt: payload length " + std::to_string(length), 0),
-                  0u)
+        EXPECT_EQ(outcome.error.rfind("frame 1 (at byte 16): corrupt: payload length " + std::to_string(length), 0), 0u)
             << outcome.error;
     }
 }
@@ -292,8 +291,7 @@ TEST(FrameRecording, RandomDamageNeverGetsPastTheChecks)
             EXPECT_TRUE(tools::decode_stream(f.stream.data(), f.stream.size(), f.message_count, messages, error));
         }
         if (!outcome.error.empty()) {
-            EXPECT_EQ(outcome.error.rfind("frame " + std::to_string(frame + 1) + " (at byte ", 0), 0u)
-                << outcome.error;
+            EXPECT_EQ(outcome.error.rfind("frame " + std::to_string(frame + 1) + " (at byte ", 0), 0u) << outcome.error;
         }
     }
 }

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <streambuf>
 #include <fstream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -289,8 +289,8 @@ TEST_F(HostSession, ARecordingThatCannotBeWrittenEndsTheRunWithTheReason)
 
 TEST(HostOptions, ParsesEveryOption)
 {
-    const char* argv[] = {"--rate", "30", "--duration", "500ms", "--frames", "120", "--record", "out.skvrec",
-                          "--fast", "--quiet", "--keep-scratch", "plugin.dll"};
+    const char* argv[] = {"--rate",   "30",         "--duration", "500ms",   "--frames",       "120",
+                          "--record", "out.skvrec", "--fast",     "--quiet", "--keep-scratch", "plugin.dll"};
     tools::host_options o;
     std::string error;
     ASSERT_TRUE(tools::parse_host_options(12, argv, o, error)) << error;

@@ -68,9 +68,9 @@ TEST(ListenerLoopback, CountsValidAndMalformedAndStopsAtTheCount)
     const std::string csv_text = read_all(csv);
     EXPECT_EQ(std::count(csv_text.begin(), csv_text.end(), '\n'), 7);  // header and six rows
     const std::string notes_text = read_all(notes);
-    EXPECT_NE(notes_text.find("ignored a 5-byte datagram from 127.0.0.1:" + std::to_string(sender.port) +
-                              " (wrong size)"),
-              std::string::npos)
+    EXPECT_NE(
+        notes_text.find("ignored a 5-byte datagram from 127.0.0.1:" + std::to_string(sender.port) + " (wrong size)"),
+        std::string::npos)
         << notes_text;
     EXPECT_NE(notes_text.find("ignored a 40000-byte datagram"), std::string::npos) << notes_text;
     EXPECT_NE(notes_text.find("(wrong marker)"), std::string::npos);

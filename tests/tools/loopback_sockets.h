@@ -57,7 +57,10 @@ inline motion_datagram motion(std::uint32_t time_us, double speed = 1.0)
     return encode_motion_datagram(sample);
 }
 
-inline std::vector<std::uint8_t> bytes_of(const motion_datagram& d) { return {d.begin(), d.end()}; }
+inline std::vector<std::uint8_t> bytes_of(const motion_datagram& d)
+{
+    return {d.begin(), d.end()};
+}
 
 inline std::string read_all(std::FILE* file)
 {

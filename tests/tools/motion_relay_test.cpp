@@ -56,8 +56,8 @@ TEST(MotionRelay, FeedsTwoUnicastReceiversAndAMulticastGroupByteForByte)
     tools::motion_relay relay;
     std::string error;
     ASSERT_TRUE(relay.open(options.relay, listener.port, error)) << error;
-    EXPECT_EQ(relay.destinations_text(), "127.0.0.1:" + std::to_string(first.port) + ", 127.0.0.1:" +
-                                             std::to_string(second.port) + ", " + test_group + ":" +
+    EXPECT_EQ(relay.destinations_text(), "127.0.0.1:" + std::to_string(first.port) +
+                                             ", 127.0.0.1:" + std::to_string(second.port) + ", " + test_group + ":" +
                                              std::to_string(member.port));
 
     // A running flight, then a pause: the same datagram again and again.
@@ -102,7 +102,8 @@ TEST(MotionRelay, RefusesBroadcastsControlGroupsAndItself)
         << error;
     EXPECT_NE(refusal("224.0.0.1", 50002).find("belongs to the local network's own protocols"), std::string::npos);
     // Its own port, by any of this machine's addresses.
-    EXPECT_EQ(refusal("127.0.0.1", 50001), "relaying to 127.0.0.1:50001 would send every datagram back to this listener");
+    EXPECT_EQ(refusal("127.0.0.1", 50001),
+              "relaying to 127.0.0.1:50001 would send every datagram back to this listener");
     EXPECT_NE(refusal("127.0.0.2", 50001).find("back to this listener"), std::string::npos);
 
     tools::motion_relay twice;
@@ -154,8 +155,10 @@ TEST(MotionRelay, TwoRelaysAimedAtEachOtherStayBounded)
     std::atomic<bool> stop{false};
     tools::motion_statistics statistics_a, statistics_b;
     bool ok_a = false, ok_b = false;
-    std::thread a([&] { ok_a = tools::run_listener(listen_a.handle, options_a, &relay_a, {}, &stop, statistics_a, error_a); });
-    std::thread b([&] { ok_b = tools::run_listener(listen_b.handle, options_b, &relay_b, {}, &stop, statistics_b, error_b); });
+    std::thread a(
+        [&] { ok_a = tools::run_listener(listen_a.handle, options_a, &relay_a, {}, &stop, statistics_a, error_a); });
+    std::thread b(
+        [&] { ok_b = tools::run_listener(listen_b.handle, options_b, &relay_b, {}, &stop, statistics_b, error_b); });
 
     // Ten frames of flight, then five of a pause: identical datagrams that
     // must still go through.
@@ -326,8 +329,7 @@ TEST(MotionRelay, AFailingDestinationIsCountedWithItsReason)
     bound_socket target;
     tools::motion_relay relay;
     std::string error;
-    ASSERT_TRUE(relay.open(to_destinations({{"127.0.0.1", target.port}, {"192.0.2.9", 5000}}), 50001, error))
-        << error;
+    ASSERT_TRUE(relay.open(to_destinations({{"127.0.0.1", target.port}, {"192.0.2.9", 5000}}), 50001, error)) << error;
     const socket_api::address from = endpoint(192, 0, 2, 1, 61000).socket_address();
     for (std::uint32_t i = 0; i < 3; ++i) relay.take(motion(i), from, i * 0.1);
     EXPECT_EQ(relay.counts().forwarded, 3u);

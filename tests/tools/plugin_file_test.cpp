@@ -45,8 +45,8 @@ TEST(PluginFile, AFolderNamesTheDllsInIt)
               folder + " is a folder, not a DLL; the DLL in it is " + folder + "/plane\xF0\x9F\x9B\xA9.dll");
     for (const char* name : {"a.dll", "b.DLL", "c.dll", "d.dll"}) write(folder + "/" + name, "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder), folder + " is a folder, not a DLL; the DLLs in it are " + folder +
-                                                      "/a.dll, " + folder + "/b.DLL, " + folder + "/c.dll, " +
-                                                      folder + "/d.dll and 1 more");
+                                                      "/a.dll, " + folder + "/b.DLL, " + folder + "/c.dll, " + folder +
+                                                      "/d.dll and 1 more");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/plane\xF0\x9F\x9B\xA9.dll"), "");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/gone.dll"), "no plug-in file at " + folder + "/gone.dll");
     tools::remove_folder_tree(folder);
@@ -60,21 +60,27 @@ TEST(PluginFile, AnArchiveNamesTheDllItWasMadeBeside)
     write(folder + "/libplane.dll.a", archive_bytes);
     write(folder + "/plane.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libplane.dll.a"),
-              folder + "/libplane.dll.a is a library archive (an import or static library), not a DLL; "
-                       "the DLL beside it is " + folder + "/plane.dll");
+              folder +
+                  "/libplane.dll.a is a library archive (an import or static library), not a DLL; "
+                  "the DLL beside it is " +
+                  folder + "/plane.dll");
     write(folder + "/libboat.dll.a", archive_bytes);
     write(folder + "/libboat.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libboat.dll.a"),
-              folder + "/libboat.dll.a is a library archive (an import or static library), not a DLL; "
-                       "the DLL beside it is " + folder + "/libboat.dll");
+              folder +
+                  "/libboat.dll.a is a library archive (an import or static library), not a DLL; "
+                  "the DLL beside it is " +
+                  folder + "/libboat.dll");
     // An installed package: the import library in lib, the DLL in bin.
     fs::create_directories(tools::file_path(folder + "/lib"));
     fs::create_directories(tools::file_path(folder + "/bin"));
     write(folder + "/lib/glider.lib", archive_bytes);
     write(folder + "/bin/glider.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/lib/glider.lib"),
-              folder + "/lib/glider.lib is a library archive (an import or static library), not a DLL; "
-                       "the DLL beside it is " + folder + "/lib/../bin/glider.dll");
+              folder +
+                  "/lib/glider.lib is a library archive (an import or static library), not a DLL; "
+                  "the DLL beside it is " +
+                  folder + "/lib/../bin/glider.dll");
     write(folder + "/libkite.a", archive_bytes);
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libkite.a"),
               folder + "/libkite.a is a library archive (an import or static library), not a DLL; "

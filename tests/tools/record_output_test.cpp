@@ -26,7 +26,10 @@
 
 namespace {
 
-std::string folder() { return ::testing::TempDir(); }
+std::string folder()
+{
+    return ::testing::TempDir();
+}
 
 void write(const std::string& path, const std::string& bytes)
 {
@@ -40,7 +43,10 @@ std::string read(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool exists(const std::string& path) { return tools::identify_file(path).has_value(); }
+bool exists(const std::string& path)
+{
+    return tools::identify_file(path).has_value();
+}
 
 }  // namespace
 
@@ -158,8 +164,9 @@ TEST(OutputFiles, APipeIsWrittenInPlaceButNeverReplacedAndNeverWaitedFor)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     std::string error;
     EXPECT_FALSE(tools::check_outputs({{"--record", pipe}}, {}, error));
-    EXPECT_EQ(error, "--record " + pipe + " is a device or a pipe, which the finished file would take the place of: "
-                     "name a file");
+    EXPECT_EQ(error, "--record " + pipe +
+                         " is a device or a pipe, which the finished file would take the place of: "
+                         "name a file");
     EXPECT_TRUE(tools::check_outputs({{"--csv", pipe, false}}, {}, error)) << error;
     // No program reads it: refused at once, not waited on.
     int code = 0;

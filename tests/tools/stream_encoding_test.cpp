@@ -59,10 +59,8 @@ TEST(StreamEncoding, ThePluginsReaderGetsTheSameRecordsBack)
 {
     const tm_msg_id id("Aircraft.Name");
     const tm_message_list frame{tools::make_string8(id, "ODD"),  // 68 bytes: the next header is unaligned
-                                tools::make_none(id),
-                                tools::make_vector4d(id, {1, 2, 3, 4}),
-                                tools::make_string(id, "Skarvel"),
-                                tools::make_int(id, 42)};
+                                tools::make_none(id), tools::make_vector4d(id, {1, 2, 3, 4}),
+                                tools::make_string(id, "Skarvel"), tools::make_int(id, 42)};
     std::vector<std::uint8_t> stream;
     tools::encode_stream(frame, stream);
     ASSERT_EQ(stream.size(), 68u + 64 + 96 + 80 + 72);

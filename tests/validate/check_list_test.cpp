@@ -140,9 +140,9 @@ TEST(ValidateOptions, AChildGetsTheSameSettings)
 {
     validate_options parent;
     std::string error;
-    ASSERT_TRUE(parses({"--quick", "--seed", "18446744073709551615", "--budget", "0.1", "--recording", "a b.skvrec",
-                        "dir/p.dll"},
-                       parent, error));
+    ASSERT_TRUE(parses(
+        {"--quick", "--seed", "18446744073709551615", "--budget", "0.1", "--recording", "a b.skvrec", "dir/p.dll"},
+        parent, error));
     parent.recording_frames = 1234567;  // as the survey of the recording found
     const std::vector<std::string> args = child_arguments(parent, "stream.random", 1234);
     std::vector<const char*> argv;

@@ -64,7 +64,8 @@ TEST(CheckSchedule, ChecksThatShareABodyRunTogetherInOneLane)
     const auto run = schedule.next();
     EXPECT_EQ(run, checks({"timing.init", "timing.shutdown"}));
     EXPECT_TRUE(schedule.next().empty());
-    schedule.finished(run, {result(outcome::passed), result(outcome::failed, fault_kind::too_slow, plugin_call::shutdown)});
+    schedule.finished(run,
+                      {result(outcome::passed), result(outcome::failed, fault_kind::too_slow, plugin_call::shutdown)});
     EXPECT_EQ(schedule.next(), checks({"timing.update"}));
 }
 

@@ -97,7 +97,8 @@ TEST(ChildVerdict, SilentEndsNameWhatEndedThemAndWhere)
     silent.exit_code = 42;  // in a call, without an exception: the plug-in ended the process
     const check_result ended = judge_child(silent);
     EXPECT_EQ(ended.kind, fault_kind::process_ended);
-    EXPECT_EQ(ended.summary, "the process ended with exit code 42 in Update, without an exception: the plug-in ended it");
+    EXPECT_EQ(ended.summary,
+              "the process ended with exit code 42 in Update, without an exception: the plug-in ended it");
 
     // Before the check began, an ending is the validator's own failure.
     silent.started = false;

@@ -35,7 +35,7 @@ std::string pe_file(const std::vector<std::string>& sections, const std::string&
     const std::uint32_t symbols = 0x300;  // no symbols: the string table starts here
     tm_byte_order::store_u32_le(&bytes[pe + 12], symbols);
     tm_byte_order::store_u16_le(&bytes[pe + 20], 0xF0);  // the optional header's size
-    std::string strings(4, '\0');                       // the table's own length comes first
+    std::string strings(4, '\0');  // the table's own length comes first
     const std::uint32_t link_at = 0x200;
     for (std::size_t i = 0; i < sections.size(); ++i) {
         std::uint8_t* header = &bytes[pe + 24 + 0xF0 + 40 * i];
@@ -142,8 +142,8 @@ TEST(SourcePlaces, ALineReadsBackAndOnlyWholeLinesCount)
 
     const std::vector<source_place> places = parse_place_lines("debug information: p.dll\r\n"
                                                                "0x10\tf\t\ta.cpp\t3\r\n"
-                                                               "0x20\t\t\t\t0\n"              // no function
-                                                               "0xZZ\tg\t\tb.cpp\t4\n"        // no offset
+                                                               "0x20\t\t\t\t0\n"  // no function
+                                                               "0xZZ\tg\t\tb.cpp\t4\n"  // no offset
                                                                "0x30\th\t\tc.cpp\t99999999999\n");  // no line
     ASSERT_EQ(places.size(), 1u);
     EXPECT_EQ(places[0].function, "f");

@@ -18,8 +18,8 @@ TEST(ProcessState, EachChangeIsNamedWithItsScope)
     EXPECT_TRUE(state_changes(before, before, before).empty());
 
     process_state after = before;
-    after.mxcsr = 0x9FC0;                                                    // flush-to-zero, denormals-are-zero
-    after.x87_control = 0x0E7F;                                              // round toward zero
+    after.mxcsr = 0x9FC0;  // flush-to-zero, denormals-are-zero
+    after.x87_control = 0x0E7F;  // round toward zero
     after.current_directory = "C:\\plugin";
     after.crt_locale = "German_Germany.1252";
     after.signal_handlers[1] = 0x2000;

@@ -134,13 +134,12 @@ TEST(RecordingSurvey, NamesWhatItUsesAndStopsAtTheLimit)
 
     const std::string cut = write_file("survey_named.skvrec", sample.bytes.substr(0, sample.bytes.size() - 1));
     ASSERT_TRUE(survey_recording(cut, recording_frame_limit, survey, error)) << error;
-    EXPECT_EQ(describe_survey("r.skvrec", survey),
-              "the first 2 frames (0.5 s of flight) of r.skvrec; frame 3 (at byte " +
-                  std::to_string(sample.frame_starts[2]) +
-                  "): truncated: " + std::to_string(sample.frame_starts[3] - sample.frame_starts[2] - 4) +
-                  " bytes expected after its length, " +
-                  std::to_string(sample.frame_starts[3] - sample.frame_starts[2] - 5) +
-                  " present, so the frames from there on are not used");
+    EXPECT_EQ(
+        describe_survey("r.skvrec", survey),
+        "the first 2 frames (0.5 s of flight) of r.skvrec; frame 3 (at byte " + std::to_string(sample.frame_starts[2]) +
+            "): truncated: " + std::to_string(sample.frame_starts[3] - sample.frame_starts[2] - 4) +
+            " bytes expected after its length, " + std::to_string(sample.frame_starts[3] - sample.frame_starts[2] - 5) +
+            " present, so the frames from there on are not used");
 
     EXPECT_FALSE(survey_recording(::testing::TempDir() + "no_such.skvrec", 10, survey, error));
     EXPECT_NE(error.find("cannot open "), std::string::npos) << error;

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tests/support/failing_new.h"
 #include "tools/validate/check_list.h"
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/report.h"
-#include "tests/support/failing_new.h"
 
 using namespace validate;
 
@@ -128,8 +128,8 @@ TEST(CheckResult, ARunOfSeveralChecksCarriesEachByName)
     check_result init;
     init.result = outcome::passed;
     init.summary = "the longest Init took 1 ms";
-    const std::string text = "check timing.init\n" + written(init) + "check timing.shutdown\n" +
-                             written(awkward_failure());
+    const std::string text =
+        "check timing.init\n" + written(init) + "check timing.shutdown\n" + written(awkward_failure());
     const auto results = parse_results(text);
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].first, "timing.init");
@@ -160,15 +160,17 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     EXPECT_TRUE(contains(json, R"("errors": 1,)"));
     EXPECT_TRUE(contains(json, R"("warnings": 2,)")) << "one on the failure, one on the pass";
     EXPECT_TRUE(contains(json, R"("result": "passed", "summary": "fine", "kind": "", "call": "")")) << json;
-    EXPECT_TRUE(contains(
-        json, R"("warnings": [{"kind": "environment_added", "count": 1, "detail": "Init added FOO=1"}])"));
+    EXPECT_TRUE(
+        contains(json, R"("warnings": [{"kind": "environment_added", "count": 1, "detail": "Init added FOO=1"}])"));
     EXPECT_TRUE(contains(json, R"("result": "skipped", "summary": "not run: the run reached its limit of 170 s", )"
                                R"("kind": "not_run")"))
         << json;
-    EXPECT_TRUE(contains(json, R"x("frames": [{"module": "p lug\tin.dll", "offset": "0x1a2b"}, {"module": "p.dll", "offset": "0x30", )x"
-                               R"x("function": "read_frame(int)", "file": "src\\read.cpp", "line": 42}])x"))
+    EXPECT_TRUE(contains(
+        json, R"x("frames": [{"module": "p lug\tin.dll", "offset": "0x1a2b"}, {"module": "p.dll", "offset": "0x30", )x"
+              R"x("function": "read_frame(int)", "file": "src\\read.cpp", "line": 42}])x"))
         << json;
-    EXPECT_TRUE(contains(json, R"("result": "error", "summary": "validate: cannot start a child process", "kind": "validator")"))
+    EXPECT_TRUE(contains(
+        json, R"("result": "error", "summary": "validate: cannot start a child process", "kind": "validator")"))
         << json;
     EXPECT_TRUE(contains(json, R"("summary": "read 1 byte past \"the\" end\\n\nsecond line\ttab\u0001")")) << json;
     EXPECT_TRUE(contains(json, R"("kind": "read_past_stream", "call": "Update", "frame": 12)"));
@@ -177,12 +179,14 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     const std::string xml = junit_report(report);
     EXPECT_TRUE(contains(xml, R"(tests="5" failures="1" errors="1" skipped="2")")) << xml;
     // A warning is a property of its test case, never a failure of it.
-    EXPECT_TRUE(contains(xml, "name=\"file.load\" time=\"0.000\">\n      <properties>\n        <property name=\"warning\" "
-                              "value=\"WARNING environment_added: Init added FOO=1\"/>\n      </properties>\n      "
-                              "<system-out>"))
+    EXPECT_TRUE(contains(xml,
+                         "name=\"file.load\" time=\"0.000\">\n      <properties>\n        <property name=\"warning\" "
+                         "value=\"WARNING environment_added: Init added FOO=1\"/>\n      </properties>\n      "
+                         "<system-out>"))
         << xml;
     EXPECT_TRUE(contains(xml, R"(<property name="warnings" value="2"/>)"));
-    EXPECT_TRUE(contains(xml, "the plug-in&apos;s frames: p lug\tin.dll+0x1a2b, p.dll+0x30 (read_frame(int), src\\read.cpp:42)"));
+    EXPECT_TRUE(contains(
+        xml, "the plug-in&apos;s frames: p lug\tin.dll+0x1a2b, p.dll+0x30 (read_frame(int), src\\read.cpp:42)"));
     EXPECT_TRUE(contains(xml, R"(<error message="validate: cannot start a child process" type="validator">)"));
     EXPECT_TRUE(contains(xml, R"(<testcase classname="validate.stream" name="stream.sizes")"));
     EXPECT_TRUE(contains(xml, R"(<failure message="read 1 byte past &quot;the&quot; end\n)"));
@@ -204,7 +208,8 @@ TEST(Reports, JsonAndJUnitEscapeAndCount)
     for (int c = std::fgetc(table); c != EOF; c = std::fgetc(table)) shown += static_cast<char>(c);
     std::fclose(table);
     EXPECT_TRUE(contains(shown, "stream.sizes                       FAIL    read 1 byte")) << shown;
-    EXPECT_TRUE(contains(shown, "\n" + std::string(43, ' ') + "WARNING environment_added: Init added FOO=\"1\"\tx (3 times)\n"));
+    EXPECT_TRUE(contains(shown, "\n" + std::string(43, ' ') +
+                                    "WARNING environment_added: Init added FOO=\"1\"\tx (3 times)\n"));
     EXPECT_TRUE(contains(shown, "stream.random                      skip    not run: the run reached"));
     EXPECT_TRUE(contains(shown, "validate: 1 passed, 1 failed, 2 skipped, 1 not run for the validator's own error, "
                                 "2 warnings in 2.5 s\n"));
@@ -216,10 +221,10 @@ TEST(Reports, OnlyValidUtf8ReachesTheFiles)
     EXPECT_EQ(valid_utf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9"),
               "Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC \xF0\x9F\x9B\xA9");
     const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(valid_utf8("Gr\xFC\xDF"), "Gr" + replacement + replacement);                             // Latin-1
-    EXPECT_EQ(valid_utf8("\xC0\xAF"), replacement + replacement);                                      // overlong '/'
-    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), replacement + replacement + replacement);                    // a surrogate
-    EXPECT_EQ(valid_utf8("end \xE2\x82"), "end " + replacement + replacement);                         // cut short
+    EXPECT_EQ(valid_utf8("Gr\xFC\xDF"), "Gr" + replacement + replacement);  // Latin-1
+    EXPECT_EQ(valid_utf8("\xC0\xAF"), replacement + replacement);  // overlong '/'
+    EXPECT_EQ(valid_utf8("\xED\xA0\x80"), replacement + replacement + replacement);  // a surrogate
+    EXPECT_EQ(valid_utf8("end \xE2\x82"), "end " + replacement + replacement);  // cut short
     EXPECT_EQ(valid_utf8("\xF4\x90\x80\x80"), replacement + replacement + replacement + replacement);  // > U+10FFFF
 }
 

@@ -55,5 +55,5 @@ TEST(Growth, ALeakGrowsBothHalvesAStepOrJitterDoesNot)
     // A small leak over few units must clear the noise as well as the limit.
     EXPECT_TRUE(judge_growth({100, 120, 140, 20}, 0.5, 16).grows);
     EXPECT_FALSE(judge_growth({100, 109, 118, 20}, 0.5, 4).grows);  // 9 per half < 0.5 x 20
-    EXPECT_FALSE(judge_growth({0, 5, 10, 0}, 0.0, 0.0).grows);      // no units, no verdict
+    EXPECT_FALSE(judge_growth({0, 5, 10, 0}, 0.0, 0.0).grows);  // no units, no verdict
 }

@@ -9,9 +9,9 @@
 // sets both outputs to 0, Shutdown stops and joins the worker. No exception
 // leaves an entry point.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <objbase.h>
+#include <ws2tcpip.h>
 
 #include <float.h>  // NOLINT(modernize-deprecated-headers): _controlfp_s is Microsoft's, not <cfloat>'s
 #include <xmmintrin.h>
@@ -38,94 +38,94 @@ namespace {
 // Every build, named by what it does; the DLL's file name,
 // test_plugin_<name>.dll, chooses which (one build serves all but the two
 // whose difference is the build's own: missing_export, runtime_dependency).
-#define TEST_PLUGIN_DEFECTS(X)                                                                                       \
-    X(none)                                                                                                          \
-    X(throws_in_init)         /* a C++ exception leaves Init */                                                      \
-    X(crash_in_update)        /* a null pointer written through in frame 30 */                                       \
-    X(hang_in_shutdown)       /* Shutdown waits for a worker that was never told to stop */                          \
-    X(thread_left)            /* Shutdown leaves the worker running */                                               \
-    X(window_left)            /* Init makes a window that Shutdown never destroys */                                 \
-    X(thread_running_at_unload) /* the worker holds no reference; Shutdown does not wait for it */                   \
-    X(handle_per_frame)       /* an event handle made in every Update, never closed */                               \
-    X(socket_per_frame)       /* a socket made in every Update, never closed */                                      \
-    X(memory_per_frame)       /* 64 bytes allocated in every Update, never freed */                                  \
-    X(reads_past_stream)      /* copies a whole 128-byte record whatever the Size */                                 \
-    X(writes_into_stream)     /* ends String8 values with a zero in the host's stream */                             \
-    X(slow_init)              /* Init does a second and a half of work */                                            \
-    X(update_stutter)         /* every 20th Update takes 25 ms */                                                    \
-    X(update_computes)        /* every Update computes for 8 ms on the host's thread */                              \
-    X(update_sleeps)          /* every Update sleeps for 8 ms */                                                     \
-    X(worker_computes)        /* every Update waits while its worker computes for 8 ms */                            \
-    X(runtime_dependency)     /* linked against the C++ runtime DLL */                                               \
-    X(wrong_version)          /* answers an older interface version */                                               \
-    X(missing_export)         /* Shutdown not exported */                                                            \
-    /* What ends a host, named for what it is: */                                                                    \
-    X(hang_at_attach)         /* DllMain never returns from DLL_PROCESS_ATTACH */                                    \
-    X(crash_at_attach)        /* DllMain writes through a null pointer at DLL_PROCESS_ATTACH */                      \
-    X(deadlock_at_detach)     /* DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader */   \
-                              /* lock to end */                                                                      \
-    X(stack_overflow)         /* unbounded recursion in frame 10 */                                                  \
-    X(kept_stream)            /* keeps the stream pointer and reads it in the next Update */                         \
-    X(abort_in_update)        /* abort() in frame 20 */                                                              \
-    X(exit_process)           /* ExitProcess(7) in frame 5 */                                                        \
-    X(terminate_process)      /* TerminateProcess of its own process in Shutdown */                                  \
-    X(joinable_at_exit)       /* a std::thread of its own, joined by Shutdown, is still joinable when the */         \
-                              /* process exits */                                                                    \
-    /* Process state changed and not restored: */                                                                    \
-    X(mxcsr_in_update)        /* flush-to-zero and denormals-are-zero turned on in Update */                         \
-    X(x87_in_update)          /* the x87 rounding set to truncate in Update */                                       \
-    X(cwd_in_init)            /* the current directory changed in Init */                                            \
-    X(filter_in_init)         /* the unhandled-exception filter replaced in Init */                                  \
-    X(error_mode_in_init)     /* every error dialog turned off for the process in Init */                            \
-    X(dll_directory_in_init)  /* SetDllDirectory in Init */                                                          \
-    X(locale_in_init)         /* the C runtime's locale set in Init */                                               \
-    X(priority_in_update)     /* the host thread's priority raised in Update */                                      \
-    X(std_handle_in_init)     /* the standard output handle replaced in Init */                                      \
-    X(signal_in_init)         /* a SIGINT handler of its own installed in Init */                                    \
-    X(thread_error_mode_in_init) /* the host thread's own error mode changed in Init */                              \
-    X(path_in_init)           /* its own folder put in front of PATH in Init */                                      \
-    X(com_in_init)            /* COM initialized on the host's thread in Init, never uninitialized */                \
-    /* What still points into the DLL after FreeLibrary: */                                                          \
-    X(class_left)             /* a window class registered in Init, never unregistered */                            \
-    X(handler_left)           /* a vectored exception handler added in Init, never removed */                        \
-    X(hook_left)              /* a message hook on the host's thread set in Init, never removed */                   \
-    X(timer_left)             /* a timer of the host's thread with a procedure, set in Init, never killed */         \
-    X(ctrl_handler_left)      /* a console control handler added in Init, never removed */                           \
-    X(pool_timer_left)        /* a thread-pool timer set in Init to come back every minute, never stopped */         \
-    /* The outputs and memory: */                                                                                    \
-    X(outputs_untouched)      /* Update never writes its two outputs */                                              \
-    X(outputs_too_wide)       /* Update writes 8 bytes into each 4-byte output */                                    \
-    X(leaks_fast)             /* 1 MiB allocated and filled in every Update, never freed */                          \
-    X(allocates_until_failure) /* 64 MiB more in every Update, filled, until allocation fails, 150 ms pause */       \
-    X(commits_in_thread)      /* a thread started in Init takes 16 MiB more every 10 ms */                           \
-    X(init_takes_memory)      /* Init takes all but 256 MiB of the machine's free memory */                          \
-    /* A failed assertion, named with its own text: */                                                               \
-    X(wrong_getter)           /* GetDouble on a message that is not a Double, in frame 12 */                         \
-    /* Calls in Update that block the host's frame, each reported as a warning: */                                   \
-    X(file_writes_in_update)  /* fwrite and fflush to a log opened in Init */                                        \
-    X(win32_writes_in_update) /* WriteFile and FlushFileBuffers to a file opened in Init */                          \
-    X(opens_in_update)        /* fopen, fprintf and fclose of a log */                                               \
-    X(sleeps_in_update)       /* Sleep(2) */                                                                         \
-    X(waits_in_update)        /* waits for its worker to answer, which takes it 2 ms */                              \
-    X(lock_in_update)         /* enters a critical section that its worker holds for 3 ms */                         \
-    X(receives_in_update)     /* recvfrom and select with a timeout on a blocking UDP socket */                      \
-    X(tcp_in_update)          /* connect, send, accept and recv on blocking TCP sockets */                           \
-    X(looks_up_in_update)     /* getaddrinfo of "localhost" */                                                       \
-    /* Unusual but legal: each must pass. */                                                                         \
-    X(fp_restored)            /* Update computes with other FP settings and restores them; Init changes the */       \
-                              /* current directory and restores it; its worker runs with flush-to-zero on */         \
-    X(tidy_registrations)     /* a window class, a vectored handler and a thread timer, each undone in Shutdown; */  \
-                              /* Update throws and catches a C++ exception */                                        \
-    X(writes_files)           /* writes a log file to the current directory in Init, Update and Shutdown */          \
-    X(lets_go_late)           /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */   \
-    X(thread_pool_tidy)       /* a thread-pool timer, a registered wait and a work item from Init, each stopped */   \
-                              /* and waited for in Shutdown */                                                       \
-    X(host_state_restored)    /* Init changes the error modes, PATH and COM and restores them before it returns; */  \
-                              /* a console control handler from Init to Shutdown */                                  \
-    X(environment_added)      /* Init adds an environment variable of its own (a warning, not a failure) */          \
-    X(nonblocking_in_update)  /* the same calls, none of which waits: a datagram sent, a non-blocking receive, */    \
-                              /* waits and select that only poll, a numeric address, a free lock; the log */         \
-                              /* written by the worker */
+#define TEST_PLUGIN_DEFECTS(X)                                                                                   \
+    X(none)                                                                                                      \
+    X(throws_in_init) /* a C++ exception leaves Init */                                                          \
+    X(crash_in_update) /* a null pointer written through in frame 30 */                                          \
+    X(hang_in_shutdown) /* Shutdown waits for a worker that was never told to stop */                            \
+    X(thread_left) /* Shutdown leaves the worker running */                                                      \
+    X(window_left) /* Init makes a window that Shutdown never destroys */                                        \
+    X(thread_running_at_unload) /* the worker holds no reference; Shutdown does not wait for it */               \
+    X(handle_per_frame) /* an event handle made in every Update, never closed */                                 \
+    X(socket_per_frame) /* a socket made in every Update, never closed */                                        \
+    X(memory_per_frame) /* 64 bytes allocated in every Update, never freed */                                    \
+    X(reads_past_stream) /* copies a whole 128-byte record whatever the Size */                                  \
+    X(writes_into_stream) /* ends String8 values with a zero in the host's stream */                             \
+    X(slow_init) /* Init does a second and a half of work */                                                     \
+    X(update_stutter) /* every 20th Update takes 25 ms */                                                        \
+    X(update_computes) /* every Update computes for 8 ms on the host's thread */                                 \
+    X(update_sleeps) /* every Update sleeps for 8 ms */                                                          \
+    X(worker_computes) /* every Update waits while its worker computes for 8 ms */                               \
+    X(runtime_dependency) /* linked against the C++ runtime DLL */                                               \
+    X(wrong_version) /* answers an older interface version */                                                    \
+    X(missing_export) /* Shutdown not exported */                                                                \
+    /* What ends a host, named for what it is: */                                                                \
+    X(hang_at_attach) /* DllMain never returns from DLL_PROCESS_ATTACH */                                        \
+    X(crash_at_attach) /* DllMain writes through a null pointer at DLL_PROCESS_ATTACH */                         \
+    X(deadlock_at_detach) /* DllMain waits at DLL_PROCESS_DETACH for its own thread, which needs the loader */   \
+    /* lock to end */                                                                                            \
+    X(stack_overflow) /* unbounded recursion in frame 10 */                                                      \
+    X(kept_stream) /* keeps the stream pointer and reads it in the next Update */                                \
+    X(abort_in_update) /* abort() in frame 20 */                                                                 \
+    X(exit_process) /* ExitProcess(7) in frame 5 */                                                              \
+    X(terminate_process) /* TerminateProcess of its own process in Shutdown */                                   \
+    X(joinable_at_exit) /* a std::thread of its own, joined by Shutdown, is still joinable when the */           \
+    /* process exits */                                                                                          \
+    /* Process state changed and not restored: */                                                                \
+    X(mxcsr_in_update) /* flush-to-zero and denormals-are-zero turned on in Update */                            \
+    X(x87_in_update) /* the x87 rounding set to truncate in Update */                                            \
+    X(cwd_in_init) /* the current directory changed in Init */                                                   \
+    X(filter_in_init) /* the unhandled-exception filter replaced in Init */                                      \
+    X(error_mode_in_init) /* every error dialog turned off for the process in Init */                            \
+    X(dll_directory_in_init) /* SetDllDirectory in Init */                                                       \
+    X(locale_in_init) /* the C runtime's locale set in Init */                                                   \
+    X(priority_in_update) /* the host thread's priority raised in Update */                                      \
+    X(std_handle_in_init) /* the standard output handle replaced in Init */                                      \
+    X(signal_in_init) /* a SIGINT handler of its own installed in Init */                                        \
+    X(thread_error_mode_in_init) /* the host thread's own error mode changed in Init */                          \
+    X(path_in_init) /* its own folder put in front of PATH in Init */                                            \
+    X(com_in_init) /* COM initialized on the host's thread in Init, never uninitialized */                       \
+    /* What still points into the DLL after FreeLibrary: */                                                      \
+    X(class_left) /* a window class registered in Init, never unregistered */                                    \
+    X(handler_left) /* a vectored exception handler added in Init, never removed */                              \
+    X(hook_left) /* a message hook on the host's thread set in Init, never removed */                            \
+    X(timer_left) /* a timer of the host's thread with a procedure, set in Init, never killed */                 \
+    X(ctrl_handler_left) /* a console control handler added in Init, never removed */                            \
+    X(pool_timer_left) /* a thread-pool timer set in Init to come back every minute, never stopped */            \
+    /* The outputs and memory: */                                                                                \
+    X(outputs_untouched) /* Update never writes its two outputs */                                               \
+    X(outputs_too_wide) /* Update writes 8 bytes into each 4-byte output */                                      \
+    X(leaks_fast) /* 1 MiB allocated and filled in every Update, never freed */                                  \
+    X(allocates_until_failure) /* 64 MiB more in every Update, filled, until allocation fails, 150 ms pause */   \
+    X(commits_in_thread) /* a thread started in Init takes 16 MiB more every 10 ms */                            \
+    X(init_takes_memory) /* Init takes all but 256 MiB of the machine's free memory */                           \
+    /* A failed assertion, named with its own text: */                                                           \
+    X(wrong_getter) /* GetDouble on a message that is not a Double, in frame 12 */                               \
+    /* Calls in Update that block the host's frame, each reported as a warning: */                               \
+    X(file_writes_in_update) /* fwrite and fflush to a log opened in Init */                                     \
+    X(win32_writes_in_update) /* WriteFile and FlushFileBuffers to a file opened in Init */                      \
+    X(opens_in_update) /* fopen, fprintf and fclose of a log */                                                  \
+    X(sleeps_in_update) /* Sleep(2) */                                                                           \
+    X(waits_in_update) /* waits for its worker to answer, which takes it 2 ms */                                 \
+    X(lock_in_update) /* enters a critical section that its worker holds for 3 ms */                             \
+    X(receives_in_update) /* recvfrom and select with a timeout on a blocking UDP socket */                      \
+    X(tcp_in_update) /* connect, send, accept and recv on blocking TCP sockets */                                \
+    X(looks_up_in_update) /* getaddrinfo of "localhost" */                                                       \
+    /* Unusual but legal: each must pass. */                                                                     \
+    X(fp_restored) /* Update computes with other FP settings and restores them; Init changes the */              \
+    /* current directory and restores it; its worker runs with flush-to-zero on */                               \
+    X(tidy_registrations) /* a window class, a vectored handler and a thread timer, each undone in Shutdown; */  \
+    /* Update throws and catches a C++ exception */                                                              \
+    X(writes_files) /* writes a log file to the current directory in Init, Update and Shutdown */                \
+    X(lets_go_late) /* Shutdown only tells the worker to stop; it lets go of the library 100 ms later */         \
+    X(thread_pool_tidy) /* a thread-pool timer, a registered wait and a work item from Init, each stopped */     \
+    /* and waited for in Shutdown */                                                                             \
+    X(host_state_restored) /* Init changes the error modes, PATH and COM and restores them before it returns; */ \
+    /* a console control handler from Init to Shutdown */                                                        \
+    X(environment_added) /* Init adds an environment variable of its own (a warning, not a failure) */           \
+    X(nonblocking_in_update) /* the same calls, none of which waits: a datagram sent, a non-blocking receive, */ \
+    /* waits and select that only poll, a numeric address, a free lock; the log */                               \
+    /* written by the worker */
 
 enum class defect {
 #define TEST_PLUGIN_DEFECT_ENUMERATOR(name) name,
@@ -586,10 +586,8 @@ void change_state_in_init()
     }
     if (flaw == defect::handler_left || flaw == defect::tidy_registrations)
         handler = AddVectoredExceptionHandler(0, ignore_exception);
-    if (flaw == defect::tidy_registrations || flaw == defect::timer_left)
-        timer = SetTimer(nullptr, 0, 60000, on_timer);
-    if (flaw == defect::hook_left)
-        SetWindowsHookExA(WH_GETMESSAGE, on_message, nullptr, GetCurrentThreadId());
+    if (flaw == defect::tidy_registrations || flaw == defect::timer_left) timer = SetTimer(nullptr, 0, 60000, on_timer);
+    if (flaw == defect::hook_left) SetWindowsHookExA(WH_GETMESSAGE, on_message, nullptr, GetCurrentThreadId());
     if (flaw == defect::joinable_at_exit) {
         helper_stop = false;
         helper = std::thread([] {
@@ -671,8 +669,7 @@ void stop()
         WaitForSingleObject(worker, INFINITE);  // nobody told it to stop
     }
     SetEvent(stop_worker);
-    if (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late)
-        WaitForSingleObject(worker, INFINITE);
+    if (flaw != defect::thread_running_at_unload && flaw != defect::lets_go_late) WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
     CloseHandle(stop_worker);
     worker = stop_worker = nullptr;

@@ -43,7 +43,7 @@ std::vector<double> mixed(std::size_t count, double low, double high, double sha
 TEST(TimingJudgement, OthersShareAndTheWordsForIt)
 {
     EXPECT_DOUBLE_EQ(others_share({10.0, 2.0, 17.5, 0.5}), 0.85);
-    EXPECT_DOUBLE_EQ(others_share({10.0, 2.0, 0.4, 0.5}), 0.0);   // counted in steps: never below 0
+    EXPECT_DOUBLE_EQ(others_share({10.0, 2.0, 0.4, 0.5}), 0.0);  // counted in steps: never below 0
     EXPECT_DOUBLE_EQ(others_share({10.0, 2.0, 21.0, 0.0}), 1.0);  // nor above all of it
     EXPECT_DOUBLE_EQ(others_share({0.0, 2.0, 1.0, 0.0}), 0.0);
     EXPECT_EQ(percent_text(0.998), "99 %");  // "at least": rounded down

@@ -38,8 +38,8 @@ bool read_arguments(int argc, const char* const* argv, const std::vector<command
             value = argv[++i];
         }
         if ((takes_value && value.empty()) || !option->take(value)) {
-            error = std::string(argument) + " wants " + std::string(option->wants) + ", not \"" + std::string(value) +
-                    "\"";
+            error =
+                std::string(argument) + " wants " + std::string(option->wants) + ", not \"" + std::string(value) + "\"";
             return false;
         }
     }

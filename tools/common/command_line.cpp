@@ -6,7 +6,10 @@
 namespace tools {
 namespace {
 
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool is_digit(char c) noexcept
+{
+    return c >= '0' && c <= '9';
+}
 
 // Digits, an optional fraction, an optional exponent: the decimal forms only.
 bool is_decimal_text(std::string_view text) noexcept

@@ -5,7 +5,10 @@
 
 namespace tools {
 
-file_replacement::~file_replacement() { discard(); }
+file_replacement::~file_replacement()
+{
+    discard();
+}
 
 bool file_replacement::open(const std::string& target, std::string& error)
 {

@@ -27,7 +27,10 @@ int create_new_file(const std::string& path) noexcept
     return 0;
 }
 
-bool is_exists_error(int code) noexcept { return code == EEXIST; }
+bool is_exists_error(int code) noexcept
+{
+    return code == EEXIST;
+}
 
 file_kind kind_of_file(const std::string& path) noexcept
 {
@@ -55,9 +58,15 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
     return false;
 }
 
-void remove_file(const std::string& path) noexcept { ::unlink(path.c_str()); }
+void remove_file(const std::string& path) noexcept
+{
+    ::unlink(path.c_str());
+}
 
-std::filesystem::path file_path(const std::string& path) { return std::filesystem::path(path); }
+std::filesystem::path file_path(const std::string& path)
+{
+    return std::filesystem::path(path);
+}
 
 std::FILE* open_for_writing(const std::string& path, int& error) noexcept
 {
@@ -68,8 +77,8 @@ std::FILE* open_for_writing(const std::string& path, int& error) noexcept
     }
     // Opened: from here on a write waits, as writes to a file do.
     const int flags = ::fcntl(descriptor, F_GETFL);
-    std::FILE* file = flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr
-                                                                                      : ::fdopen(descriptor, "w");
+    std::FILE* file =
+        flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) < 0 ? nullptr : ::fdopen(descriptor, "w");
     if (file == nullptr) {
         error = errno;
         ::close(descriptor);
@@ -79,7 +88,10 @@ std::FILE* open_for_writing(const std::string& path, int& error) noexcept
     return file;
 }
 
-bool is_unread_pipe_error(int code) noexcept { return code == ENXIO; }
+bool is_unread_pipe_error(int code) noexcept
+{
+    return code == ENXIO;
+}
 
 std::string absolute_path(const std::string& path)
 {

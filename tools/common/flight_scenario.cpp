@@ -36,9 +36,15 @@ double ramp_rate(double t, double t0, double t1) noexcept
 // roll accelerates at up to 2.5 m/s^2; rotation at 11 s, lift-off at 12.5 s,
 // a 6 degree climb; a 15 degree banked turn from 30 s to 58 s; level-off
 // from 70 s, power back at 72 s.
-double planned_acceleration(double t) noexcept { return 2.5 * ramp(t, 0.0, 1.0) * (1.0 - ramp(t, 12.0, 18.0)); }
+double planned_acceleration(double t) noexcept
+{
+    return 2.5 * ramp(t, 0.0, 1.0) * (1.0 - ramp(t, 12.0, 18.0));
+}
 
-double planned_path_angle(double t) noexcept { return 6.0 * degrees * (ramp(t, 12.5, 16.0) - ramp(t, 70.0, 75.0)); }
+double planned_path_angle(double t) noexcept
+{
+    return 6.0 * degrees * (ramp(t, 12.5, 16.0) - ramp(t, 70.0, 75.0));
+}
 double planned_path_angle_rate(double t) noexcept
 {
     return 6.0 * degrees * (ramp_rate(t, 12.5, 16.0) - ramp_rate(t, 70.0, 75.0));
@@ -53,7 +59,10 @@ double planned_angle_of_attack_rate(double t) noexcept
     return 8.0 * degrees * ramp_rate(t, 11.0, 13.0) - 3.0 * degrees * ramp_rate(t, 15.0, 20.0);
 }
 
-double planned_bank(double t) noexcept { return 15.0 * degrees * (ramp(t, 30.0, 34.0) - ramp(t, 54.0, 58.0)); }
+double planned_bank(double t) noexcept
+{
+    return 15.0 * degrees * (ramp(t, 30.0, 34.0) - ramp(t, 54.0, 58.0));
+}
 double planned_bank_rate(double t) noexcept
 {
     return 15.0 * degrees * (ramp_rate(t, 30.0, 34.0) - ramp_rate(t, 54.0, 58.0));

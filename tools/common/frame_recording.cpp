@@ -43,8 +43,8 @@ bool write_recording_header(std::ostream& out)
     return out.good();
 }
 
-bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count,
-                          const std::uint8_t* stream, std::size_t length)
+bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count, const std::uint8_t* stream,
+                          std::size_t length)
 {
     recorded_frame_envelope envelope;
     if (!encode_recorded_frame_envelope(time_step, message_count, stream, length, envelope)) {
@@ -77,8 +77,8 @@ bool recording_reader::open(std::string& error)
     std::uint8_t header[recording_header_size];
     const std::size_t got = read_some(header, sizeof header);
     if (got < sizeof header || std::memcmp(header, recording_magic, sizeof recording_magic) != 0) {
-        fail(error, got == 0 ? "the file is empty, not a frame recording"
-                             : "not a frame recording (no \"SKVREC\" header)");
+        fail(error,
+             got == 0 ? "the file is empty, not a frame recording" : "not a frame recording (no \"SKVREC\" header)");
         return false;
     }
     const std::uint32_t version = load_u32_le(header + 8);
@@ -117,12 +117,11 @@ recording_reader::result recording_reader::next(recorded_frame& frame, tm_messag
     const std::size_t body = read_some(payload.data(), payload.size());
     if (body < payload.size()) {
         cut_short_ = true;
-        return fail(error, where + "truncated: " + std::to_string(payload.size()) + " bytes expected after its length, " +
-                               std::to_string(body) + " present");
+        return fail(error, where + "truncated: " + std::to_string(payload.size()) +
+                               " bytes expected after its length, " + std::to_string(body) + " present");
     }
     const std::uint32_t stored_crc = load_u32_le(payload.data() + payload_length);
-    if (crc32(payload.data(), payload_length) != stored_crc)
-        return fail(error, where + "corrupt: checksum mismatch");
+    if (crc32(payload.data(), payload_length) != stored_crc) return fail(error, where + "corrupt: checksum mismatch");
 
     const double time_step = load_f64_le(payload.data());
     if (!std::isfinite(time_step)) return fail(error, where + "corrupt: the time step is not a finite number");
@@ -130,8 +129,7 @@ recording_reader::result recording_reader::next(recorded_frame& frame, tm_messag
     const std::uint8_t* stream = payload.data() + recording_payload_prefix;
     const std::size_t stream_length = payload_length - recording_payload_prefix;
     std::string why;
-    if (!decode_stream(stream, stream_length, count, messages, why))
-        return fail(error, where + "corrupt: " + why);
+    if (!decode_stream(stream, stream_length, count, messages, why)) return fail(error, where + "corrupt: " + why);
 
     frame.time_step = time_step;
     frame.message_count = count;

@@ -53,8 +53,8 @@ bool encode_recorded_frame_envelope(double time_step, std::uint32_t message_coun
 
 // Writing. Each returns false once the stream has failed (disk full...).
 bool write_recording_header(std::ostream& out);
-bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count,
-                          const std::uint8_t* stream, std::size_t length);
+bool write_recorded_frame(std::ostream& out, double time_step, std::uint32_t message_count, const std::uint8_t* stream,
+                          std::size_t length);
 
 // Reading, frame by frame, with every length checked before it is used. An
 // error is one sentence naming the frame (counted from 1) and its byte

@@ -50,24 +50,22 @@ bool replay_source::open(const std::string& path, std::string& error)
     return true;
 }
 
-bool replay_source::next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream,
-                         std::string& error)
+bool replay_source::next(double& time_step, std::uint32_t& count, std::vector<std::uint8_t>& stream, std::string& error)
 {
     std::string why;
     switch (reader_->next(frame_, messages_, why)) {
-    case recording_reader::result::frame:
-        time_step = frame_.time_step;
-        count = frame_.message_count;
-        stream.swap(frame_.stream);
-        return true;
-    case recording_reader::result::end:
-        return false;
-    case recording_reader::result::error:
-        if (reader_->cut_short())
-            cut_short_ = why;
-        else
-            error = "recording: " + why;
-        return false;
+        case recording_reader::result::frame:
+            time_step = frame_.time_step;
+            count = frame_.message_count;
+            stream.swap(frame_.stream);
+            return true;
+        case recording_reader::result::end: return false;
+        case recording_reader::result::error:
+            if (reader_->cut_short())
+                cut_short_ = why;
+            else
+                error = "recording: " + why;
+            return false;
     }
     return false;
 }

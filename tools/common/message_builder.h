@@ -17,7 +17,8 @@ tm_external_message make_none(tm_msg_id id, tm_msg_flags flags = value_flags) no
 tm_external_message make_int(tm_msg_id id, std::int64_t value, tm_msg_flags flags = value_flags) noexcept;
 tm_external_message make_double(tm_msg_id id, double value, tm_msg_flags flags = value_flags) noexcept;
 tm_external_message make_vector2d(tm_msg_id id, double x, double y, tm_msg_flags flags = value_flags) noexcept;
-tm_external_message make_vector3d(tm_msg_id id, const tm_vector3d& v, tm_msg_flags flags = motion_vector_flags) noexcept;
+tm_external_message make_vector3d(tm_msg_id id, const tm_vector3d& v,
+                                  tm_msg_flags flags = motion_vector_flags) noexcept;
 tm_external_message make_vector4d(tm_msg_id id, const tm_vector4d& v, tm_msg_flags flags = value_flags) noexcept;
 
 // String: 16-bit units, one per character of `text` (Latin-1), at most 32;

@@ -18,12 +18,14 @@ struct made_files {
     }
 };
 
-std::string named(const output_file& output) { return output.option + " " + output.path; }
+std::string named(const output_file& output)
+{
+    return output.option + " " + output.path;
+}
 
 }  // namespace
 
-bool check_outputs(const std::vector<output_file>& outputs, const std::vector<input_file>& inputs,
-                   std::string& error)
+bool check_outputs(const std::vector<output_file>& outputs, const std::vector<input_file>& inputs, std::string& error)
 {
     made_files made;
     std::vector<std::pair<file_identity, const output_file*>> identities;

@@ -29,7 +29,6 @@ struct input_file {
 // themselves, not their names, so every spelling of a path is caught: an
 // output that does not exist yet is made for the comparison and removed
 // again. Nothing else is changed.
-bool check_outputs(const std::vector<output_file>& outputs, const std::vector<input_file>& inputs,
-                   std::string& error);
+bool check_outputs(const std::vector<output_file>& outputs, const std::vector<input_file>& inputs, std::string& error);
 
 }  // namespace tools

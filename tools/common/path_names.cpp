@@ -9,7 +9,10 @@ namespace {
 // The longest name (of a file or a folder) Windows' file systems take.
 constexpr std::size_t longest_name = 255;
 
-bool is_separator(char c) noexcept { return c == '\\' || c == '/'; }
+bool is_separator(char c) noexcept
+{
+    return c == '\\' || c == '/';
+}
 
 bool same_letters(std::string_view a, std::string_view b) noexcept
 {
@@ -81,9 +84,9 @@ std::string altered_name_problem(std::string_view path)
         const std::string_view tail = first_altered.substr(first_altered.find_last_not_of(". ") + 1);
         const bool dots = tail.find('.') != std::string_view::npos;
         const bool spaces = tail.find(' ') != std::string_view::npos;
-        const std::string what = dots && spaces ? "the dots and spaces"
+        const std::string what = dots && spaces    ? "the dots and spaces"
                                  : tail.size() > 1 ? (dots ? "the dots" : "the spaces")
-                                 : (dots ? "the dot" : "the space");
+                                                   : (dots ? "the dot" : "the space");
         return "Windows drops " + what + " at the end of \"" + std::string(first_altered) + "\" and would use \"" +
                altered + "\" instead";
     }
@@ -100,8 +103,8 @@ std::string altered_name_problem(std::string_view path)
             if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
         }
         if (units > longest_name)
-            return "a name in it is " + std::to_string(units) + " characters long, and Windows takes names of at most " +
-                   std::to_string(longest_name);
+            return "a name in it is " + std::to_string(units) +
+                   " characters long, and Windows takes names of at most " + std::to_string(longest_name);
         start = end + 1;
     }
     return {};

@@ -20,11 +20,9 @@ constexpr std::size_t dlls_named = 4;
 bool ends_with(std::string_view text, std::string_view end)
 {
     if (text.size() < end.size()) return false;
-    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
-                      [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b));
-                      });
+    return std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
 }
 
 // `name` in the folder `folder` as the user spelt it, with the separator the
@@ -49,7 +47,10 @@ std::string file_name_of(const std::string& path)
     return last == std::string::npos ? path : path.substr(last + 1);
 }
 
-bool is_regular(const std::string& path) { return kind_of_file(path) == file_kind::regular; }
+bool is_regular(const std::string& path)
+{
+    return kind_of_file(path) == file_kind::regular;
+}
 
 // The DLL files directly in `folder`, by name.
 std::vector<std::string> dlls_in(const std::string& folder)
@@ -98,23 +99,20 @@ bool is_archive(const std::string& path)
 std::string plugin_file_problem(const std::string& path)
 {
     switch (kind_of_file(path)) {
-    case file_kind::none:
-        return "no plug-in file at " + path;
-    case file_kind::folder: {
-        const std::vector<std::string> dlls = dlls_in(path);
-        const std::string folder = path + " is a folder, not a DLL";
-        if (dlls.empty()) return folder + ", and holds no DLL";
-        if (dlls.size() == 1) return folder + "; the DLL in it is " + joined(path, dlls.front());
-        std::string text = folder + "; the DLLs in it are ";
-        for (std::size_t i = 0; i < dlls.size() && i < dlls_named; ++i)
-            text += (i > 0 ? ", " : "") + joined(path, dlls[i]);
-        if (dlls.size() > dlls_named) text += " and " + std::to_string(dlls.size() - dlls_named) + " more";
-        return text;
-    }
-    case file_kind::other:
-        return path + " is a device or a pipe, not a DLL file";
-    case file_kind::regular:
-        break;
+        case file_kind::none: return "no plug-in file at " + path;
+        case file_kind::folder: {
+            const std::vector<std::string> dlls = dlls_in(path);
+            const std::string folder = path + " is a folder, not a DLL";
+            if (dlls.empty()) return folder + ", and holds no DLL";
+            if (dlls.size() == 1) return folder + "; the DLL in it is " + joined(path, dlls.front());
+            std::string text = folder + "; the DLLs in it are ";
+            for (std::size_t i = 0; i < dlls.size() && i < dlls_named; ++i)
+                text += (i > 0 ? ", " : "") + joined(path, dlls[i]);
+            if (dlls.size() > dlls_named) text += " and " + std::to_string(dlls.size() - dlls_named) + " more";
+            return text;
+        }
+        case file_kind::other: return path + " is a device or a pipe, not a DLL file";
+        case file_kind::regular: break;
     }
     if (!is_archive(path)) return {};
     const std::string dll = dll_beside(path);

@@ -30,6 +30,9 @@ void catch_stop_requests() noexcept
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-const std::atomic<bool>& stop_requested() noexcept { return requested; }
+const std::atomic<bool>& stop_requested() noexcept
+{
+    return requested;
+}
 
 }  // namespace tools

@@ -33,8 +33,8 @@ bool decode_stream(const std::uint8_t* stream, std::size_t length, std::uint32_t
         frame.push_back(m);
     }
     if (position != length) {
-        error = std::to_string(length - position) + " bytes follow the last of the " + std::to_string(count) +
-                " messages";
+        error =
+            std::to_string(length - position) + " bytes follow the last of the " + std::to_string(count) + " messages";
         return false;
     }
     return true;

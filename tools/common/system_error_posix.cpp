@@ -13,9 +13,15 @@ std::string system_error_text(int code)
     return std::string(std::strerror(code)) + " (system error " + std::to_string(code) + ")";
 }
 
-std::string runtime_failure_text() { return errno != 0 ? system_error_text(errno) : std::string(); }
+std::string runtime_failure_text()
+{
+    return errno != 0 ? system_error_text(errno) : std::string();
+}
 
-void clear_runtime_failure() noexcept { errno = 0; }
+void clear_runtime_failure() noexcept
+{
+    errno = 0;
+}
 
 std::string resolve_error_text(int status)
 {

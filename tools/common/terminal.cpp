@@ -13,15 +13,18 @@
 
 namespace tools {
 
-bool is_terminal(std::FILE* stream) noexcept { return tools_isatty(tools_fileno(stream)) != 0; }
+bool is_terminal(std::FILE* stream) noexcept
+{
+    return tools_isatty(tools_fileno(stream)) != 0;
+}
 
 #if defined(_WIN32)
 
 utf8_console::utf8_console() noexcept
 {
     DWORD mode = 0;
-    const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
-                         GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    const bool console =
+        GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) || GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
     const UINT code_page = GetConsoleOutputCP();
     if (console && code_page != 0 && code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) previous_ = code_page;
 }

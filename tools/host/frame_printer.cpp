@@ -42,37 +42,29 @@ void format_value(const tm_external_message& m, std::string& out)
 {
     out.clear();
     switch (m.GetDataType()) {
-    case tm_msg_data_type::None:
-        out = "void";
-        return;
-    case tm_msg_data_type::Int:
-        out = std::to_string(m.GetInt());
-        return;
-    case tm_msg_data_type::Double:
-        append_number(out, m.GetDouble());
-        return;
-    case tm_msg_data_type::Vector2d: {
-        const tm_vector3d v = m.GetVector2d();
-        const double c[] = {v.x, v.y};
-        append_vector(out, c, 2);
-        return;
-    }
-    case tm_msg_data_type::Vector3d: {
-        const tm_vector3d v = m.GetVector3d();
-        const double c[] = {v.x, v.y, v.z};
-        append_vector(out, c, 3);
-        return;
-    }
-    case tm_msg_data_type::Vector4d: {
-        const tm_vector4d v = m.GetVector4d();
-        const double c[] = {v.x, v.y, v.z, v.w};
-        append_vector(out, c, 4);
-        return;
-    }
-    case tm_msg_data_type::String:
-    case tm_msg_data_type::String8:
-        append_text(out, m.GetString());
-        return;
+        case tm_msg_data_type::None: out = "void"; return;
+        case tm_msg_data_type::Int: out = std::to_string(m.GetInt()); return;
+        case tm_msg_data_type::Double: append_number(out, m.GetDouble()); return;
+        case tm_msg_data_type::Vector2d: {
+            const tm_vector3d v = m.GetVector2d();
+            const double c[] = {v.x, v.y};
+            append_vector(out, c, 2);
+            return;
+        }
+        case tm_msg_data_type::Vector3d: {
+            const tm_vector3d v = m.GetVector3d();
+            const double c[] = {v.x, v.y, v.z};
+            append_vector(out, c, 3);
+            return;
+        }
+        case tm_msg_data_type::Vector4d: {
+            const tm_vector4d v = m.GetVector4d();
+            const double c[] = {v.x, v.y, v.z, v.w};
+            append_vector(out, c, 4);
+            return;
+        }
+        case tm_msg_data_type::String:
+        case tm_msg_data_type::String8: append_text(out, m.GetString()); return;
     }
     out = "type " + std::to_string(static_cast<unsigned>(m.GetDataType()));
 }

@@ -8,7 +8,8 @@
 
 namespace tools {
 
-session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source, const session_settings& settings)
+session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source,
+                           const session_settings& settings)
 {
     using clock = std::chrono::steady_clock;
     session_result result;
@@ -52,7 +53,8 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
         // The C runtime holds the reason of a failed write (a full disk); the
         // stream keeps none.
         if (settings.record) clear_runtime_failure();
-        if (settings.record && !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
+        if (settings.record &&
+            !write_recorded_frame(*settings.record, time_step, count, stream.data(), stream.size())) {
             const std::string reason = runtime_failure_text();
             result.error = "writing the recording failed at frame " + std::to_string(result.frames) +
                            (reason.empty() ? std::string() : ": " + reason);
@@ -67,8 +69,8 @@ session_result run_session(const plugin_interface::entry_points& plugin, frame_s
         if (!settings.paced) continue;
         // Keep to the schedule without bursts: after a stall of more than a
         // quarter second the schedule starts again from now.
-        const double period = settings.use_source_pace && source.keeps_own_pace() ? std::clamp(time_step, 0.0, 1.0)
-                                                                                  : 1.0 / settings.rate;
+        const double period =
+            settings.use_source_pace && source.keeps_own_pace() ? std::clamp(time_step, 0.0, 1.0) : 1.0 / settings.rate;
         deadline += std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(period));
         if (now - deadline > std::chrono::milliseconds(250)) deadline = now;
         // In short naps, so that a stop is seen at once even at a slow rate.

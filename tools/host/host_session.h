@@ -42,6 +42,7 @@ struct session_result {
     std::uint64_t nonzero_outputs = 0;  // Updates that left an output not 0
 };
 
-session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source, const session_settings& settings);
+session_result run_session(const plugin_interface::entry_points& plugin, frame_source& source,
+                           const session_settings& settings);
 
 }  // namespace tools

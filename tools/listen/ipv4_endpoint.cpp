@@ -8,7 +8,10 @@ std::string ipv4_endpoint::address_text() const
            std::to_string(octets[3]);
 }
 
-std::string ipv4_endpoint::text() const { return address_text() + ":" + std::to_string(port); }
+std::string ipv4_endpoint::text() const
+{
+    return address_text() + ":" + std::to_string(port);
+}
 
 // sockaddr_in on every platform here: a 16-bit family in the machine's order
 // (little-endian), the port in network order, then the four address bytes.

@@ -34,7 +34,8 @@ bool parse_listen_options(int argc, const char* const* argv, listen_options& opt
     const std::vector<command_option> table = {
         {"--help", "", help},
         {"-h", "", help},
-        {"--port", "a port from 1 to 65535", [&o](std::string_view v) {
+        {"--port", "a port from 1 to 65535",
+         [&o](std::string_view v) {
              const auto port = parse_unsigned(v, 1, 65535);
              if (port) o.port = static_cast<std::uint16_t>(*port);
              return port.has_value();
@@ -49,12 +50,14 @@ bool parse_listen_options(int argc, const char* const* argv, listen_options& opt
          [&o](std::string_view v) { return (o.count = parse_unsigned(v, 1, UINT64_MAX)).has_value(); }},
         {"--duration", "a time up to a year such as 10, 10s or 500ms",
          [&o](std::string_view v) { return (o.duration = parse_duration(v)).has_value(); }},
-        {"--relay", "HOST:PORT", [&relay](std::string_view v) {
+        {"--relay", "HOST:PORT",
+         [&relay](std::string_view v) {
              const std::optional<host_port> destination = parse_host_port(v);
              if (destination) relay.destinations.push_back(*destination);
              return destination.has_value();
          }},
-        {"--ttl", "a time to live from 1 to 255", [&relay](std::string_view v) {
+        {"--ttl", "a time to live from 1 to 255",
+         [&relay](std::string_view v) {
              const auto ttl = parse_unsigned(v, 1, 255);
              if (ttl) relay.multicast_ttl = static_cast<int>(*ttl);
              return ttl.has_value();

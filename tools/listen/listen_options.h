@@ -25,8 +25,7 @@ struct listen_options {
 };
 
 // What --group takes.
-inline constexpr std::string_view multicast_group_wanted =
-    "an IPv4 multicast address (224.0.0.0 to 239.255.255.255)";
+inline constexpr std::string_view multicast_group_wanted = "an IPv4 multicast address (224.0.0.0 to 239.255.255.255)";
 
 // Fills `options` from the arguments after the program name. On a mistake
 // returns false with one sentence in `error`.

@@ -150,9 +150,8 @@ int run(int argc, char** argv)
         }
     } csv_closer{csv};
     std::fprintf(stderr, "listen: waiting for motion datagrams on UDP port %u%s%s%s%s\n",
-                 static_cast<unsigned>(options.port), options.group.empty() ? "" : " and group ",
-                 options.group.c_str(), relay ? ", relaying to " : "",
-                 relay ? relay->destinations_text().c_str() : "");
+                 static_cast<unsigned>(options.port), options.group.empty() ? "" : " and group ", options.group.c_str(),
+                 relay ? ", relaying to " : "", relay ? relay->destinations_text().c_str() : "");
 
     tools::motion_statistics statistics;
     tools::listener_outputs outputs;
@@ -160,8 +159,7 @@ int run(int argc, char** argv)
     outputs.csv = csv;
     outputs.csv_name = options.csv_path;
     outputs.notes = stderr;
-    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics,
-                                  error);
+    bool ok = tools::run_listener(socket, options, relay.get(), outputs, &tools::stop_requested(), statistics, error);
     if (csv) {
         tools::clear_runtime_failure();
         const bool closed = std::fclose(csv) == 0;

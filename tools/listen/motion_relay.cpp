@@ -27,9 +27,15 @@ bool is_broadcast_address(const socket_api::address& to) noexcept
 
 }  // namespace
 
-std::string socket_error_text() { return system_error_text(socket_api::last_error()); }
+std::string socket_error_text()
+{
+    return system_error_text(socket_api::last_error());
+}
 
-motion_relay::~motion_relay() { socket_api::close(socket_); }
+motion_relay::~motion_relay()
+{
+    socket_api::close(socket_);
+}
 
 bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_port, std::string& error)
 {
@@ -95,8 +101,8 @@ bool motion_relay::open(const relay_settings& settings, std::uint16_t listen_por
         socket_api::address local;
         if (socket_api::resolve_ipv4(settings.multicast_interface.c_str(), nullptr, local) != 0 ||
             !socket_api::set_multicast_interface(socket_, local)) {
-            error = "cannot send multicast by the interface " + settings.multicast_interface + ": " +
-                    socket_error_text();
+            error =
+                "cannot send multicast by the interface " + settings.multicast_interface + ": " + socket_error_text();
             return false;
         }
     }

@@ -32,18 +32,13 @@ void motion_statistics::add_valid(const decoded_motion& motion, double arrival) 
         if (intervals_ == 1 || interval > interval_max_) interval_max_ = interval;
 
         switch (classify_time_step(last_time_, motion.time_us)) {
-        case time_step_kind::still:
-            ++still_;
-            if (!standing_) ++pauses_;
-            break;
-        case time_step_kind::backwards:
-            ++backwards_;
-            break;
-        case time_step_kind::wrapped:
-            ++wraps_;
-            break;
-        case time_step_kind::forward:
-            break;
+            case time_step_kind::still:
+                ++still_;
+                if (!standing_) ++pauses_;
+                break;
+            case time_step_kind::backwards: ++backwards_; break;
+            case time_step_kind::wrapped: ++wraps_; break;
+            case time_step_kind::forward: break;
         }
     }
     standing_ = valid_ != 0 && motion.time_us == last_time_;

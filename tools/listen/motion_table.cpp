@@ -16,7 +16,10 @@ std::string format(const char* pattern, Args... args)
     return std::string(buffer, n < 0 ? 0 : static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
 }
 
-unsigned long long ull(std::uint64_t n) { return static_cast<unsigned long long>(n); }
+unsigned long long ull(std::uint64_t n)
+{
+    return static_cast<unsigned long long>(n);
+}
 
 // The last line of the summary: what the run lost, or that it lost nothing.
 std::string loss_text(const motion_summary& s, const relay_counts* relay)
@@ -24,7 +27,8 @@ std::string loss_text(const motion_summary& s, const relay_counts* relay)
     std::string lost;
     if (s.dropped && s.dropped->datagrams > 0 && s.dropped->whole_machine)
         lost = format("%llu UDP datagrams discarded on this machine during the run (Windows counts them for every "
-                      "program together)", ull(s.dropped->datagrams));
+                      "program together)",
+                      ull(s.dropped->datagrams));
     else if (s.dropped && s.dropped->datagrams > 0)
         lost = format("%llu datagrams dropped by the system before they were read (the receive buffer was full)",
                       ull(s.dropped->datagrams));
@@ -38,8 +42,8 @@ std::string loss_text(const motion_summary& s, const relay_counts* relay)
 
 std::string table_header(bool derived)
 {
-    std::string text = format("%12s %10s %10s %10s %10s %10s %10s", "time s", "vel x", "vel y", "vel z", "ang x",
-                              "ang y", "ang z");
+    std::string text =
+        format("%12s %10s %10s %10s %10s %10s %10s", "time s", "vel x", "vel y", "vel z", "ang x", "ang y", "ang z");
     if (derived)
         text += format(" %9s %9s %9s %10s %10s %10s", "d.acc x", "d.acc y", "d.acc z", "d.angacc x", "d.angacc y",
                        "d.angacc z");
@@ -48,9 +52,9 @@ std::string table_header(bool derived)
 
 std::string table_row(const decoded_motion& m, bool derived, const derived_motion* d)
 {
-    std::string text = format("%12.6f %10.3f %10.3f %10.3f %10.5f %10.5f %10.5f", m.time_us / 1e6, m.velocity[0],
-                              m.velocity[1], m.velocity[2], m.angular_velocity[0], m.angular_velocity[1],
-                              m.angular_velocity[2]);
+    std::string text =
+        format("%12.6f %10.3f %10.3f %10.3f %10.5f %10.5f %10.5f", m.time_us / 1e6, m.velocity[0], m.velocity[1],
+               m.velocity[2], m.angular_velocity[0], m.angular_velocity[1], m.angular_velocity[2]);
     if (derived && d)
         text += format(" %9.3f %9.3f %9.3f %10.5f %10.5f %10.5f", d->acceleration[0], d->acceleration[1],
                        d->acceleration[2], d->angular_acceleration[0], d->angular_acceleration[1],
@@ -86,8 +90,7 @@ std::string csv_row(const decoded_motion& m, double arrival, bool derived, const
 std::string summary_text(const motion_summary& s, const relay_counts* relay)
 {
     std::string text = format("datagrams: %llu valid, %llu malformed (%llu wrong size, %llu wrong marker)\n",
-                              ull(s.valid), ull(s.wrong_size + s.wrong_marker), ull(s.wrong_size),
-                              ull(s.wrong_marker));
+                              ull(s.valid), ull(s.wrong_size + s.wrong_marker), ull(s.wrong_size), ull(s.wrong_marker));
     text += format("rate: %.1f Hz, interval %.2f ms (min %.2f, max %.2f), jitter %.2f ms\n", s.rate_hz,
                    s.mean_interval_ms, s.min_interval_ms, s.max_interval_ms, s.jitter_ms);
     text += format("simulation time: %llu steps backwards, %llu standing still in %llu pauses, %llu wraps\n",

@@ -12,12 +12,12 @@ namespace validate {
 // What a check needs of the plug-in, and how it may run: bits of
 // check_info::needs.
 inline constexpr unsigned file_only = 0;  // reads the file; the DLL is never loaded
-inline constexpr unsigned loads = 1;      // loads the DLL and calls its entry points
-inline constexpr unsigned unloads = 2;    // its verdict rests on FreeLibrary
-inline constexpr unsigned alone = 4;      // measures time: runs when no other check runs
+inline constexpr unsigned loads = 1;  // loads the DLL and calls its entry points
+inline constexpr unsigned unloads = 2;  // its verdict rests on FreeLibrary
+inline constexpr unsigned alone = 4;  // measures time: runs when no other check runs
 
 struct check_info {
-    std::string_view name;         // "group.what", stable: scripts and CI jobs name checks by it
+    std::string_view name;  // "group.what", stable: scripts and CI jobs name checks by it
     std::string_view description;  // one line for --list
     unsigned needs = file_only;
     std::string_view body;  // the body's name: checks with the same body share one run

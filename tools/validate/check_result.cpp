@@ -130,7 +130,7 @@ constexpr std::string_view where = "where";  // a fault frame: module, offset, f
 constexpr std::string_view figure = "figure";
 constexpr std::string_view note = "note";
 constexpr std::string_view warning = "warning";  // kind, count, detail
-constexpr std::string_view cut = "cut";          // how many lines were left out
+constexpr std::string_view cut = "cut";  // how many lines were left out
 }  // namespace key
 
 // Fields of one line are separated by a tab, which the writer escapes
@@ -271,9 +271,8 @@ result_writer& result_writer::figure(std::string_view name, double value) noexce
     return decimal(value).end();
 }
 
-result_writer& result_writer::fault_frame_line(std::string_view module, std::uint64_t offset,
-                                               std::string_view function, std::string_view file,
-                                               std::uint32_t line, bool return_address) noexcept
+result_writer& result_writer::fault_frame_line(std::string_view module, std::uint64_t offset, std::string_view function,
+                                               std::string_view file, std::uint32_t line, bool return_address) noexcept
 {
     begin(key::where).text(module);
     put_char(field_separator);

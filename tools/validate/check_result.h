@@ -25,25 +25,25 @@ enum class outcome : std::uint8_t { passed, failed, skipped, not_run, error };
 // Why a check failed.
 enum class fault_kind : std::uint8_t {
     none,
-    expectation,        // the plug-in did not do what it must
-    crash,              // an exception other than a C++ one ended the process
-    stack_overflow,     // the stack ran out
-    cpp_exception,      // a C++ exception left the plug-in
-    abort_called,       // abort(), where std::terminate ends too
-    process_ended,      // the plug-in ended the process (ExitProcess...)
-    hang,               // a call did not return within its limit
-    read_past_stream,   // a read past the end of the frame's stream
+    expectation,  // the plug-in did not do what it must
+    crash,  // an exception other than a C++ one ended the process
+    stack_overflow,  // the stack ran out
+    cpp_exception,  // a C++ exception left the plug-in
+    abort_called,  // abort(), where std::terminate ends too
+    process_ended,  // the plug-in ended the process (ExitProcess...)
+    hang,  // a call did not return within its limit
+    read_past_stream,  // a read past the end of the frame's stream
     wrote_into_stream,  // a write into the host's stream
-    kept_stream,        // a frame's stream was used after its Update returned
-    state_changed,      // process state a call changed and did not restore
-    dangling,           // after FreeLibrary, something points into the DLL
-    exit_code,          // the process ended with another exit code
-    not_loadable,       // the checks that need the entry points cannot run
-    too_slow,           // a time over its limit or budget
-    left_behind,        // threads or windows still there after Shutdown
-    growth,             // handles or memory grow with frames or cycles
-    memory_limit,       // the process took more memory than a check may
-    output_not_zero,    // an Update left an output other than 0
+    kept_stream,  // a frame's stream was used after its Update returned
+    state_changed,  // process state a call changed and did not restore
+    dangling,  // after FreeLibrary, something points into the DLL
+    exit_code,  // the process ended with another exit code
+    not_loadable,  // the checks that need the entry points cannot run
+    too_slow,  // a time over its limit or budget
+    left_behind,  // threads or windows still there after Shutdown
+    growth,  // handles or memory grow with frames or cycles
+    memory_limit,  // the process took more memory than a check may
+    output_not_zero,  // an Update left an output other than 0
     wrote_past_output,  // an Update wrote past one of its 4-byte outputs
 };
 
@@ -57,14 +57,14 @@ enum class plugin_call : std::uint8_t {
     shutdown,
     free_library,
     after_free_library,  // not a call: the wait after FreeLibrary
-    process_exit,        // not a call: the process ending, after the check or by the host's exit
+    process_exit,  // not a call: the process ending, after the check or by the host's exit
 };
 
 // Something worth the author's attention that does not fail the check by
 // itself.
 enum class warning_kind : std::uint8_t {
     environment_added,  // a call left an environment variable that the host did not have
-    blocking_call,      // Update made a call that can block the host's frame (a file write, a wait...)
+    blocking_call,  // Update made a call that can block the host's frame (a file write, a wait...)
 };
 
 // The words shown for each: "passed", "read_past_stream", "Update",
@@ -90,7 +90,7 @@ struct fault_frame {
 struct check_warning {
     warning_kind kind = warning_kind::environment_added;
     std::uint64_t count = 1;  // how many times it was seen
-    std::string detail;       // one line
+    std::string detail;  // one line
 };
 
 struct check_result {
@@ -98,10 +98,10 @@ struct check_result {
     std::string summary;  // the figure when passed, the reason otherwise: one line
     fault_kind kind = fault_kind::none;
     plugin_call call = plugin_call::none;  // the entry point the plug-in was in when it failed
-    std::uint64_t frame = 0;               // the Update it was in or after (1 = the first), 0 = none
-    std::vector<fault_frame> frames;       // the plug-in's frames of a fault, nearest first
+    std::uint64_t frame = 0;  // the Update it was in or after (1 = the first), 0 = none
+    std::vector<fault_frame> frames;  // the plug-in's frames of a fault, nearest first
     std::vector<std::pair<std::string, double>> figures;  // measured numbers, e.g. {"p99_ms", 0.21}
-    std::vector<std::string> notes;                       // facts worth reporting that do not decide the result
+    std::vector<std::string> notes;  // facts worth reporting that do not decide the result
     std::vector<check_warning> warnings;
     double seconds = 0.0;  // the check's wall time, filled in by the validator
 };
@@ -144,7 +144,7 @@ public:
     result_writer& text(std::string_view piece) noexcept;
     result_writer& number(std::uint64_t value) noexcept;
     result_writer& hex(std::uint64_t value) noexcept;  // "0x1a2b"
-    result_writer& decimal(double value) noexcept;     // the shortest text that reads back the same
+    result_writer& decimal(double value) noexcept;  // the shortest text that reads back the same
     result_writer& end() noexcept;
 
     // The text, with its last line saying how many lines were left out.

@@ -101,7 +101,8 @@ void check_schedule::decide_not_run(unsigned need, const check_result& blocker, 
     for (std::size_t i = 0; i < checks_.size(); ++i) {
         if (states_[i] != state::waiting || !checks_[i]->has(need)) continue;
         states_[i] = state::ended;
-        check_result result = not_run("not run: " + what_fails(blocker) + ", as " + std::string(shown_by.name) + " showed");
+        check_result result =
+            not_run("not run: " + what_fails(blocker) + ", as " + std::string(shown_by.name) + " showed");
         result.call = blocker.call;
         not_run_.emplace_back(checks_[i], std::move(result));
     }

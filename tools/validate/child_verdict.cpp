@@ -44,10 +44,10 @@ check_result verdict(const child_ending& ending)
         case ended_by::call_limit:
             if (ending.call == plugin_call::process_exit) {
                 return failed(fault_kind::hang,
-                               "the process did not end within " + seconds_text(ending.limit_seconds) +
-                                   " of its exit: a DllMain that waits at DLL_PROCESS_DETACH, or a destructor of a "
-                                   "static object that waits",
-                               ending.call, ending.frame);
+                              "the process did not end within " + seconds_text(ending.limit_seconds) +
+                                  " of its exit: a DllMain that waits at DLL_PROCESS_DETACH, or a destructor of a "
+                                  "static object that waits",
+                              ending.call, ending.frame);
             }
             return failed(fault_kind::hang,
                           std::string(call_name(ending.call)) + " did not return within " +
@@ -93,7 +93,8 @@ check_result verdict(const child_ending& ending)
     }
     if (ending.exit_code != 0) {
         return failed(fault_kind::crash,
-                      "the process ended with " + describe_exit_code(ending.exit_code) + " after the check, at its exit",
+                      "the process ended with " + describe_exit_code(ending.exit_code) +
+                          " after the check, at its exit",
                       plugin_call::process_exit);
     }
     return *ending.reported;

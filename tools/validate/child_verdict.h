@@ -13,10 +13,10 @@ namespace validate {
 
 // Why the validator ended a child itself.
 enum class ended_by {
-    itself,       // the process ended on its own
-    call_limit,   // a call into the plug-in did not return (the child's own watch did not report it)
+    itself,  // the process ended on its own
+    call_limit,  // a call into the plug-in did not return (the child's own watch did not report it)
     check_limit,  // the check did not finish within its limit
-    run_limit,    // the whole run reached its limit: the check is reported as not run in full
+    run_limit,  // the whole run reached its limit: the check is reported as not run in full
 };
 
 struct child_ending {
@@ -24,7 +24,7 @@ struct child_ending {
     // own failure, not the plug-in's.
     bool started = false;
     std::optional<check_result> reported;  // written by the check when it came to an end
-    std::optional<check_result> fault;     // written by the child's fault capture or watchdog
+    std::optional<check_result> fault;  // written by the child's fault capture or watchdog
     std::uint32_t exit_code = 0;
     std::optional<std::uint32_t> expected_exit_code;  // when the check ends its process itself
     // Where the check was when its process ended: the call into the plug-in

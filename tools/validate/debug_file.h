@@ -13,9 +13,9 @@
 namespace validate {
 
 struct pe_debug_info {
-    bool dwarf = false;            // a .debug_info section in the file itself
-    std::string link;              // the debug file's name, as the link gives it; empty without a link
-    std::uint32_t link_crc = 0;    // the CRC-32 the debug file must have
+    bool dwarf = false;  // a .debug_info section in the file itself
+    std::string link;  // the debug file's name, as the link gives it; empty without a link
+    std::uint32_t link_crc = 0;  // the CRC-32 the debug file must have
 };
 
 // Reads the section table of a PE file; false when it is not one. Every

@@ -21,8 +21,8 @@ inline constexpr std::uint64_t largest_child_limit = 1024 * mebibyte;
 inline constexpr std::uint64_t largest_total = 3072 * mebibyte;
 
 struct memory_plan {
-    std::size_t lanes = 1;           // checks side by side
-    std::uint64_t child_limit = 0;   // bytes a check's process may take beyond what it had when it began
+    std::size_t lanes = 1;  // checks side by side
+    std::uint64_t child_limit = 0;  // bytes a check's process may take beyond what it had when it began
 };
 
 // The plan for a machine with `available` bytes free and `lanes` checks

@@ -112,8 +112,8 @@ std::vector<state_change> state_changes(const process_state& before, const proce
                                           ")");
     }
     if (before.thread_locale != after.thread_locale) {
-        add(state_scope::host_thread, "the host thread's locale " + hex(before.thread_locale, 4) + " became " +
-                                          hex(after.thread_locale, 4));
+        add(state_scope::host_thread,
+            "the host thread's locale " + hex(before.thread_locale, 4) + " became " + hex(after.thread_locale, 4));
     }
     if (before.thread_priority != after.thread_priority) {
         add(state_scope::host_thread, "the host thread's priority " + std::to_string(before.thread_priority) +
@@ -132,24 +132,23 @@ std::vector<state_change> state_changes(const process_state& before, const proce
                                                : ""));
     }
     if (before.current_directory != after.current_directory) {
-        add(state_scope::process, "the current directory " + quoted(before.current_directory) + " became " +
-                                      quoted(after.current_directory));
+        add(state_scope::process,
+            "the current directory " + quoted(before.current_directory) + " became " + quoted(after.current_directory));
     }
     if (before.exception_filter != after.exception_filter) {
         add(state_scope::process, "the unhandled-exception filter " + hex(before.exception_filter) + " became " +
                                       hex(after.exception_filter));
     }
     if (before.error_mode != after.error_mode) {
-        add(state_scope::process,
-            "the error mode " + hex(before.error_mode) + " became " + hex(after.error_mode));
+        add(state_scope::process, "the error mode " + hex(before.error_mode) + " became " + hex(after.error_mode));
     }
     if (before.dll_directory != after.dll_directory) {
-        add(state_scope::process, "the DLL directory " + quoted(before.dll_directory) + " became " +
-                                      quoted(after.dll_directory));
+        add(state_scope::process,
+            "the DLL directory " + quoted(before.dll_directory) + " became " + quoted(after.dll_directory));
     }
     if (before.crt_locale != after.crt_locale) {
-        add(state_scope::process, "the C runtime's locale " + quoted(before.crt_locale) + " became " +
-                                      quoted(after.crt_locale));
+        add(state_scope::process,
+            "the C runtime's locale " + quoted(before.crt_locale) + " became " + quoted(after.crt_locale));
     }
     if (before.priority_class != after.priority_class) {
         add(state_scope::process,
@@ -166,8 +165,7 @@ std::vector<state_change> state_changes(const process_state& before, const proce
     for (std::size_t i = 0; i < before.signal_handlers.size(); ++i) {
         if (before.signal_handlers[i] != after.signal_handlers[i]) {
             add(state_scope::process, std::string("the C runtime's ") + signal_names[i] + " handler " +
-                                          hex(before.signal_handlers[i]) + " became " +
-                                          hex(after.signal_handlers[i]));
+                                          hex(before.signal_handlers[i]) + " became " + hex(after.signal_handlers[i]));
         }
     }
     if (before.environment != after.environment) {
@@ -180,8 +178,8 @@ std::vector<state_change> state_changes(const process_state& before, const proce
             if (now == has.end())
                 add(state_scope::process, "the environment variable " + name + " was removed");
             else if (now->second != value)
-                add(state_scope::process, "the environment variable " + name + " " + shown_value(value) +
-                                              " became " + shown_value(now->second));
+                add(state_scope::process, "the environment variable " + name + " " + shown_value(value) + " became " +
+                                              shown_value(now->second));
         }
     }
     return changes;
@@ -207,7 +205,8 @@ std::vector<std::string> pointers_into(const process_state& state, std::uintptr_
     std::vector<std::string> found;
     if (inside(state.exception_filter)) found.emplace_back("the unhandled-exception filter");
     for (std::size_t i = 0; i < state.signal_handlers.size(); ++i)
-        if (inside(state.signal_handlers[i])) found.push_back(std::string("the C runtime's ") + signal_names[i] + " handler");
+        if (inside(state.signal_handlers[i]))
+            found.push_back(std::string("the C runtime's ") + signal_names[i] + " handler");
     return found;
 }
 

@@ -20,7 +20,7 @@ enum class com_apartment : std::uint8_t { none, single_threaded, multithreaded, 
 
 struct process_state {
     // Of the host's thread, which makes the calls.
-    std::uint32_t mxcsr = 0;        // SSE control: the exception flags (bits 0 to 5) left out
+    std::uint32_t mxcsr = 0;  // SSE control: the exception flags (bits 0 to 5) left out
     std::uint16_t x87_control = 0;  // the x87 FPU control word
     std::uint32_t thread_locale = 0;
     int thread_priority = 0;
@@ -31,10 +31,10 @@ struct process_state {
     std::uintptr_t exception_filter = 0;  // the unhandled-exception filter
     std::uint32_t error_mode = 0;
     std::string dll_directory;  // SetDllDirectory's, UTF-8; empty when none is set
-    std::string crt_locale;     // the shared C runtime's setlocale(LC_ALL, NULL)
+    std::string crt_locale;  // the shared C runtime's setlocale(LC_ALL, NULL)
     std::uint32_t priority_class = 0;
     std::array<std::uintptr_t, 3> standard_handles{};  // input, output, error
-    std::array<std::uintptr_t, 6> signal_handlers{};   // of the shared C runtime, in signal_names order
+    std::array<std::uintptr_t, 6> signal_handlers{};  // of the shared C runtime, in signal_names order
     // The environment, UTF-8, one "NAME=value" after another, each ended by
     // a zero byte, in the system's order; the hidden per-drive entries
     // ("=C:=C:\\folder") left out.

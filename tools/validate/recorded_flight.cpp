@@ -106,9 +106,7 @@ bool recorded_flight::next(tools::recorded_frame& frame, std::string& error)
     std::string why;
     switch (reader_->next(frame, messages_, why)) {
         case tools::recording_reader::result::frame: ++number_; return true;
-        case tools::recording_reader::result::end:
-            why = "it ends after frame " + std::to_string(number_);
-            break;
+        case tools::recording_reader::result::end: why = "it ends after frame " + std::to_string(number_); break;
         case tools::recording_reader::result::error: break;
     }
     error = path_ + " changed during the run: " + why;

@@ -24,10 +24,10 @@ namespace validate {
 inline constexpr std::uint64_t recording_frame_limit = 36000;
 
 struct recording_survey {
-    std::uint64_t frames = 0;      // whole, good frames from the start, up to the limit
-    double seconds = 0.0;          // their time steps added up
-    bool beyond_limit = false;     // the file holds more frames than the limit: they are not read
-    std::string damage;            // where and how the file is damaged after those frames; empty when whole
+    std::uint64_t frames = 0;  // whole, good frames from the start, up to the limit
+    double seconds = 0.0;  // their time steps added up
+    bool beyond_limit = false;  // the file holds more frames than the limit: they are not read
+    std::string damage;  // where and how the file is damaged after those frames; empty when whole
 };
 
 // Reads the recording at `path` up to `limit` frames. False with one

@@ -174,7 +174,8 @@ void write_summary_line(std::FILE* out, const run_report& report)
                  report.count(outcome::failed), report.skipped());
     if (report.count(outcome::error) > 0)
         std::fprintf(out, ", %zu not run for the validator's own error", report.count(outcome::error));
-    if (report.warnings() > 0) std::fprintf(out, ", %zu warning%s", report.warnings(), report.warnings() > 1 ? "s" : "");
+    if (report.warnings() > 0)
+        std::fprintf(out, ", %zu warning%s", report.warnings(), report.warnings() > 1 ? "s" : "");
     std::fprintf(out, " in %.1f s\n", report.seconds);
     std::fflush(out);
 }
@@ -184,8 +185,7 @@ std::string junit_report(const run_report& report)
     const std::string totals = " tests=\"" + std::to_string(report.results.size()) + "\" failures=\"" +
                                std::to_string(report.count(outcome::failed)) + "\" errors=\"" +
                                std::to_string(report.count(outcome::error)) + "\" skipped=\"" +
-                               std::to_string(report.skipped()) + "\" time=\"" +
-                               number(report.seconds, "%.3f") + "\"";
+                               std::to_string(report.skipped()) + "\" time=\"" + number(report.seconds, "%.3f") + "\"";
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"validate\"" + totals + ">\n";
     xml += "  <testsuite name=\"validate " + xml_escape(report.plugin) + "\"" + totals + ">\n";
@@ -197,8 +197,8 @@ std::string junit_report(const run_report& report)
     xml += "      <property name=\"warnings\" value=\"" + std::to_string(report.warnings()) + "\"/>\n";
     if (!report.recording.empty()) {
         xml += "      <property name=\"recording\" value=\"" + xml_escape(report.recording) + "\"/>\n";
-        xml += "      <property name=\"recording_frames\" value=\"" + std::to_string(report.recording_frames) +
-               "\"/>\n";
+        xml +=
+            "      <property name=\"recording_frames\" value=\"" + std::to_string(report.recording_frames) + "\"/>\n";
         xml += "      <property name=\"recording_used\" value=\"" + xml_escape(report.recording_used) + "\"/>\n";
     }
     xml += "    </properties>\n";

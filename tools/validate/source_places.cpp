@@ -52,8 +52,8 @@ std::string place_line(const source_place& place)
 {
     char offset[24];
     std::snprintf(offset, sizeof offset, "0x%llx", static_cast<unsigned long long>(place.offset));
-    return std::string(offset) + '\t' + flat(place.function) + '\t' + flat(place.inlined_in) + '\t' +
-           flat(place.file) + '\t' + std::to_string(place.line);
+    return std::string(offset) + '\t' + flat(place.function) + '\t' + flat(place.inlined_in) + '\t' + flat(place.file) +
+           '\t' + std::to_string(place.line);
 }
 
 std::optional<source_place> parse_place_line(std::string_view line)

@@ -14,10 +14,10 @@ namespace validate {
 
 struct source_place {
     std::uint64_t offset = 0;  // into the DLL: an address less the DLL's base
-    std::string function;      // "read_frame"; the innermost, when the compiler inlined it
-    std::string inlined_in;    // the functions it was inlined into, out to the one compiled: "b, in c"; empty when none
-    std::string file;          // as the debug information names it; empty when unknown
-    std::uint32_t line = 0;    // 0 when unknown
+    std::string function;  // "read_frame"; the innermost, when the compiler inlined it
+    std::string inlined_in;  // the functions it was inlined into, out to the one compiled: "b, in c"; empty when none
+    std::string file;  // as the debug information names it; empty when unknown
+    std::uint32_t line = 0;  // 0 when unknown
 };
 
 // "0x1a2b\tfunction\tinlined_in\tfile\tline": tabs and line breaks inside

@@ -156,10 +156,10 @@ std::vector<test_frame> unknown_identifier_frames()
         types.push_back(raw(type % 2 ? velocity_id : mass_id, static_cast<std::uint8_t>(type),
                             static_cast<std::uint16_t>(64 + type % 65), static_cast<std::uint8_t>(type)));
     frames.push_back(frame_of("data types 8 to 255", types));
-    frames.push_back(frame_of(
-        "the motion names with other data types and short values",
-        {raw(simulation_time_id, 7, 70, 'T'), raw(velocity_id, 1, 72, 0x7F), raw(angular_velocity_id, 0, 64, 0),
-         raw(simulation_time_id, 6, 66, 0x41), raw(velocity_id, 2, 65, 0xFF), raw(angular_velocity_id, 3, 80, 0x3F)}));
+    frames.push_back(frame_of("the motion names with other data types and short values",
+                              {raw(simulation_time_id, 7, 70, 'T'), raw(velocity_id, 1, 72, 0x7F),
+                               raw(angular_velocity_id, 0, 64, 0), raw(simulation_time_id, 6, 66, 0x41),
+                               raw(velocity_id, 2, 65, 0xFF), raw(angular_velocity_id, 3, 80, 0x3F)}));
     return frames;
 }
 
@@ -190,11 +190,11 @@ std::vector<test_frame> special_value_frames()
     for (double value : special_values) {
         char what[64];
         std::snprintf(what, sizeof what, "the value %g", value);
-        frames.push_back(frame_of(
-            what,
-            {make_double(simulation_time, value, simulation_time_flags), make_vector3d(velocity, {value, -value, value}),
-             make_vector3d(angular_velocity, {value, value, -value}), make_double(other, value),
-             tools::make_vector2d(other, value, value), tools::make_vector4d(other, {value, value, value, value})}));
+        frames.push_back(frame_of(what, {make_double(simulation_time, value, simulation_time_flags),
+                                         make_vector3d(velocity, {value, -value, value}),
+                                         make_vector3d(angular_velocity, {value, value, -value}),
+                                         make_double(other, value), tools::make_vector2d(other, value, value),
+                                         tools::make_vector4d(other, {value, value, value, value})}));
     }
     frames.push_back(frame_of("the extremes of Int", {tools::make_int(other, std::numeric_limits<std::int64_t>::min()),
                                                       tools::make_int(other, std::numeric_limits<std::int64_t>::max()),

@@ -12,9 +12,9 @@
 namespace validate {
 
 struct test_frame {
-    std::string what;                  // names the frame in a failure: "Size 65535", "random frame 17"
+    std::string what;  // names the frame in a failure: "Size 65535", "random frame 17"
     std::vector<std::uint8_t> stream;  // the bytes the plug-in may read
-    std::uint32_t count = 0;           // the message count passed with it
+    std::uint32_t count = 0;  // the message count passed with it
     double time_step = 1.0 / 60.0;
 };
 

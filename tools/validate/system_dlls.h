@@ -8,9 +8,9 @@
 namespace validate {
 
 enum class dll_kind {
-    system,   // part of every Windows (kernel32.dll, api-ms-win-crt-*.dll, ucrtbase.dll...)
+    system,  // part of every Windows (kernel32.dll, api-ms-win-crt-*.dll, ucrtbase.dll...)
     runtime,  // a compiler's runtime: libstdc++-6.dll, VCRUNTIME140.dll, MSVCP140.dll...
-    other,    // anything else: the author's own or a third party's
+    other,  // anything else: the author's own or a third party's
 };
 
 // By file name, in any letter case.

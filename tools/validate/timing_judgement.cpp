@@ -92,8 +92,7 @@ double binomial_tail(std::size_t trials, double probability, std::size_t at_leas
     return std::min(sum, 1.0);
 }
 
-time_judgement judge_update_run(const std::vector<double>& update_ms, double budget_ms,
-                                const timing_evidence& evidence)
+time_judgement judge_update_run(const std::vector<double>& update_ms, double budget_ms, const timing_evidence& evidence)
 {
     time_judgement judgement = start_judgement(update_ms, budget_ms, evidence);
     judgement.calls = update_ms.size();

@@ -19,10 +19,10 @@ namespace validate {
 
 // The processors' time during a stretch of wall time, as the system counts it.
 struct processor_use {
-    double seconds = 0.0;       // the stretch's wall time
-    double processors = 1.0;    // how many processors the machine has
+    double seconds = 0.0;  // the stretch's wall time
+    double processors = 1.0;  // how many processors the machine has
     double busy_seconds = 0.0;  // processor time used by any program, this process's included
-    double own_seconds = 0.0;   // processor time of this process: every thread of it
+    double own_seconds = 0.0;  // processor time of this process: every thread of it
 };
 
 // The share of all the processors' time that other programs took, (busy -
@@ -42,8 +42,8 @@ inline constexpr double held_up_median_ms = 0.5;
 
 // What was read while a run of Updates, or one call, was timed.
 struct timing_evidence {
-    std::optional<processor_use> use;   // during the run or the call; nothing when it could not be read
-    std::vector<double> call_cpu_ms;    // this process's processor time during each timed call, in their order
+    std::optional<processor_use> use;  // during the run or the call; nothing when it could not be read
+    std::vector<double> call_cpu_ms;  // this process's processor time during each timed call, in their order
     // The largest step in which the system may count processor time; a
     // smaller one shows in the readings themselves (their smallest above 0).
     double cpu_step_ms = 15.625;
@@ -51,18 +51,18 @@ struct timing_evidence {
 };
 
 enum class time_verdict {
-    within,     // the time is within its limit
-    own,        // over it, and the plug-in's own doing
+    within,  // the time is within its limit
+    own,  // over it, and the plug-in's own doing
     disturbed,  // over it while other programs held the host's thread up: not judged
 };
 
 // Why a time over its limit is the plug-in's own.
 enum class own_reason {
     none,
-    computed,      // its calls used more processor time than the limit themselves
+    computed,  // its calls used more processor time than the limit themselves
     machine_free,  // other programs left the processors mostly free
     waits_prompt,  // Updates: the machine held the host's thread up too seldom to explain them
-    blocked,       // one call: it used no processor time to speak of and the machine held nothing up
+    blocked,  // one call: it used no processor time to speak of and the machine held nothing up
 };
 
 struct time_judgement {
@@ -70,9 +70,9 @@ struct time_judgement {
     own_reason reason = own_reason::none;
     double others_share = 0.0;
     double cpu_per_slow_call_ms = 0.0;  // this process's processor time per call over the limit, on average
-    std::size_t slow_calls = 0;         // calls over the limit
+    std::size_t slow_calls = 0;  // calls over the limit
     double wait_delay_median_ms = 0.0;  // the probe's median delay (0 without probes)
-    std::size_t waits = 0;              // the probe's waits
+    std::size_t waits = 0;  // the probe's waits
     // For waits_prompt on Updates: `calls_over` of `calls` Updates took the
     // budget and `excess_ms` more or longer, while only `waits_over` of the
     // probe's waits were held up by `excess_ms` or more.

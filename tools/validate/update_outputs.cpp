@@ -59,8 +59,9 @@ std::optional<check_result> update_outputs::fault(std::uint64_t frame) const
     for (int i = 0; i < 2; ++i) {
         const std::int32_t value = cells_[i].value;
         if (value == 0) continue;
-        wrong += (wrong.empty() ? "" : ", ") + std::string("output ") + std::to_string(i + 1) +
-                 (value == preset ? " left as the host preset it (" + hex(value) + ")" : " set to " + std::to_string(value));
+        wrong +=
+            (wrong.empty() ? "" : ", ") + std::string("output ") + std::to_string(i + 1) +
+            (value == preset ? " left as the host preset it (" + hex(value) + ")" : " set to " + std::to_string(value));
     }
     if (wrong.empty()) return std::nullopt;
     return failed(fault_kind::output_not_zero,

@@ -52,7 +52,8 @@ bool parse_validate_options(int argc, const char* const* argv, validate_options&
         {"--skip", "checks or groups, comma-separated", add_to(skip)},
         {"--seed", "a whole number",
          [&o](std::string_view v) { return (o.seed = tools::parse_unsigned(v, 0, UINT64_MAX)).has_value(); }},
-        {"--budget", "milliseconds above 0 and at most 1000", [&o](std::string_view v) {
+        {"--budget", "milliseconds above 0 and at most 1000",
+         [&o](std::string_view v) {
              const std::optional<double> budget = tools::parse_decimal(v, 0.0, 1000.0);
              return budget && *budget > 0.0 && tools::store(budget, o.budget_ms);
          }},

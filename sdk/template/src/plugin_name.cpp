@@ -102,9 +102,7 @@ void Skarvel_External_DLL_Update(double /*time_step*/, const std::uint8_t* strea
 // here, if the plug-in writes one (to a folder of its own: the host's working
 // folder may be anywhere). A Shutdown without Init, or a second one, must do
 // nothing.
-void Skarvel_External_DLL_Shutdown() noexcept
-{
-}
+void Skarvel_External_DLL_Shutdown() noexcept {}
 
 }  // extern "C"
 

@@ -82,8 +82,8 @@ void send(const frame& f)
 {
     std::int32_t output1 = -1;
     std::int32_t output2 = -1;
-    Skarvel_External_DLL_Update(1.0 / 60.0, f.stream.empty() ? nullptr : f.stream.data(), 0, f.count, nullptr,
-                                &output1, &output2);
+    Skarvel_External_DLL_Update(1.0 / 60.0, f.stream.empty() ? nullptr : f.stream.data(), 0, f.count, nullptr, &output1,
+                                &output2);
     CHECK(output1 == 0 && output2 == 0);
 }
 

@@ -10,8 +10,14 @@
 #endif
 
 extern "C" {
-std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept { return 2; }
-bool Skarvel_External_DLL_Init(void*) noexcept { return true; }
+std::int64_t Skarvel_External_DLL_GetInterfaceVersion() noexcept
+{
+    return 2;
+}
+bool Skarvel_External_DLL_Init(void*) noexcept
+{
+    return true;
+}
 void Skarvel_External_DLL_Update(double, const std::uint8_t*, std::int32_t, std::uint32_t, void*, std::int32_t* output1,
                                  std::int32_t* output2) noexcept
 {

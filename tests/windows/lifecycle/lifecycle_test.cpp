@@ -172,7 +172,7 @@ private:
 enum class creation_mode { delay, refuse };
 std::atomic<creation_mode> creation{creation_mode::delay};
 constexpr DWORD creation_delay_ms = 600;
-HANDLE creation_seen = nullptr;           // set when the display window's creation reaches the hook
+HANDLE creation_seen = nullptr;  // set when the display window's creation reaches the hook
 std::atomic<int> display_activations{0};  // display windows activated, i.e. placed and shown
 
 bool is_display_class(HWND window)

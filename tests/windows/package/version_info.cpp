@@ -11,8 +11,8 @@ namespace {
 
 void print_fixed_version(const char* name, DWORD most, DWORD least)
 {
-    std::printf("%s=%u.%u.%u.%u\n", name, unsigned{HIWORD(most)}, unsigned{LOWORD(most)},
-                unsigned{HIWORD(least)}, unsigned{LOWORD(least)});
+    std::printf("%s=%u.%u.%u.%u\n", name, unsigned{HIWORD(most)}, unsigned{LOWORD(most)}, unsigned{HIWORD(least)},
+                unsigned{LOWORD(least)});
 }
 
 const char* file_type(DWORD type)

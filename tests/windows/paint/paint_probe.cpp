@@ -156,18 +156,18 @@ bool run(const std::string& scenario, HWND window, display_state& state)
         state.handoff.hand_off(numbered_frame(1, 100), 1.0 / 60.0);
         repaint(window);
     } else if (scenario == "sequence") {
-        repaint(window);                                   // counter 1: nothing yet
+        repaint(window);  // counter 1: nothing yet
         state.handoff.hand_off(numbered_frame(1, 1), 0.5);
-        repaint(window);                                   // counter 2: frame 1
+        repaint(window);  // counter 2: frame 1
         state.handoff.hand_off(numbered_frame(2, 2), 0.25);
         state.handoff.hand_off(numbered_frame(3, 3), 0.125);
-        repaint(window);                                   // counter 3: frame 3 only
-        repaint(window);                                   // counter 4: still frame 3
-        repaint(window);                                   // counter 5: still frame 3
+        repaint(window);  // counter 3: frame 3 only
+        repaint(window);  // counter 4: still frame 3
+        repaint(window);  // counter 5: still frame 3
         state.handoff.hand_off(numbered_frame(4, 2), 0.0625);
-        repaint(window);                                   // counter 6: frame 4
+        repaint(window);  // counter 6: frame 4
         SetWindowPos(window, nullptr, 0, 0, 600, 1000, SWP_NOMOVE | SWP_NOZORDER);
-        pump(window);                                      // counter 7: a paint the system asks for
+        pump(window);  // counter 7: a paint the system asks for
     } else if (scenario == "no_device") {
         // Drawing onto no device context fails inside GDI+ and harms nothing;
         // the paint still counts.

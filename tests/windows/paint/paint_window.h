@@ -32,8 +32,8 @@ inline HWND make_paint_window(const char* name, display_state& state)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BACKGROUND + 1);
     wc.lpszClassName = name;
     RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, 0, 0, 640, 1080, nullptr, nullptr,
-                                  wc.hInstance, nullptr);
+    HWND window =
+        CreateWindowExA(0, name, name, WS_OVERLAPPEDWINDOW, 0, 0, 640, 1080, nullptr, nullptr, wc.hInstance, nullptr);
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     ShowWindow(window, SW_SHOW);
     return window;

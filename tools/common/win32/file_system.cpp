@@ -50,7 +50,10 @@ int create_new_file(const std::string& path) noexcept
     return 0;
 }
 
-bool is_exists_error(int code) noexcept { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+bool is_exists_error(int code) noexcept
+{
+    return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
+}
 
 file_kind kind_of_file(const std::string& path) noexcept
 {
@@ -98,14 +101,17 @@ void remove_file(const std::string& path) noexcept
     }
 }
 
-std::filesystem::path file_path(const std::string& path) { return std::filesystem::path(windows_path(path)); }
+std::filesystem::path file_path(const std::string& path)
+{
+    return std::filesystem::path(windows_path(path));
+}
 
 std::FILE* open_for_writing(const std::string& path, int& error) noexcept
 {
     // As the C runtime's fopen(path, "w") opens, but with the system's own
     // error code when it fails.
-    const HANDLE file = open_file(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL);
+    const HANDLE file =
+        open_file(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) {
         error = static_cast<int>(GetLastError());
         return nullptr;
@@ -125,7 +131,10 @@ std::FILE* open_for_writing(const std::string& path, int& error) noexcept
 }
 
 // A named pipe that no server has made is not there at all (ERROR_FILE_NOT_FOUND).
-bool is_unread_pipe_error(int) noexcept { return false; }
+bool is_unread_pipe_error(int) noexcept
+{
+    return false;
+}
 
 std::string absolute_path(const std::string& path)
 {

@@ -97,7 +97,10 @@ std::string plugin_library::path_problem(const std::string& path)
     return {};
 }
 
-plugin_library::~plugin_library() { unload(); }
+plugin_library::~plugin_library()
+{
+    unload();
+}
 
 void plugin_library::unload() noexcept
 {

@@ -14,28 +14,33 @@ std::atomic<bool> requested{false};
 BOOL WINAPI on_console_event(DWORD event)
 {
     switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        // The second is left to the system, which ends the process.
-        return requested.exchange(true) ? FALSE : TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        // Returning would end the process now, the run's output unfinished:
-        // the run sees the request, ends, and main() ends the process, this
-        // thread with it.
-        requested = true;
-        Sleep(INFINITE);
-        return TRUE;
-    default:
-        return FALSE;
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            // The second is left to the system, which ends the process.
+            return requested.exchange(true) ? FALSE : TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            // Returning would end the process now, the run's output unfinished:
+            // the run sees the request, ends, and main() ends the process, this
+            // thread with it.
+            requested = true;
+            Sleep(INFINITE);
+            return TRUE;
+        default: return FALSE;
     }
 }
 
 }  // namespace
 
-void catch_stop_requests() noexcept { SetConsoleCtrlHandler(on_console_event, TRUE); }
+void catch_stop_requests() noexcept
+{
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
-const std::atomic<bool>& stop_requested() noexcept { return requested; }
+const std::atomic<bool>& stop_requested() noexcept
+{
+    return requested;
+}
 
 }  // namespace tools

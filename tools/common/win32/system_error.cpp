@@ -14,9 +14,9 @@ std::string system_error_text(int code)
 {
     // In UTF-16, as the system's words may be in any language.
     wchar_t words[512];
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                  static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), words,
-                                  sizeof words / sizeof words[0], nullptr);
+    DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), words, sizeof words / sizeof words[0], nullptr);
     // One line: the message's closing full stop and line end go.
     while (length > 0 && (words[length - 1] == L'\r' || words[length - 1] == L'\n' || words[length - 1] == L' ' ||
                           words[length - 1] == L'.'))
@@ -25,7 +25,8 @@ std::string system_error_text(int code)
     if (length == 0) return number;
     // Inserts are not filled in: name the file in general terms instead.
     std::string text = utf8_text(std::wstring_view(words, length));
-    for (std::size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1")) text.replace(at, 2, "the file");
+    for (std::size_t at = text.find("%1"); at != std::string::npos; at = text.find("%1"))
+        text.replace(at, 2, "the file");
     return text + " (" + number + ")";
 }
 
@@ -45,6 +46,9 @@ void clear_runtime_failure() noexcept
 }
 
 // getaddrinfo answers with a Windows Sockets error code.
-std::string resolve_error_text(int status) { return system_error_text(status); }
+std::string resolve_error_text(int status)
+{
+    return system_error_text(status);
+}
 
 }  // namespace tools

@@ -38,8 +38,9 @@ int where_text(char* text, std::size_t size, DWORD thread) noexcept
     const char* call = current_call.load();
     const bool own_thread = thread == host_thread;
     if (call == nullptr)
-        return std::snprintf(text, size, own_thread ? "outside any call into the plug-in"
-                                                    : "on a thread of its own, between the host's calls");
+        return std::snprintf(text, size,
+                             own_thread ? "outside any call into the plug-in"
+                                        : "on a thread of its own, between the host's calls");
     const char* prefix = own_thread ? "in " : "on a thread of its own while the host was in ";
     if (call == update_call)
         return std::snprintf(text, size, "%sUpdate (frame %llu)", prefix,
@@ -52,10 +53,10 @@ void address_text(const void* address, char* text, std::size_t size) noexcept
 {
     HMODULE module = nullptr;
     wchar_t path[MAX_PATH];
-    const bool known = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                          static_cast<LPCWSTR>(address), &module) &&
-                       GetModuleFileNameW(module, path, MAX_PATH) != 0;
+    const bool known =
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCWSTR>(address), &module) &&
+        GetModuleFileNameW(module, path, MAX_PATH) != 0;
     if (!known) {
         std::snprintf(text, size, "%p", address);
         return;
@@ -66,9 +67,9 @@ void address_text(const void* address, char* text, std::size_t size) noexcept
     char utf8[MAX_PATH * 3];
     const int length = WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
     if (length <= 0) utf8[0] = '\0';
-    std::snprintf(text, size, "%s+0x%llx", utf8,
-                  static_cast<unsigned long long>(static_cast<const char*>(address) -
-                                                  reinterpret_cast<const char*>(module)));
+    std::snprintf(
+        text, size, "%s+0x%llx", utf8,
+        static_cast<unsigned long long>(static_cast<const char*>(address) - reinterpret_cast<const char*>(module)));
 }
 
 LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers)
@@ -82,7 +83,9 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers)
     if (code == EXCEPTION_ACCESS_VIOLATION && record.NumberParameters >= 2) {
         const ULONG_PTR kind = record.ExceptionInformation[0];
         std::snprintf(what, sizeof what, "access violation %s 0x%llx",
-                      kind == 8 ? "executing" : kind == 1 ? "writing" : "reading",
+                      kind == 8   ? "executing"
+                      : kind == 1 ? "writing"
+                                  : "reading",
                       static_cast<unsigned long long>(record.ExceptionInformation[1]));
     } else {
         std::snprintf(what, sizeof what, "%s", name != nullptr ? name : "an exception");
@@ -112,10 +115,16 @@ LONG WINAPI on_unhandled_exception(EXCEPTION_POINTERS* pointers)
     std::abort();
 }
 
-[[noreturn]] void on_terminate() noexcept { end_with("a C++ exception left the plug-in %s"); }
+[[noreturn]] void on_terminate() noexcept
+{
+    end_with("a C++ exception left the plug-in %s");
+}
 
 // abort() of the C runtime that the host and a MinGW plug-in share.
-extern "C" void on_abort(int) { end_with("the plug-in called abort() %s"); }
+extern "C" void on_abort(int)
+{
+    end_with("the plug-in called abort() %s");
+}
 
 // How long a call into the plug-in may go on after a request to stop before
 // the host ends itself: a plug-in that hangs, or a thread Wine cannot get

@@ -6,8 +6,7 @@
 
 namespace tools {
 
-receive_drop_counter::receive_drop_counter(socket_api::socket_handle socket) noexcept
-    : socket_(socket), start_(count())
+receive_drop_counter::receive_drop_counter(socket_api::socket_handle socket) noexcept : socket_(socket), start_(count())
 {
 }
 

@@ -1,6 +1,6 @@
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include "tools/validate/win32/blocking_calls.h"
 
@@ -444,8 +444,8 @@ struct on_socket<Index, StreamOnly, R (*)(SOCKET, A...)> {
 };
 
 // The overlapped forms wait only without an OVERLAPPED.
-using wsa_recv =
-    int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);
+using wsa_recv = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, LPWSAOVERLAPPED,
+                         LPWSAOVERLAPPED_COMPLETION_ROUTINE);
 using wsa_recv_from = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, LPDWORD, sockaddr*, LPINT, LPWSAOVERLAPPED,
                               LPWSAOVERLAPPED_COMPLETION_ROUTINE);
 using wsa_send = int (*)(SOCKET, LPWSABUF, DWORD, LPDWORD, DWORD, LPWSAOVERLAPPED, LPWSAOVERLAPPED_COMPLETION_ROUTINE);

@@ -49,9 +49,9 @@ struct blocking_call_count {
 
 struct blocking_calls_seen {
     std::vector<blocking_call_count> calls;  // each function seen, in the order of the list above
-    std::uint64_t total = 0;                 // calls in all
-    std::uint64_t updates = 0;               // Updates that made one or more
-    double waited_seconds = 0.0;             // spent in the sleeps, waits and locks among them
+    std::uint64_t total = 0;  // calls in all
+    std::uint64_t updates = 0;  // Updates that made one or more
+    double waited_seconds = 0.0;  // spent in the sleeps, waits and locks among them
 };
 
 // What the plug-in's Updates have made so far in this process.

@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 #include <memory>
 
 #include "tools/common/file_system.h"
@@ -49,7 +49,8 @@ check_result run_here(const validate_options& options, const check_info& check)
     try {
         result = check_body(check)(check_context{options, options.seed.value_or(0), &check, nullptr});
     } catch (const std::exception& exception) {
-        result = validator_error(std::string("validate: the check stopped on an error of its own: ") + exception.what());
+        result =
+            validator_error(std::string("validate: the check stopped on an error of its own: ") + exception.what());
     }
     result.seconds = now_seconds() - start;
     return result;

@@ -41,7 +41,7 @@ check_result report_shared(const check_context& context,
                            std::vector<std::pair<std::string_view, check_result>> results);
 
 // Limits every check keeps to.
-inline constexpr double call_limit_seconds = 10.0;    // a call that takes longer hangs
+inline constexpr double call_limit_seconds = 10.0;  // a call that takes longer hangs
 inline constexpr double start_stop_limit_ms = 500.0;  // Init and Shutdown each
 inline constexpr double frame_rate = 60.0;
 

@@ -235,8 +235,8 @@ check_result lifecycle_exit_without_shutdown(const check_context& context)
     if (auto fault = try_init(plugin)) return *fault;
     frame_loop(plugin, true).run(30);
     // Judged by the validator: the process must end with the host's own code.
-    write_results({{context.check->name, passed("the process ended with the host's exit code " +
-                                                 std::to_string(exit_code))}});
+    write_results(
+        {{context.check->name, passed("the process ended with the host's exit code " + std::to_string(exit_code))}});
     expect_exit_code(exit_code);
     begin_call(plugin_call::process_exit);
     std::exit(exit_code);

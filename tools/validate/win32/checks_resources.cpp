@@ -158,8 +158,8 @@ growth_run measure_growth(const growth_measure& measure, const char* unit, std::
     for (int run = 0; run < 3; ++run) {
         const std::optional<double> start = reading(measure);
         if (!start) {
-            return {skipped(std::string("not measurable here: this system does not give the process's ") +
-                            measure.what)};
+            return {
+                skipped(std::string("not measurable here: this system does not give the process's ") + measure.what)};
         }
         // The first half also ends when it has taken its time, should the
         // units take longer than the warm-up showed (a machine that got busy).
@@ -199,7 +199,8 @@ growth_run measure_growth(const growth_measure& measure, const char* unit, std::
         text += ", stopped once the first half had grown by the bound of " + measure.amount(measure.bound).substr(1);
     else if (leak)
         text += ", in two runs";
-    check_result result = leak ? failed(fault_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
+    check_result result =
+        leak ? failed(fault_kind::growth, std::string(measure.what) + " grow: " + text) : passed(text);
     result.figures = {{"start", readings.start},
                       {"middle", readings.middle},
                       {"end", readings.end},
@@ -207,7 +208,6 @@ growth_run measure_growth(const growth_measure& measure, const char* unit, std::
                       {"stopped_at_bound", leak && at_bound ? 1.0 : 0.0}};
     return {result, leak && at_bound};
 }
-
 
 // The units of a half: `wanted`, or as many as the budget holds at the
 // seconds the warm-up took for one, with a note that a leak must then be
@@ -235,8 +235,7 @@ const growth_measure memory_cycle{"committed bytes", 4096.0, 256.0 * 1024.0, mem
 
 // `frames`: per half, full and quick. A handle a frame stands out of the
 // noise within a few hundred frames; a small allocation needs thousands.
-check_result per_frame(const check_context& context, const growth_measure& measure, int full_frames,
-                       int quick_frames)
+check_result per_frame(const check_context& context, const growth_measure& measure, int full_frames, int quick_frames)
 {
     plugin_under_test plugin;
     if (auto fault = try_load(plugin, context)) return *fault;
@@ -332,7 +331,8 @@ check_result resources_threads_after_shutdown(const check_context& context)
         for (const std::string& start : system_starts) ++by_start[start];
         std::string starts;
         for (const auto& [start, count] : by_start)
-            starts += (starts.empty() ? "" : ", ") + start + (count > 1 ? " (" + std::to_string(count) + " threads)" : "");
+            starts +=
+                (starts.empty() ? "" : ", ") + start + (count > 1 ? " (" + std::to_string(count) + " threads)" : "");
         result.notes.push_back(std::to_string(system_starts.size()) +
                                (system_starts.size() == 1 ? " thread" : " threads") +
                                " of the system's own (the thread pool's workers, which it keeps for the process), "

@@ -79,9 +79,9 @@ std::optional<check_result> time_round(plugin_under_test& plugin, wait_probe& pr
 
 // What the rounds of one kind of call came to.
 struct call_outcome {
-    bool decided = false;       // within, or over by the plug-in's own doing
-    call_verdict last;          // the deciding round's, or the last round's
-    double least_share = 1.0;   // other programs' least share in a disturbed round
+    bool decided = false;  // within, or over by the plug-in's own doing
+    call_verdict last;  // the deciding round's, or the last round's
+    double least_share = 1.0;  // other programs' least share in a disturbed round
     int rounds = 0;
 };
 
@@ -181,8 +181,8 @@ update_run measure_updates(plugin_under_test& plugin, frame_loop& frames, wait_p
     process_watch().resync();
 
     update_run run;
-    run.over = static_cast<std::size_t>(
-        std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
+    run.over =
+        static_cast<std::size_t>(std::count_if(samples.begin(), samples.end(), [&](double ms) { return ms > budget; }));
     run.judgement = judge_update_run(samples, budget, evidence);
     run.summary = summarize_latency(samples);
     return run;
@@ -214,10 +214,10 @@ check_result timing_blocking_calls(const check_context& context)
 
     const blocking_calls_seen seen = blocking_calls_so_far();
     const std::string over = std::to_string(updates) + " Updates over " + seconds_text(seconds) + " of the flight";
-    check_result result =
-        seen.total == 0 ? passed(over + ": no call that can block the host's frame")
-                        : passed(std::to_string(seen.updates) + " of " + over + " made " + std::to_string(seen.total) +
-                                 " calls that can block the host's frame");
+    check_result result = seen.total == 0
+                              ? passed(over + ": no call that can block the host's frame")
+                              : passed(std::to_string(seen.updates) + " of " + over + " made " +
+                                       std::to_string(seen.total) + " calls that can block the host's frame");
     // One warning a function, counted: "fwrite in Update (180 times)".
     for (const blocking_call_count& call : seen.calls)
         result.warnings.push_back({warning_kind::blocking_call, call.calls, std::string(call.name) + " in Update"});
@@ -283,9 +283,8 @@ check_result timing_update(const check_context& context)
     // The deciding run: the one within the budget, else the last own one, else the last.
     auto deciding = std::find_if(runs.rbegin(), runs.rend(),
                                  [](const update_run& run) { return run.judgement.verdict == time_verdict::own; });
-    const update_run& run = runs.back().judgement.verdict == time_verdict::within || deciding == runs.rend()
-                                ? runs.back()
-                                : *deciding;
+    const update_run& run =
+        runs.back().judgement.verdict == time_verdict::within || deciding == runs.rend() ? runs.back() : *deciding;
     const latency_summary& summary = run.summary;
     const time_judgement& judgement = run.judgement;
 
@@ -308,20 +307,19 @@ check_result timing_update(const check_context& context)
                                                           "it up)";
         result = validator_error("not judged: other programs used at least " + percent_text(least_share) +
                                  " of the processors during each of " + std::to_string(runs.size()) +
-                                 (runs.size() == 1 ? " run " : " runs ") + held_up + "; p99 " +
-                                 ms_text(summary.p99) + " against the budget of " + ms_text(budget) + " (" + text +
-                                 ")");
+                                 (runs.size() == 1 ? " run " : " runs ") + held_up + "; p99 " + ms_text(summary.p99) +
+                                 " against the budget of " + ms_text(budget) + " (" + text + ")");
     }
-    result.figures = {{"median_ms", summary.median},
-                      {"p99_ms", summary.p99},
-                      {"p999_ms", summary.p999},
-                      {"max_ms", summary.max},
-                      {"frames", double(summary.count)},
-                      {"budget_ms", budget},
-                      {"over_budget", double(run.over)},
-                      {"runs", double(runs.size())},
-                      {"others_share", judgement.verdict == time_verdict::disturbed ? least_share
-                                                                                      : judgement.others_share}};
+    result.figures = {
+        {"median_ms", summary.median},
+        {"p99_ms", summary.p99},
+        {"p999_ms", summary.p999},
+        {"max_ms", summary.max},
+        {"frames", double(summary.count)},
+        {"budget_ms", budget},
+        {"over_budget", double(run.over)},
+        {"runs", double(runs.size())},
+        {"others_share", judgement.verdict == time_verdict::disturbed ? least_share : judgement.others_share}};
     if (judgement.waits > 0) result.figures.emplace_back("wait_delay_median_ms", judgement.wait_delay_median_ms);
     if (judgement.slow_calls > 0) result.figures.emplace_back("cpu_per_slow_update_ms", judgement.cpu_per_slow_call_ms);
     if (run.over > 0)

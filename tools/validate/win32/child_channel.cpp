@@ -40,7 +40,8 @@ channel_view& view() noexcept
 bool open_channel(std::uint64_t handle) noexcept
 {
     const auto mapping = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
-    view().block = static_cast<channel_block*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(channel_block)));
+    view().block =
+        static_cast<channel_block*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(channel_block)));
     return view().block != nullptr;
 }
 

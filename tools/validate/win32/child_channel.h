@@ -24,24 +24,24 @@ bool is_timed_call(plugin_call call) noexcept;
 
 struct channel_block {
     // Set by the validator before the child starts.
-    LONG hang_limit_ms;      // a call that takes longer hangs
-    LONG leave_loaded;       // FreeLibrary is known to fail: checks leave the plug-in loaded
-    LONG64 memory_limit;     // bytes the process may commit beyond what it had when it began
+    LONG hang_limit_ms;  // a call that takes longer hangs
+    LONG leave_loaded;  // FreeLibrary is known to fail: checks leave the plug-in loaded
+    LONG64 memory_limit;  // bytes the process may commit beyond what it had when it began
     // Set by the child.
-    volatile LONG started;             // the check has begun: until then a failure is the validator's
-    volatile LONG call;                // a plugin_call
-    volatile LONG64 frame;             // Updates begun so far
-    volatile LONG64 calls;             // calls begun so far: the validator times each from when it sees it
-    volatile LONG host_thread;         // the thread that calls the plug-in
-    volatile LONG loads;               // LoadLibrary calls that succeeded
-    volatile LONG unloads;             // FreeLibrary calls that returned
-    volatile LONG slowest_call;        // a plugin_call: the one that took longest so far
+    volatile LONG started;  // the check has begun: until then a failure is the validator's
+    volatile LONG call;  // a plugin_call
+    volatile LONG64 frame;  // Updates begun so far
+    volatile LONG64 calls;  // calls begun so far: the validator times each from when it sees it
+    volatile LONG host_thread;  // the thread that calls the plug-in
+    volatile LONG loads;  // LoadLibrary calls that succeeded
+    volatile LONG unloads;  // FreeLibrary calls that returned
+    volatile LONG slowest_call;  // a plugin_call: the one that took longest so far
     volatile LONG slowest_call_ms;
     volatile LONG exit_code_expected;  // 1 when expected_exit_code holds the code the process must end with
     volatile LONG expected_exit_code;
     volatile LONG result_length;  // bytes of `result`, set once they are written
-    volatile LONG fault_length;   // bytes of `fault`, set once they are written
-    char frame_note[256];         // what the frame being handed over is, zero-terminated
+    volatile LONG fault_length;  // bytes of `fault`, set once they are written
+    char frame_note[256];  // what the frame being handed over is, zero-terminated
     char result[32768];
     char fault[8192];
 };

@@ -79,7 +79,8 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     }
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
-        error_ = validator_error("validate: cannot start a child process: " + tools::system_error_text(static_cast<int>(start_error)));
+        error_ = validator_error("validate: cannot start a child process: " +
+                                 tools::system_error_text(static_cast<int>(start_error)));
         return;
     }
     CloseHandle(child.hThread);
@@ -121,8 +122,8 @@ bool child_check::poll(double now, double run_deadline)
         }
         const auto call = static_cast<plugin_call>(block.call);
         // The child's watchdog cannot time the process's exit: the validator does.
-        const double call_limit = settings_.hang_limit_seconds +
-                                  (call == plugin_call::process_exit ? 0.0 : watchdog_grace_seconds);
+        const double call_limit =
+            settings_.hang_limit_seconds + (call == plugin_call::process_exit ? 0.0 : watchdog_grace_seconds);
         if (now >= run_deadline)
             end_it(ended_by::run_limit, settings_.run_limit_seconds);
         else if (is_timed_call(call) && now - call_seen_at_ > call_limit)

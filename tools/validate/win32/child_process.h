@@ -30,7 +30,7 @@ inline constexpr double check_limit_seconds = 60.0;
 struct child_settings {
     double hang_limit_seconds = default_hang_limit_seconds;
     bool leave_loaded = false;  // FreeLibrary is known to fail
-    std::string folder;         // the working folder
+    std::string folder;  // the working folder
     double run_limit_seconds = 0.0;  // the whole run's, named when it ends the child
     std::uint64_t memory_limit = 0;  // bytes the child may take beyond what it had when it began; 0: none
 };

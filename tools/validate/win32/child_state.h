@@ -22,14 +22,14 @@
 namespace validate {
 
 struct child_state {
-    channel_view channel;                // the block shared with the validator, the current call's timing
-    module_table modules;                // the process's modules, named without the loader lock
-    fault_state faults;                  // the one fault reported, the watchdog
-    registration_table registrations;    // what the plug-in registered through its import table
+    channel_view channel;  // the block shared with the validator, the current call's timing
+    module_table modules;  // the process's modules, named without the loader lock
+    fault_state faults;  // the one fault reported, the watchdog
+    registration_table registrations;  // what the plug-in registered through its import table
     blocking_call_table blocking_calls;  // the calls that can block the host's frame, made in Update
-    stream_placements streams;           // the guarded streams, for the exception handler
-    warning_table warnings;              // what the check will report as warnings
-    state_watch watch;                   // process state around every call
+    stream_placements streams;  // the guarded streams, for the exception handler
+    warning_table warnings;  // what the check will report as warnings
+    state_watch watch;  // process state around every call
 };
 
 // The child's one state.

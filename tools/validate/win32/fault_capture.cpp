@@ -107,7 +107,7 @@ LONG WINAPI on_unhandled(EXCEPTION_POINTERS* pointers)
     claim_or_stand_still(pointers->ExceptionRecord->ExceptionCode);
     copy_exception(pointers);
     hand_over(pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW ? fault_type::stack_overflow
-                                                                                     : fault_type::exception);
+                                                                                   : fault_type::exception);
 }
 
 void on_abort(int)
@@ -182,8 +182,9 @@ fault_kind kind_of_slot() noexcept
     const fault_slot& slot = faults().slot;
     switch (slot.type) {
         case fault_type::exception:
-            return tools::is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode)) ? fault_kind::cpp_exception
-                                                                                           : fault_kind::crash;
+            return tools::is_cpp_exception(static_cast<std::uint32_t>(slot.record.ExceptionCode))
+                       ? fault_kind::cpp_exception
+                       : fault_kind::crash;
         case fault_type::stack_overflow: return fault_kind::stack_overflow;
         case fault_type::stream: return slot.stream.kind;
         case fault_type::abort_called: return fault_kind::abort_called;
@@ -359,8 +360,7 @@ DWORD WINAPI watchdog(void* running)
 {
     SetEvent(static_cast<HANDLE>(running));
     for (;;) {
-        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host() ||
-            over_memory_limit()) {
+        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host() || over_memory_limit()) {
             write_slot();
             end_process(exit_code_of_slot());
         }

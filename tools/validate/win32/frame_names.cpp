@@ -261,7 +261,7 @@ std::uint64_t place_of(const fault_frame& frame)
 
 struct naming_memory {
     std::map<std::uint64_t, source_place> places;  // every offset asked about, named or not
-    std::string why_not;                           // once the plug-in has shown that nothing can be named
+    std::string why_not;  // once the plug-in has shown that nothing can be named
 };
 
 }  // namespace

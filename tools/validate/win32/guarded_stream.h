@@ -59,10 +59,10 @@ struct stream_placements {
 struct stream_access {
     fault_kind kind = fault_kind::none;  // none when the address is not a stream's
     bool write = false;
-    bool past_end = false;        // in the guard page after the stream
+    bool past_end = false;  // in the guard page after the stream
     std::uint64_t stream_frame = 0;  // the frame whose stream was touched
-    std::uint64_t byte = 0;          // from the stream's first byte
-    std::uint64_t length = 0;        // the stream's bytes
+    std::uint64_t byte = 0;  // from the stream's first byte
+    std::uint64_t length = 0;  // the stream's bytes
 };
 // `in_update_of`: the frame whose Update the host's thread is in, 0 between
 // calls.

@@ -51,8 +51,8 @@ void append(char* text, std::size_t size, std::size_t& length, const Char* piece
     if constexpr (sizeof(Char) == 1) {
         for (; *piece != '\0' && length + 1 < size; ++piece) text[length++] = *piece;
     } else {
-        const int written = WideCharToMultiByte(CP_UTF8, 0, piece, -1, text + length,
-                                                static_cast<int>(size - length), nullptr, nullptr);
+        const int written = WideCharToMultiByte(CP_UTF8, 0, piece, -1, text + length, static_cast<int>(size - length),
+                                                nullptr, nullptr);
         if (written > 0) length += static_cast<std::size_t>(written) - 1;
     }
     text[length] = '\0';
@@ -241,8 +241,9 @@ PTP_TIMER WINAPI hooked_create_pool_timer(PTP_TIMER_CALLBACK callback, PVOID con
 {
     const PTP_TIMER timer = CreateThreadpoolTimer(callback, context, environment);
     if (timer != nullptr)
-        if (registration* entry = add_registration(registration_type::pool_timer, reinterpret_cast<std::uintptr_t>(timer),
-                                                   reinterpret_cast<std::uintptr_t>(callback)))
+        if (registration* entry =
+                add_registration(registration_type::pool_timer, reinterpret_cast<std::uintptr_t>(timer),
+                                 reinterpret_cast<std::uintptr_t>(callback)))
             InterlockedExchange(&entry->removed, 1);  // not set yet
     return timer;
 }
@@ -269,9 +270,9 @@ BOOL WINAPI hooked_create_queue_timer(PHANDLE timer, HANDLE queue, WAITORTIMERCA
 {
     const BOOL done = CreateTimerQueueTimer(timer, queue, callback, parameter, due_ms, period_ms, flags);
     if (done && period_ms > 0) {
-        if (registration* entry = add_registration(registration_type::queue_timer,
-                                                   reinterpret_cast<std::uintptr_t>(*timer),
-                                                   reinterpret_cast<std::uintptr_t>(callback))) {
+        if (registration* entry =
+                add_registration(registration_type::queue_timer, reinterpret_cast<std::uintptr_t>(*timer),
+                                 reinterpret_cast<std::uintptr_t>(callback))) {
             entry->queue = reinterpret_cast<std::uintptr_t>(queue);
             entry->period_ms = period_ms;
         }
@@ -345,8 +346,8 @@ HANDLE WINAPI hooked_create_thread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
 
 // The C runtime's thread starts call the runtime the plug-in imported them
 // from (the shared msvcrt.dll of MinGW, or Microsoft's), kept at hooking.
-using begin_thread_ex_function = std::uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*,
-                                                          unsigned, unsigned*);
+using begin_thread_ex_function = std::uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned,
+                                                          unsigned*);
 using begin_thread_function = std::uintptr_t(__cdecl*)(void(__cdecl*)(void*), unsigned, void*);
 void* original_begin_thread_ex = nullptr;
 void* original_begin_thread = nullptr;
@@ -366,7 +367,8 @@ std::uintptr_t __cdecl hooked_begin_thread(void(__cdecl* start)(void*), unsigned
     const std::uintptr_t thread =
         reinterpret_cast<begin_thread_function>(original_begin_thread)(start, stack, parameter);
     // The thread closes its handle when it ends: it may be gone already.
-    if (thread != 0 && thread != static_cast<std::uintptr_t>(-1)) note_thread(GetThreadId(reinterpret_cast<HANDLE>(thread)));
+    if (thread != 0 && thread != static_cast<std::uintptr_t>(-1))
+        note_thread(GetThreadId(reinterpret_cast<HANDLE>(thread)));
     return thread;
 }
 
@@ -423,10 +425,11 @@ T* at(std::uint8_t* base, std::size_t image_size, std::uint64_t rva, std::size_t
 // "WH_GETMESSAGE", or the number of a hook type without a name here.
 std::string hook_type_name(int type)
 {
-    static const char* const names[] = {"WH_MSGFILTER",   "WH_JOURNALRECORD", "WH_JOURNALPLAYBACK", "WH_KEYBOARD",
-                                        "WH_GETMESSAGE",  "WH_CALLWNDPROC",   "WH_CBT",             "WH_SYSMSGFILTER",
-                                        "WH_MOUSE",       "WH_HARDWARE",      "WH_DEBUG",           "WH_SHELL",
-                                        "WH_FOREGROUNDIDLE", "WH_CALLWNDPROCRET", "WH_KEYBOARD_LL",  "WH_MOUSE_LL"};
+    static const char* const names[] = {
+        "WH_MSGFILTER",   "WH_JOURNALRECORD", "WH_JOURNALPLAYBACK", "WH_KEYBOARD",       "WH_GETMESSAGE",
+        "WH_CALLWNDPROC", "WH_CBT",           "WH_SYSMSGFILTER",    "WH_MOUSE",          "WH_HARDWARE",
+        "WH_DEBUG",       "WH_SHELL",         "WH_FOREGROUNDIDLE",  "WH_CALLWNDPROCRET", "WH_KEYBOARD_LL",
+        "WH_MOUSE_LL"};
     return type >= -1 && type <= 14 ? names[type + 1] : "type " + std::to_string(type);
 }
 
@@ -530,26 +533,21 @@ std::vector<std::string> registrations_left(module_range unloaded)
                 WNDCLASSEXW still{};
                 still.cbSize = sizeof still;
                 if (GetClassInfoExW(entry.instance, reinterpret_cast<LPCWSTR>(entry.handle), &still))
-                    left.push_back("the window class \"" + std::string(entry.name) + "\" (window procedure at " +
-                                   code + "): a window of it would crash the host");
+                    left.push_back("the window class \"" + std::string(entry.name) + "\" (window procedure at " + code +
+                                   "): a window of it would crash the host");
                 break;
             }
             case registration_type::window_hook:
                 if (entry.thread == 0 || thread_alive(entry.thread))
-                    left.push_back("a window hook " + hook_type_name(entry.hook_type) + " (procedure at " + code +
-                                   ")");
+                    left.push_back("a window hook " + hook_type_name(entry.hook_type) + " (procedure at " + code + ")");
                 break;
             case registration_type::timer:
                 if (thread_alive(entry.thread))
                     left.push_back("a timer of thread " + std::to_string(entry.thread) + " (procedure at " + code +
                                    ")");
                 break;
-            case registration_type::exception_handler:
-                left.push_back("a vectored exception handler at " + code);
-                break;
-            case registration_type::continue_handler:
-                left.push_back("a vectored continue handler at " + code);
-                break;
+            case registration_type::exception_handler: left.push_back("a vectored exception handler at " + code); break;
+            case registration_type::continue_handler: left.push_back("a vectored continue handler at " + code); break;
             case registration_type::console_handler:
                 left.push_back("a console control handler at " + code +
                                ": the host's Ctrl-C or console close would call it");

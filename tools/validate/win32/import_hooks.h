@@ -49,20 +49,20 @@ enum class registration_type {
     timer,
     exception_handler,
     continue_handler,
-    console_handler,   // SetConsoleCtrlHandler
-    pool_timer,        // a thread-pool timer set to come back (CreateThreadpoolTimer, SetThreadpoolTimer)
-    queue_timer,       // a timer-queue timer that comes back (CreateTimerQueueTimer)
-    registered_wait,   // RegisterWaitForSingleObject, not only once
+    console_handler,  // SetConsoleCtrlHandler
+    pool_timer,  // a thread-pool timer set to come back (CreateThreadpoolTimer, SetThreadpoolTimer)
+    queue_timer,  // a timer-queue timer that comes back (CreateTimerQueueTimer)
+    registered_wait,  // RegisterWaitForSingleObject, not only once
 };
 struct registration {
     registration_type type;
     std::uintptr_t handle;  // the class atom, hook, timer id, handler, handler handle, timer or wait
-    std::uintptr_t code;    // the window procedure, hook procedure, timer procedure, handler or callback
-    HINSTANCE instance;     // of a window class
-    DWORD thread;           // of a hook (0: every thread) or a timer
+    std::uintptr_t code;  // the window procedure, hook procedure, timer procedure, handler or callback
+    HINSTANCE instance;  // of a window class
+    DWORD thread;  // of a hook (0: every thread) or a timer
     int hook_type;
-    std::uintptr_t queue;   // of a timer-queue timer
-    DWORD period_ms;        // of a timer that comes back
+    std::uintptr_t queue;  // of a timer-queue timer
+    DWORD period_ms;  // of a timer that comes back
     char name[64];  // of a window class
     volatile LONG removed;  // undone, or (a thread-pool timer) no longer set to come back
 };

@@ -147,9 +147,9 @@ std::string own_reason_text(const time_judgement& judgement)
                    " short waits of the host's thread were held up " + ms_text(judgement.excess_ms) + " or more";
         case own_reason::blocked:
             return "it waited, computing nothing (no processor time counted), while the host's short waits were "
-                   "held up only " + ms_text(judgement.wait_delay_median_ms) +
-                   " at the median though other programs used " + percent_text(judgement.others_share) +
-                   " of the processors: a wait of its own (a sleep, a timeout)";
+                   "held up only " +
+                   ms_text(judgement.wait_delay_median_ms) + " at the median though other programs used " +
+                   percent_text(judgement.others_share) + " of the processors: a wait of its own (a sleep, a timeout)";
         case own_reason::none: break;
     }
     return {};

@@ -12,8 +12,8 @@
 #include "tools/common/terminal.h"
 #include "tools/common/win32/plugin_library.h"
 #include "tools/validate/child_verdict.h"
-#include "tools/validate/recorded_flight.h"
 #include "tools/validate/memory_reserve.h"
+#include "tools/validate/recorded_flight.h"
 #include "tools/validate/report.h"
 #include "tools/validate/stream_frames.h"
 #include "tools/validate/validate_options.h"
@@ -121,10 +121,9 @@ int run_checks(validate_options& options)
     // another file or a device, a folder, an import library, a path too long
     // to load from are each refused before any check.
     std::string error;
-    if (!tools::check_path_names({{"the plug-in", options.plugin_path},
-                                  {"--junit", options.junit_path},
-                                  {"--json", options.json_path}},
-                                 error) ||
+    if (!tools::check_path_names(
+            {{"the plug-in", options.plugin_path}, {"--junit", options.junit_path}, {"--json", options.json_path}},
+            error) ||
         !(error = tools::plugin_library::path_problem(options.plugin_path)).empty()) {
         std::fprintf(stderr, "validate: %s\n", error.c_str());
         return 2;
@@ -171,14 +170,15 @@ int run_checks(validate_options& options)
     report.seed = *options.seed;
     report.quick = options.quick;
     report.budget_ms = options.budget_ms;
-    std::printf("validate %s: %zu checks%s, seed %llu (replay: --seed %llu --only CHECK)\n\n",
-                report.plugin.c_str(), options.checks.size(), options.quick ? " (quick)" : "",
-                static_cast<unsigned long long>(report.seed), static_cast<unsigned long long>(report.seed));
+    std::printf("validate %s: %zu checks%s, seed %llu (replay: --seed %llu --only CHECK)\n\n", report.plugin.c_str(),
+                options.checks.size(), options.quick ? " (quick)" : "", static_cast<unsigned long long>(report.seed),
+                static_cast<unsigned long long>(report.seed));
     if (!report.recording.empty()) std::printf("flight: %s\n\n", report.recording_used.c_str());
     write_table_heading(stdout);
     const double start = now_seconds();
     std::vector<check_result> results = run_checks_in_children(options, stdout);
-    for (std::size_t i = 0; i < results.size(); ++i) report.results.emplace_back(options.checks[i], std::move(results[i]));
+    for (std::size_t i = 0; i < results.size(); ++i)
+        report.results.emplace_back(options.checks[i], std::move(results[i]));
     report.seconds = now_seconds() - start;
     write_summary_line(stdout, report);
 

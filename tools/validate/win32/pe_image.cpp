@@ -193,8 +193,8 @@ pe_image read_pe_image(const std::string& path)
         }
     };
     if (!read_dlls(IMAGE_DIRECTORY_ENTRY_IMPORT, &IMAGE_IMPORT_DESCRIPTOR::Name, image.imported_dlls, "import") ||
-        !read_dlls(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA,
-                   image.delay_loaded_dlls, "delay-load import"))
+        !read_dlls(IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, &IMAGE_DELAYLOAD_DESCRIPTOR::DllNameRVA, image.delay_loaded_dlls,
+                   "delay-load import"))
         return image;
     image.tables_complete = true;
     return image;

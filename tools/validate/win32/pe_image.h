@@ -11,13 +11,13 @@
 namespace validate {
 
 struct pe_image {
-    bool readable = false;         // the file could be read
-    bool pe = false;               // an MZ header leading to a PE signature
-    bool pe32_plus = false;        // the 64-bit optional header
-    std::uint16_t machine = 0;     // IMAGE_FILE_MACHINE_*
-    bool dll = false;              // IMAGE_FILE_DLL
+    bool readable = false;  // the file could be read
+    bool pe = false;  // an MZ header leading to a PE signature
+    bool pe32_plus = false;  // the 64-bit optional header
+    std::uint16_t machine = 0;  // IMAGE_FILE_MACHINE_*
+    bool dll = false;  // IMAGE_FILE_DLL
     bool tables_complete = false;  // export and import directories read to their end
-    std::string table_problem;     // why they were not: "the export directory lies outside the file"
+    std::string table_problem;  // why they were not: "the export directory lies outside the file"
     std::vector<std::string> export_names;
     std::vector<std::string> imported_dlls;
     std::vector<std::string> delay_loaded_dlls;

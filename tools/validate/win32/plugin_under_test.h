@@ -57,5 +57,4 @@ private:
 // Seconds on the steady clock.
 double now_seconds() noexcept;
 
-
 }  // namespace validate

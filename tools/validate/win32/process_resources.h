@@ -25,7 +25,7 @@ std::vector<HWND> process_windows();
 std::optional<std::uint64_t> handle_count();
 
 struct memory_figures {
-    std::uint64_t committed = 0;    // PagefileUsage: private committed bytes
+    std::uint64_t committed = 0;  // PagefileUsage: private committed bytes
 };
 std::optional<memory_figures> memory_use();
 

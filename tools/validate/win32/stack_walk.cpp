@@ -49,8 +49,8 @@ std::size_t plugin_frames(const CONTEXT& start, module_range plugin, std::uintpt
 bool runs_code_of(DWORD thread_id, module_range plugin) noexcept
 {
     if (plugin.empty() || thread_id == GetCurrentThreadId()) return false;
-    const HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE,
-                                     thread_id);
+    const HANDLE thread =
+        OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, thread_id);
     if (thread == nullptr) return false;
     bool found = false;
     if (SuspendThread(thread) != static_cast<DWORD>(-1)) {

@@ -27,8 +27,9 @@ std::vector<std::string> code_left_in(module_range unloaded)
 {
     std::vector<std::string> left = registrations_left(unloaded);
     for (HWND window : process_windows()) {
-        const auto procedure = static_cast<std::uintptr_t>(
-            IsWindowUnicode(window) ? GetWindowLongPtrW(window, GWLP_WNDPROC) : GetWindowLongPtrA(window, GWLP_WNDPROC));
+        const auto procedure =
+            static_cast<std::uintptr_t>(IsWindowUnicode(window) ? GetWindowLongPtrW(window, GWLP_WNDPROC)
+                                                                : GetWindowLongPtrA(window, GWLP_WNDPROC));
         if (unloaded.contains(procedure))
             left.push_back("the window " + describe_window(window) + " (window procedure at " +
                            describe_address(procedure) + ")");
@@ -104,8 +105,10 @@ void state_watch::after_call(plugin_call call)
         }
     }
     fail(fault_kind::state_changed, std::string(call_name(call)) + " did not restore process state: " + joined(changes),
-         call, host_thread ? nullptr : "a process-wide setting: changed in the call, or meanwhile by a thread of the "
-                                       "plug-in");
+         call,
+         host_thread ? nullptr
+                     : "a process-wide setting: changed in the call, or meanwhile by a thread of the "
+                       "plug-in");
 }
 
 void state_watch::after_unload()
@@ -115,8 +118,7 @@ void state_watch::after_unload()
     const module_range unloaded = unloaded_plugin_range();
     read_process_state(after_);
     std::vector<std::string> left;
-    for (const std::string& pointer : pointers_into(after_, unloaded.first, unloaded.end))
-        left.push_back(pointer);
+    for (const std::string& pointer : pointers_into(after_, unloaded.first, unloaded.end)) left.push_back(pointer);
     for (std::string& thing : code_left_in(unloaded)) left.push_back(std::move(thing));
     if (!left.empty()) {
         std::string text;

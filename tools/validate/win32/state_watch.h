@@ -30,6 +30,7 @@ public:
     // After FreeLibrary, and at the end of the check: checks the unloaded DLL
     // once for each time it has been unmapped since.
     void after_unload();
+
 private:
     [[noreturn]] void fail(fault_kind kind, const std::string& summary, plugin_call call, const char* note);
     bool started_ = false;

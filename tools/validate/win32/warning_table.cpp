@@ -9,13 +9,14 @@ namespace validate {
 void note_warning(warning_kind kind, std::string_view detail) noexcept
 {
     warning_table& table = the_child().warnings;
-    const std::size_t length = detail.size() < sizeof table.entries[0].detail - 1 ? detail.size()
-                                                                                   : sizeof table.entries[0].detail - 1;
+    const std::size_t length =
+        detail.size() < sizeof table.entries[0].detail - 1 ? detail.size() : sizeof table.entries[0].detail - 1;
     AcquireSRWLockExclusive(&table.lock);
     bool counted = false;
     for (std::size_t i = 0; i < table.used && !counted; ++i) {
         warning_table::entry& entry = table.entries[i];
-        if (entry.kind == kind && std::strlen(entry.detail) == length && std::memcmp(entry.detail, detail.data(), length) == 0) {
+        if (entry.kind == kind && std::strlen(entry.detail) == length &&
+            std::memcmp(entry.detail, detail.data(), length) == 0) {
             ++entry.count;
             counted = true;
         }
