@@ -46,6 +46,12 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp CONTENT "// Goog
 add_library(skarvel_gtest_pch STATIC ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp)
 target_link_libraries(skarvel_gtest_pch PRIVATE GTest::gtest)
 target_precompile_headers(skarvel_gtest_pch PRIVATE <gtest/gtest.h>)
+# The test programs' own sources are optimised less than the code they test
+# (which keeps its -O2): a third less of their compile time, and how fast a
+# test's own code runs shows in no test. The precompiled header must be
+# made with the same level.
+set(skarvel_test_code_options $<$<CONFIG:Release>:-O1>)
+target_compile_options(skarvel_gtest_pch PRIVATE ${skarvel_test_code_options})
 
 # skarvel_add_test(name SOURCES... LIBS... [WORKING_DIRECTORY dir]
 #                  [PROPERTIES name value...]): one test program whose cases
@@ -57,6 +63,7 @@ function(skarvel_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tm_source_root GTest::gtest_main)
   target_precompile_headers(${name} REUSE_FROM skarvel_gtest_pch)
+  target_compile_options(${name} PRIVATE ${skarvel_test_code_options})
   set(where "")
   if(T_WORKING_DIRECTORY)
     set(where WORKING_DIRECTORY ${T_WORKING_DIRECTORY})

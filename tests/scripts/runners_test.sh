@@ -22,8 +22,10 @@ for file in plugin/win32/skarvel_external_dll.dll tools/host/host.exe tools/vali
     : >"$checkout/build/windows/$file"
 done
 mkdir -p "$checkout/build/native/tools/listen"
-stand_in listen 'echo "waiting for motion datagrams" >&2; trap "echo \"datagrams: 0 valid\"; exit 0" INT TERM
-sleep 60 & wait'
+# (Its sleep, started in the background, ignores Ctrl-C: the trap ends it, or the runner
+# would wait out the listener's grace for it.)
+stand_in listen 'echo "waiting for motion datagrams" >&2; trap "echo \"datagrams: 0 valid\"; kill \$sleeper; exit 0" INT TERM
+sleep 60 & sleeper=$!; wait'
 ln -s "$scratch/bin/listen" "$checkout/build/native/tools/listen/listen"
 # Wine: records its arguments; host.exe says it ran FRAMES frames (default 30).
 stand_in wine '[[ $1 == *host.exe ]] && printf "host: %d frames, 0 messages in 1.00 s\n" "${FRAMES:-30}"; exit 0'

@@ -1,7 +1,7 @@
 // What this process holds, as the resource checks count it: threads (a
-// Toolhelp snapshot), windows (top-level and message-only), handles (the
-// system handle table, NtQuerySystemInformation class 16, since
-// GetProcessHandleCount answers 0 under Wine) and committed memory.
+// Toolhelp snapshot), windows (top-level and message-only), handles
+// (GetProcessHandleCount, or each handle value asked about under Wine, where
+// it answers 0) and committed memory.
 // A figure this system cannot give comes back empty.
 #pragma once
 
