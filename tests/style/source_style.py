@@ -2,7 +2,7 @@
 """The project's C++ layout (.clang-format) and lint (.clang-tidy), checked or applied.
 
     source_style.py format ROOT [--all] [--fix] [FILE...]
-    source_style.py tidy ROOT BUILD [--all] [--not-in OTHER_BUILD] [FILE...]
+    source_style.py tidy ROOT BUILD [--all] [--not-in OTHER_BUILD] [--fresh] [FILE...]
 
 Which lines are judged:
   - FILEs given: every line of them;
@@ -15,6 +15,10 @@ format: each file as clang-format would lay it out; --fix rewrites the files ins
 tidy: clang-tidy on the translation units of BUILD's compile_commands.json that hold judged
 lines (a changed header through one unit that includes it); --not-in leaves out the units
 that OTHER_BUILD's compile_commands.json has too (a Windows build lints its Windows sources).
+Each unit's verdict is kept in BUILD/tidy_cache and used again while nothing it depends on has
+changed (tidy_cache.py says what that is), so a rerun lints only what changed; --fresh lints every
+unit anew. The units that include GoogleTest first, as the build compiles them, read it from a
+precompiled header that clang makes once a run.
 
 Every fault is printed as FILE:LINE:COLUMN with what is wrong and the command that fixes it;
 the exit status is 1 when there is one, 2 when the check could not run, else 0.
@@ -27,7 +31,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from concurrent.futures import ThreadPoolExecutor
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+import tidy_cache  # noqa: E402
 
 SOURCE_SUFFIXES = (".cpp", ".h", ".inc")
 # Kept as they are: a deliberately misformatted file and a faulty one, the checks' own tests.
@@ -156,26 +164,87 @@ def compile_database(build):
         return json.load(f)
 
 
-def without_pch(entry):
-    """The entry's command without the precompiled GoogleTest header (the sources include it themselves):
-    clang-tidy cannot read GCC's, nor count on clang's being built."""
+PCH_HEADER = "cmake_pch.hxx"
+
+
+def lint_arguments(entry):
+    """The entry's arguments without the precompiled GoogleTest header the build includes first, and the
+    header (X/cmake_pch.hxx) that one was made of, or None. clang-tidy cannot read GCC's, nor count on the
+    clang build's being there: the lint makes its own of the same header (PrecompiledHeaders)."""
     arguments = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
     kept = []
+    header = None
     i = 0
     while i < len(arguments):
-        # GCC's "-include X/cmake_pch.hxx"; clang's "-Xclang -include-pch -Xclang X.pch" and
+        # GCC's "-include X/cmake_pch.hxx"; clang's "-Xclang -include-pch -Xclang X/cmake_pch.hxx.pch" and
         # "-Xclang -include -Xclang X/cmake_pch.hxx".
-        if arguments[i] == "-include" and arguments[i + 1:i + 2] and arguments[i + 1].endswith("cmake_pch.hxx"):
+        if arguments[i] == "-include" and arguments[i + 1:i + 2] and arguments[i + 1].endswith(PCH_HEADER):
+            header = arguments[i + 1]
             i += 2
             continue
         if arguments[i:i + 1] == ["-Xclang"] and arguments[i + 1:i + 2] in (["-include-pch"], ["-include"]) \
-                and arguments[i + 3:i + 4] and "cmake_pch.hxx" in arguments[i + 3]:
+                and arguments[i + 3:i + 4] and PCH_HEADER in arguments[i + 3]:
+            header = arguments[i + 3][:arguments[i + 3].index(PCH_HEADER) + len(PCH_HEADER)]
             i += 4
             continue
         if arguments[i] != "-Winvalid-pch":
             kept.append(arguments[i])
         i += 1
-    return {"directory": entry["directory"], "file": entry["file"], "arguments": kept}
+    return kept, header
+
+
+class PrecompiledHeaders:
+    """clang's precompiled header of each X/cmake_pch.hxx, made in `folder` once a run by the clang of
+    clang-tidy's own version, from the build's own recipe (the entry of X/cmake_pch.hxx.cxx): the
+    lint then parses GoogleTest once, not once a test, and sees what the build compiles."""
+
+    def __init__(self, clang, database, folder):
+        self.clang = clang
+        self.folder = folder
+        self.recipes = {entry["file"][:-len(".cxx")]: entry for entry in database
+                        if entry["file"].endswith(PCH_HEADER + ".cxx")}
+        self.made = {}
+
+    def recipe(self, header):
+        """The command the build makes the header's precompiled form with: part of the key of a
+        verdict on a unit that includes it."""
+        entry = self.recipes.get(header)
+        if entry is None:
+            return None
+        return [entry["directory"], entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])]
+
+    def make(self, header):
+        """The precompiled header's path, or None (the unit is then linted without one)."""
+        if header in self.made:
+            return self.made[header]
+        self.made[header] = None
+        recipe = self.recipe(header)
+        if recipe is None or self.clang is None:
+            return None
+        directory, arguments = recipe
+        output = os.path.join(self.folder, "header%d.pch" % len(self.made))
+        command = [self.clang]
+        i = 1
+        while i < len(arguments):
+            if arguments[i] == "-o":
+                command += ["-o", output]
+                i += 2
+                continue
+            if arguments[i] == "-include" and arguments[i + 1:i + 2] == [header]:
+                # GCC's form: clang's driver would take "-include X" for X's GCC-made .gch.
+                command += ["-Xclang", "-include", "-Xclang", header]
+                i += 2
+                continue
+            if arguments[i] != "-Winvalid-pch":
+                command.append(arguments[i])
+            i += 1
+        run = subprocess.run(command, cwd=directory, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if run.returncode != 0 or not os.path.isfile(output):
+            print("could not precompile %s (%s), so the units that include it are linted without it:\n%s"
+                  % (header, " ".join(shlex.quote(a) for a in command), run.stdout.rstrip()))
+            return None
+        self.made[header] = output
+        return output
 
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
@@ -206,10 +275,77 @@ def shown(path, root):
     return path if relative.startswith("..") else relative
 
 
-def check_tidy(root, build, other, selection):
+CACHE = "tidy_cache"  # in the build folder
+
+
+def lint_units(root, build, database, chosen, fresh, every):
+    """clang-tidy's warnings on each unit chosen ({path: its entry of database}, in order), each a
+    (file, line, column, message, check): kept from an earlier lint while they hold, else linted.
+    every: the units chosen are all the build's (the records of others are removed)."""
     clang_tidy = tool("clang-tidy")
+    with tempfile.TemporaryDirectory() as scratch:
+        clang = os.path.join(os.path.dirname(os.path.realpath(clang_tidy)), "clang++")
+        headers = PrecompiledHeaders(clang if os.path.isfile(clang) else None, database, scratch)
+        known = git(root, "ls-files", "--cached", "--others", "--exclude-standard") or ""
+        cache = tidy_cache.VerdictCache(os.path.join(build, CACHE), known.splitlines(),
+                                        [clang_tidy, headers.clang])
+        # Each unit's command as linted, and the key of what its verdict depends on besides the files
+        # its parse reads; the verdicts kept for it.
+        commands = {}
+        keys = {}
+        verdicts = {}
+        for path in chosen:
+            entry = chosen[path]
+            arguments, header = lint_arguments(entry)
+            commands[path] = (entry["directory"], arguments, header)
+            keys[path] = cache.key(os.path.join(root, path), [entry["directory"], entry["file"], arguments,
+                                                              header and headers.recipe(header)])
+            verdicts[path] = None if fresh else cache.look_up(path, keys[path])
+        linted = [path for path in chosen if verdicts[path] is None]
+        if len(linted) < len(chosen):
+            print("tidy: %d unit(s) unchanged since their last lint (their verdicts are kept in %s), %d to lint"
+                  % (len(chosen) - len(linted), shown(cache.folder, root), len(linted)))
+        lint_database = []
+        for path in linted:
+            directory, arguments, header = commands[path]
+            precompiled = headers.make(header) if header else None
+            if precompiled:
+                arguments = arguments[:1] + ["-include-pch", precompiled] + arguments[1:]
+            lint_database.append({"directory": directory, "file": chosen[path]["file"], "arguments": arguments})
+        with open(os.path.join(scratch, "compile_commands.json"), "w") as f:
+            json.dump(lint_database, f)
+
+        # The files each parse reads, as clang lists them (-MD): what the verdict depends on.
+        depfiles = {path: os.path.join(scratch, "unit%d.d" % number) for number, path in enumerate(linted)}
+
+        def lint(path):
+            depfile = depfiles[path]
+            started = time.time()
+            run = subprocess.run([clang_tidy, "-p", scratch, "--quiet", "--extra-arg=-Wp,-MD," + depfile,
+                                  os.path.join(root, path)], cwd=root,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            return path, run, depfile, started
+
+        jobs = int(os.environ.get("SKARVEL_JOBS", "2"))
+        with ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
+            for path, run, depfile, started in pool.map(lint, linted):
+                found = re.findall(r"^(/\S+?):(\d+):(\d+): (?:warning|error): (.*?) \[([\w.,-]+)\]$", run.stdout, re.M)
+                if run.returncode != 0 and not found:
+                    print(run.stdout.rstrip(), run.stderr.rstrip(), sep="\n")
+                    die("clang-tidy failed on %s" % path)
+                verdicts[path] = [(file, int(line), int(column), message, check)
+                                  for file, line, column, message, check in found]
+                dependencies = tidy_cache.read_dependencies(depfile, commands[path][0])
+                cache.store(path, keys[path], dependencies, verdicts[path], started)
+    if every:
+        cache.forget_all_but(chosen)
+    return verdicts
+
+
+def check_tidy(root, build, other, selection, fresh):
+    database = compile_database(build)
     units = {}
-    for entry in compile_database(build):
+    for entry in database:
         path = os.path.relpath(os.path.realpath(os.path.join(entry["directory"], entry["file"])), root)
         if not path.startswith("..") and not path.startswith("build") and not entry["file"].endswith(".hxx.cxx"):
             units[path] = entry
@@ -234,27 +370,14 @@ def check_tidy(root, build, other, selection):
     print("tidy: %d translation unit(s) of %s" % (len(chosen), shown(build, root)))
     if not chosen:
         return 0
+    verdicts = lint_units(root, build, database, {path: units[path] for path in sorted(chosen)}, fresh,
+                          len(chosen) == len(units))
     faults = {}
-    with tempfile.TemporaryDirectory() as scratch:
-        with open(os.path.join(scratch, "compile_commands.json"), "w") as f:
-            json.dump([without_pch(units[path]) for path in sorted(chosen)], f)
-
-        def lint(path):
-            run = subprocess.run([clang_tidy, "-p", scratch, "--quiet", os.path.join(root, path)], cwd=root,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            return path, run
-
-        jobs = int(os.environ.get("SKARVEL_JOBS", "2"))
-        with ThreadPoolExecutor(max_workers=max(1, jobs)) as pool:
-            for path, run in pool.map(lint, sorted(chosen)):
-                found = re.findall(r"^(/\S+?):(\d+):(\d+): (warning|error): (.*?) \[([\w.,-]+)\]$", run.stdout, re.M)
-                if run.returncode != 0 and not found:
-                    print(run.stdout.rstrip(), run.stderr.rstrip(), sep="\n")
-                    die("clang-tidy failed on %s" % path)
-                for file, line, column, _, message, check in found:
-                    where = os.path.relpath(file, root)
-                    if selection.judged(where, int(line)):
-                        faults[(where, int(line), int(column), check)] = message
+    for path in sorted(chosen):
+        for file, line, column, message, check in verdicts[path]:
+            where = os.path.relpath(file, root)
+            if selection.judged(where, line):
+                faults[(where, line, column, check)] = message
     for (where, line, column, check), message in sorted(faults.items()):
         print("%s:%d:%d: %s [%s]" % (where, line, column, message, check))
     if faults:
@@ -270,7 +393,7 @@ def check_tidy(root, build, other, selection):
 def main(arguments):
     if len(arguments) < 2 or arguments[0] not in ("format", "tidy"):
         die("usage: source_style.py format ROOT [--all] [--fix] [FILE...], "
-            "or source_style.py tidy ROOT BUILD [--all] [--not-in OTHER_BUILD] [FILE...]")
+            "or source_style.py tidy ROOT BUILD [--all] [--not-in OTHER_BUILD] [--fresh] [FILE...]")
     mode, root = arguments[0], os.path.realpath(arguments[1])
     rest = arguments[2:]
     build = other = None
@@ -279,7 +402,7 @@ def main(arguments):
             die("tidy: give the build folder")
         build, rest = os.path.realpath(rest[0]), rest[1:]
     every = os.environ.get("SKARVEL_STYLE_ALL") == "1"
-    fix = False
+    fix = fresh = False
     files = []
     while rest:
         option, rest = rest[0], rest[1:]
@@ -287,6 +410,8 @@ def main(arguments):
             every = True
         elif option == "--fix" and mode == "format":
             fix = True
+        elif option == "--fresh" and mode == "tidy":
+            fresh = True
         elif option == "--not-in" and mode == "tidy" and rest:
             other, rest = os.path.realpath(rest[0]), rest[1:]
         elif option.startswith("--"):
@@ -306,7 +431,7 @@ def main(arguments):
     else:
         if other and not os.path.isfile(os.path.join(other, "compile_commands.json")):
             other = None  # no such build here: this one lints everything it compiles
-        faults = check_tidy(root, build, other, selection)
+        faults = check_tidy(root, build, other, selection, fresh)
         if faults:
             print("%d lint warning(s)" % faults)
     return 1 if faults else 0

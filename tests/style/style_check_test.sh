@@ -83,4 +83,36 @@ expect "format, a branch's changes mended" 0 "^format: 2 file" -- env -u SKARVEL
 expect "format, every file with SKARVEL_STYLE_ALL=1" 1 "^code.cpp:1: " \
     -- env SKARVEL_STYLE_ALL=1 python3 "$style" format "$repo"
 
+# The verdicts kept in the build folder: a rerun lints nothing unchanged and still names its faults;
+# a changed header, or a new file under the name of one the unit reads, has the unit linted again. The
+# unit includes its precompiled header first, as a test includes GoogleTest's, and needs it to compile.
+kept=$work/kept
+mkdir -p "$kept/build" "$kept/pch"
+cp "$source/.clang-tidy" "$kept/"
+printf '#pragma once\n#include <cstdint>\n' >"$kept/pch/cmake_pch.hxx"
+printf '// precompiled\n' >"$kept/pch/cmake_pch.hxx.cxx"
+printf '#pragma once\ninline constexpr std::uint64_t bytes = 1024 * 1024;\n' >"$kept/sizes.h"
+printf '#include "sizes.h"\n\nstd::uint64_t total() { return 2 * bytes; }\n' >"$kept/unit.cpp"
+printf '[{"directory": "%s", "file": "%s", "arguments": ["c++", "-std=c++17", "-x", "c++-header", "-include", "%s", "-o", "%s", "-c", "%s"]},
+  {"directory": "%s", "file": "%s", "arguments": ["c++", "-std=c++17", "-include", "%s", "-c", "%s"]}]\n' \
+    "$kept" "$kept/pch/cmake_pch.hxx.cxx" "$kept/pch/cmake_pch.hxx" "$kept/pch/cmake_pch.hxx.gch" \
+    "$kept/pch/cmake_pch.hxx.cxx" "$kept" "$kept/unit.cpp" "$kept/pch/cmake_pch.hxx" "$kept/unit.cpp" \
+    >"$kept/build/compile_commands.json"
+git -C "$kept" init -q && git -C "$kept" add sizes.h unit.cpp
+touch -d "1 minute ago" "$kept"/*.* "$kept"/pch/*  # a file changed in the last seconds is not trusted to be as linted
+tidy_kept() { python3 "$style" tidy "$kept" "$kept/build" --all; }
+expect "tidy, a unit with its precompiled header" 1 "^sizes.h:2:[0-9]+: .*\[bugprone-implicit-widening" -- tidy_kept
+expect "tidy, the verdict kept" 1 "^tidy: 1 unit\(s\) unchanged since their last lint" \
+    "^sizes.h:2:[0-9]+: .*\[bugprone-implicit-widening" -- tidy_kept
+sed -i 's/= 1024 \* 1024/= std::uint64_t{1024} * 1024/' "$kept/sizes.h"
+touch -d '1 minute ago' "$kept/sizes.h"
+expect "tidy, a changed header linted again" 0 "^tidy: 1 translation unit" -- tidy_kept
+expect "tidy, its new verdict kept" 0 "^tidy: 1 unit\(s\) unchanged" -- tidy_kept
+mkdir "$kept/other" && touch "$kept/other/sizes.h"
+output=$(tidy_kept 2>&1)
+if ! grep -q "^tidy: 1 translation unit" <<<"$output" || grep -q "unchanged since" <<<"$output"; then
+    fail "tidy, a new file named as a header the unit reads: the unit was not linted again:"
+    printf '%s\n' "$output" | sed 's/^/    /'
+fi
+
 (( failures == 0 ))
