@@ -335,8 +335,9 @@ def lint_units(root, build, database, chosen, fresh, every):
                     die("clang-tidy failed on %s" % path)
                 verdicts[path] = [(file, int(line), int(column), message, check)
                                   for file, line, column, message, check in found]
-                dependencies = tidy_cache.read_dependencies(depfile, commands[path][0])
-                cache.store(path, keys[path], dependencies, verdicts[path], started)
+                if run.returncode == 0:  # not a unit that did not compile, nor a clang-tidy that crashed
+                    dependencies = tidy_cache.read_dependencies(depfile, commands[path][0])
+                    cache.store(path, keys[path], dependencies, verdicts[path], started)
     if every:
         cache.forget_all_but(chosen)
     return verdicts

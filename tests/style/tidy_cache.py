@@ -11,8 +11,9 @@ decided afresh each run) is used again only when all it depends on is as it was 
     headers, the project's, GoogleTest's, the standard library's, Windows');
   - no file of the project named as one of those, which an include might now find first, having come
     or gone.
-A verdict is not kept when a file it depends on changed while the unit was linted, nor when clang
-listed no files. Deleting the folder, or `source_style.py tidy ... --fresh`, lints everything anew.
+A verdict is not kept when a file it depends on changed while the unit was linted, when clang
+listed no files, nor when clang-tidy did not end well (a unit that does not compile, a crash).
+Deleting the folder, or `source_style.py tidy ... --fresh`, lints everything anew.
 """
 import hashlib
 import json
