@@ -21,20 +21,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 fail=0 cases=0
 
-# expect STATUS TEXT PROGRAM ARGS...: the program exits with STATUS within a
-# minute, and TEXT is among what it said.
-expect() {
-    local want=$1 text=$2 got
-    shift 2
-    cases=$((cases + 1))
-    timeout 60 wine "$@" >out.txt 2>&1
-    got=$?
-    tr -d '\r' <out.txt >said.txt
-    if [ $got -ne "$want" ] || ! grep -qF -- "$text" said.txt; then
-        echo "FAIL: $(basename "$1") ${*:2} exited $got (wanted $want) saying:"; cat said.txt; echo "(wanted: $text)"
-        fail=1
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/expect_exit.sh"
 # only FILES...: the folder holds these files and no others.
 only() {
     local there
