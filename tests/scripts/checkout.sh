@@ -29,7 +29,9 @@ _checkout_cleanup() {
 trap _checkout_cleanup EXIT
 
 stand_in() {
-    printf '#!/usr/bin/env bash\nrecord=%q\n{ printf "%%s%%s %%s" %q "${STANDIN_TAG:+@$STANDIN_TAG}" "$$"; printf " %%q" "$@"; echo; } >>"$record"\n%s\n' \
+    # The record's line in one write: stand-ins started together append to the
+    # same file, and a line written in pieces could be cut by another's.
+    printf '#!/usr/bin/env bash\nrecord=%q\nline=$(printf "%%s%%s %%s" %q "${STANDIN_TAG:+@$STANDIN_TAG}" "$$"; printf " %%q" "$@")\nprintf "%%s\\n" "$line" >>"$record"\n%s\n' \
         "$record" "$1" "$2" >"$scratch/bin/$1"
     chmod +x "$scratch/bin/$1"
 }
@@ -40,6 +42,7 @@ in_checkout=(env -u SK_OUTER_NETNS -u SK_SANDBOX_PREFIX -C "$scratch/work" PATH=
 still_running() {
     local name pid _ state
     while read -r name pid _; do
+        [[ "$pid" =~ ^[0-9]+$ ]] || continue
         state=$(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null) && [[ "$state" != Z ]] && echo "$name $pid"
     done <"$record"
     return 0
