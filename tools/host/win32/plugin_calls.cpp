@@ -134,8 +134,9 @@ std::atomic<std::uint64_t> calls_entered{0};
 // When the call in progress began, if it runs the plug-in's DllMain; else 0.
 std::atomic<std::uint64_t> dll_main_since{0};
 
-DWORD WINAPI watch_stop_requests(void*)
+DWORD WINAPI watch_stop_requests(void* running)
 {
+    SetEvent(static_cast<HANDLE>(running));
     std::uint64_t waiting_on = 0;  // the call seen in progress at the request
     std::uint64_t since = 0;
     for (;;) {
@@ -214,9 +215,15 @@ void report_crashes() noexcept
     SetUnhandledExceptionFilter(on_unhandled_exception);
     std::set_terminate(on_terminate);
     std::signal(SIGABRT, on_abort);
-    const HANDLE watchdog = CreateThread(nullptr, SIZE_T{64} * 1024, watch_stop_requests, nullptr,
+    // The watchdog must be running before the plug-in is loaded: a thread's
+    // start needs the loader lock, which a DllMain that hangs holds.
+    const HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE watchdog = CreateThread(nullptr, SIZE_T{64} * 1024, watch_stop_requests, running,
                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (watchdog != nullptr) CloseHandle(watchdog);
+    if (watchdog != nullptr) {
+        if (running != nullptr && WaitForSingleObject(running, 10000) == WAIT_OBJECT_0) CloseHandle(running);
+        CloseHandle(watchdog);
+    }
 }
 
 void entering(const char* call, bool runs_dll_main) noexcept
