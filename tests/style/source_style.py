@@ -8,13 +8,19 @@ Which lines are judged:
   - FILEs given: every line of them;
   - --all, or SKARVEL_STYLE_ALL=1 in the environment (CI sets it): every line of every C++ file
     git knows in ROOT;
-  - otherwise: the lines changed since the merge base with the main branch (committed or not) and
-    every line of new files: what this branch adds, not what it inherited.
+  - otherwise: the lines changed (committed or not) since the commit that tests/style/clean_at
+    names, the last at which every file was judged clean, and every line of new files; without that
+    record (or when it names no commit before this one), since the merge base with the main branch:
+    what this branch adds, not what it inherited. When the layout or lint rules changed since the
+    recorded commit, every line of every file.
 
 format: each file as clang-format would lay it out; --fix rewrites the files instead.
 tidy: clang-tidy on the translation units of BUILD's compile_commands.json that hold judged
 lines (a changed header through one unit that includes it); --not-in leaves out the units
 that OTHER_BUILD's compile_commands.json has too (a Windows build lints its Windows sources).
+Since a recorded clean commit every unit that includes a changed file is linted, and each of its
+warnings on the project's files is reported: at that commit it had none, so any it has now comes
+from a change, on a changed line or not.
 Each unit's verdict is kept in BUILD/tidy_cache and used again while nothing it depends on has
 changed (tidy_cache.py says what that is), so a rerun lints only what changed; --fresh lints every
 unit anew. The units that include GoogleTest first, as the build compiles them, read it from a
@@ -59,16 +65,44 @@ def is_source(path):
 class Selection:
     """The files judged, relative to the root, each with its judged lines (None: every line)."""
 
-    def __init__(self, lines, description, base=None):
+    def __init__(self, lines, description, base=None, clean_base=False):
         self.lines = lines
         self.description = description
         self.base = base  # the commit the lines changed since
+        self.clean_base = clean_base  # every file was judged clean at base
 
     def judged(self, path, line):
         if path not in self.lines:
             return False
         ranges = self.lines[path]
         return ranges is None or any(first <= line <= last for first, last in ranges)
+
+
+CLEAN_RECORD = "tests/style/clean_at"
+# What the verdicts depend on besides the sources: when one changed since the clean commit, its record
+# no longer tells (the lint's arguments are made in this file; any .clang-tidy counts).
+RULES = (".clang-format", "tests/style/source_style.py")
+
+
+def clean_commit(root):
+    """The commit CLEAN_RECORD names, if it is this one's or an ancestor's and the rules are as they
+    were there; else None, and why not (None when there is no record)."""
+    try:
+        with open(os.path.join(root, CLEAN_RECORD)) as f:
+            named = [line.strip() for line in f if line.strip() and not line.startswith("#")]
+    except OSError:
+        return None, None
+    commit = named[0] if len(named) == 1 else ""
+    full = git(root, "rev-parse", "--verify", "--quiet", commit + "^{commit}") if commit else None
+    if not full or git(root, "merge-base", "--is-ancestor", full.strip(), "HEAD") is None:
+        return None, "%s names no commit before this one (%s)" % (CLEAN_RECORD, commit or "nothing")
+    changed = git(root, "diff", "--name-only", "--no-renames", full.strip(), "--")
+    if changed is None:
+        die("git diff %s failed in %s" % (full.strip(), root))
+    rules = [path for path in changed.splitlines() if path in RULES or os.path.basename(path) == ".clang-tidy"]
+    if rules:
+        return None, "the rules changed since the clean commit %s (%s)" % (commit[:12], ", ".join(rules))
+    return full.strip(), None
 
 
 def merge_base(root):
@@ -110,11 +144,18 @@ def select(root, files, every):
             chosen[path] = None
         return Selection(chosen, "the files named")
     if not every:
-        base, branch = merge_base(root)
-        if base:
-            return Selection(changed_lines(root, base), "the lines changed since the merge base with %s (%s)"
-                             % (branch, base[:12]), base[:12])
-        print("no branch main or origin/main to compare with: every file is checked")
+        clean, why_not = clean_commit(root)
+        if clean:
+            return Selection(changed_lines(root, clean), "the lines changed since the clean commit %s"
+                             % clean[:12], clean[:12], clean_base=True)
+        if why_not:
+            print(why_not + ": every file is checked")
+        else:
+            base, branch = merge_base(root)
+            if base:
+                return Selection(changed_lines(root, base), "the lines changed since the merge base with %s (%s)"
+                                 % (branch, base[:12]), base[:12])
+            print("no branch main or origin/main to compare with: every file is checked")
     listed = git(root, "ls-files", "--cached", "--others", "--exclude-standard")
     if listed is None:
         die("%s is not a git work tree: name the files to check" % root)
@@ -354,13 +395,15 @@ def check_tidy(root, build, other, selection, fresh):
         for entry in compile_database(other):
             units.pop(os.path.relpath(os.path.realpath(os.path.join(entry["directory"], entry["file"])), root), None)
     chosen = {path for path in selection.lines if path in units}
-    # A header through the first unit that includes it, directly or through other headers.
-    left = [p for p in selection.lines if p not in units]
+    # A header through the first unit that includes it, directly or through other headers; since a
+    # clean commit, through every unit that does (a warning it brings may be on any of their lines).
+    headers = [p for p in selection.lines if p not in units]
+    left = list(headers)
     for path in sorted(units):
-        if not left:
+        if not left and not selection.clean_base:
             break
         reached = includes(root, path)
-        if any(header in reached for header in left):
+        if any(header in reached for header in headers if selection.clean_base or header in left):
             chosen.add(path)
             left = [header for header in left if header not in reached]
     if left and selection.description == "the files named":
@@ -377,7 +420,8 @@ def check_tidy(root, build, other, selection, fresh):
     for path in sorted(chosen):
         for file, line, column, message, check in verdicts[path]:
             where = os.path.relpath(file, root)
-            if selection.judged(where, line):
+            ours = not where.startswith(("..", "build" + os.sep)) and is_source(where)
+            if selection.judged(where, line) or (selection.clean_base and ours):
                 faults[(where, line, column, check)] = message
     for (where, line, column, check), message in sorted(faults.items()):
         print("%s:%d:%d: %s [%s]" % (where, line, column, message, check))

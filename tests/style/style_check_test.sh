@@ -83,6 +83,31 @@ expect "format, a branch's changes mended" 0 "^format: 2 file" -- env -u SKARVEL
 expect "format, every file with SKARVEL_STYLE_ALL=1" 1 "^code.cpp:1: " \
     -- env SKARVEL_STYLE_ALL=1 python3 "$style" format "$repo"
 
+# Since a recorded clean commit: every unit that includes a changed header is linted, and a warning the
+# change brings to a line it did not touch is reported; a record that names no commit before this one
+# has every file judged.
+clean=$work/clean
+mkdir -p "$clean/build" "$clean/tests/style"
+cp "$source/.clang-tidy" "$source/.clang-format" "$clean/"
+printf '#pragma once\nstruct Big {\n    int value;\n};\nvoid look(const Big &big);\n' >"$clean/big.h"
+printf '#include "big.h"\nvoid first(const Big &big) { look(big); }\n' >"$clean/a.cpp"
+printf '#include "big.h"\nvoid second(Big big) { look(big); }\n' >"$clean/b.cpp"
+printf '[{"directory": "%s", "file": "a.cpp", "arguments": ["c++", "-std=c++17", "-c", "a.cpp"]},
+  {"directory": "%s", "file": "b.cpp", "arguments": ["c++", "-std=c++17", "-c", "b.cpp"]}]\n' \
+    "$clean" "$clean" >"$clean/build/compile_commands.json"
+printf 'build/\n' >"$clean/.gitignore"
+git -C "$clean" init -q -b main
+git -C "$clean" add -A && git -C "$clean" -c user.email=t@invalid -c user.name=t commit -qm clean
+git -C "$clean" rev-parse HEAD >"$clean/tests/style/clean_at"
+git -C "$clean" add -A && git -C "$clean" -c user.email=t@invalid -c user.name=t commit -qm recorded
+sed -i 's/int value;/std::string value;/; s/#pragma once/#pragma once\n#include <string>/' "$clean/big.h"
+expect "tidy, since a clean commit" 1 "^tidy: 1 file\(s\), the lines changed since the clean commit" \
+    "^tidy: 2 translation unit" "^b.cpp:2:[0-9]+: .*\[performance-unnecessary-value-param\]$" \
+    -- python3 "$style" tidy "$clean" "$clean/build"
+echo 0123456789abcdef >"$clean/tests/style/clean_at"
+expect "format, a record of no commit here" 1 "names no commit before this one.*every file is checked" \
+    "^format: 3 file" -- python3 "$style" format "$clean"
+
 # The verdicts kept in the build folder: a rerun lints nothing unchanged and still names its faults;
 # a changed header, or a new file under the name of one the unit reads, has the unit linted again. The
 # unit includes its precompiled header first, as a test includes GoogleTest's, and needs it to compile.
