@@ -120,8 +120,8 @@ stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 
 # A step runs as a job (Ctrl-C ends it at once), its output kept in build/logs/NAME.log,
 # its exit status and time in NAME.status; report_* then tell it. Most steps run in the
-# foreground one after the other; the sanitize and fuzz builds (and the fuzzer) beside
-# the Windows tests.
+# foreground one after the other; the sanitize, fuzz and clang builds beside the Windows
+# tests, the fuzzer beside the sanitize and clang tests.
 
 log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-clocked-tests
     local name=${1//: /-}
@@ -298,10 +298,11 @@ ran_beside=()   # the stages whose build ran beside the Windows tests
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
-# mostly wait for Wine: the sanitize, fuzz and clang stages' builds (and the fuzzer) run beside
-# them, at the lowest priority, and the native stage's scripts tests. The sanitize and clang tests run after them, as they too send to
-# UDP port 50001 in this namespace, where the Windows tests listen; the tests labelled
-# clocked run last and alone, since they hold a plug-in to a time.
+# mostly wait for Wine: the sanitize, fuzz and clang stages' builds run beside them, at the
+# lowest priority, and the native stage's scripts tests. The sanitize and clang tests run
+# after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
+# listen, with the fuzzer beside them (lowest priority: it only computes); the tests
+# labelled clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
     local beside= later=() preset start
     announce "windows: build"
@@ -337,8 +338,14 @@ run_windows() {
         report_tests native "native: scripts tests"
     fi
     if [[ -n "$beside" ]]; then
-        announce "waiting for ${later[*]}, which run beside the tests"
+        announce "waiting for the builds of ${later[*]}, which run beside the tests"
         sk_wait "$beside"
+    fi
+    # The fuzzer sends nothing and measures no time: beside the sanitize and clang tests.
+    fuzzer=
+    if [[ " ${later[*]} " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
+        sk_spawn low test_step fuzz "fuzz: tests" 0
+        fuzzer=$!
     fi
     if [[ " ${later[*]} " == *" sanitize "* ]] && report_build sanitize; then
         foreground_tests sanitize "sanitize: tests"
@@ -346,6 +353,7 @@ run_windows() {
     if [[ " ${later[*]} " == *" clang "* ]] && report_build clang; then
         foreground_tests clang "clang: tests"
     fi
+    [[ -z "$fuzzer" ]] || sk_wait "$fuzzer"
     foreground_tests windows "windows: clocked tests" --label-regex '^clocked$'
     server_still_there
 }
@@ -359,16 +367,17 @@ server_still_there() {
     return 1
 }
 
-beside_windows_tests() {  # beside_windows_tests PRESET...: their builds, and the fuzzer, as one low job
+beside_windows_tests() {  # beside_windows_tests PRESET...: their builds, as one low job
     local preset
     renice -n 19 -p "$BASHPID" >/dev/null
     for preset in "$@"; do
         build_step "$preset"
     done
-    # The fuzzer sends nothing; the sanitize tests send to UDP port 50001, and wait.
-    if [[ " $* " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
-        test_step fuzz "fuzz: tests" 0
-    fi
+}
+
+low() {  # low COMMAND...: COMMAND at the lowest priority
+    renice -n 19 -p "$BASHPID" >/dev/null
+    "$@"
 }
 
 printf 'skarvel tests in %s (private network namespace %s), build jobs %s\n' \
