@@ -31,7 +31,7 @@
 #   --no-install       never call apt-get; fail if a package is missing
 #   --fuzz-seconds N   how long the fuzzer runs (default 20)
 # Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default the
-# test presets': 2, and 4 for the Windows tests, which mostly wait for Wine; tests that share UDP
+# test presets': 2, and 6 for the Windows tests, which mostly wait for Wine; tests that share UDP
 # port 50001 or the plug-in's window take turns, and those that measure time run alone);
 # WINEDEBUG (default -all).
 # Logs of every step are kept in build/logs/.
