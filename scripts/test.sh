@@ -7,12 +7,14 @@
 #      onto it), where everything else happens, so no test can broadcast beyond this machine,
 #   3. runs the stages below in this order, each the configure, build and test presets of
 #      its name in CMakePresets.json (what `cmake --workflow --preset NAME` runs), in build/NAME:
-#        native    GCC: the unit tests and the scripts' own tests (those beside the Windows tests
-#                  when both stages run); the benchmarks built
+#        native    GCC: the unit tests, the style checks and the scripts' own tests (those beside
+#                  the Windows tests when both stages run); the benchmarks built. When the sanitize
+#                  stage runs too, only the listener and the scripts' tests: the rest runs there
 #        windows   MinGW-w64: the unit tests and the plug-in's tests under Wine, on Xvfb, with
 #                  a Wine prefix of its own (build/wineprefix-test), as scripts/sandboxed.sh
 #                  runs them; the package made from this build and checked as it ships
-#        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests
+#        sanitize  GCC with AddressSanitizer and UndefinedBehaviorSanitizer: the unit tests and
+#                  the style checks; the benchmarks built
 #        fuzz      clang: fuzz_message_stream for a bounded time from fuzz/corpus/message_stream
 #        clang     clang for MinGW-w64, warnings as errors: the plug-in, the tools and the template's
 #                  plug-in; the lifecycle tests and the validator's default run under Wine (after
@@ -157,10 +159,10 @@ minutes_ms() {  # minutes_ms 1m2.345s -> 62345
     printf '%d' $(( 10#$minutes * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.} ))
 }
 
-build_step() {  # build_step PRESET
+build_step() {  # build_step PRESET [BUILD OPTIONS...]
     local file
     file=$(log_name "$1: build")
-    timed "$file" sk_cmake_build "$1" "$file.log" -- -k 0 >/dev/null 2>&1
+    timed "$file" sk_cmake_build "$1" "$file.log" "${@:2}" -- -k 0 >/dev/null 2>&1
 }
 
 # test_step PRESET STEP SHOW [CTEST ARGS...]: with SHOW 1 the terminal gets ctest's line
@@ -268,13 +270,20 @@ foreground_tests() {  # foreground_tests PRESET STEP [CTEST ARGS...]
 
 # The scripts' own tests (label scripts) mostly wait for the scripts they drive and send
 # nothing: when the Windows tests run too, they run beside those instead of before them.
+# When the sanitize stage runs too, the unit tests and the style checks run there, under the
+# sanitizers, and this stage builds only the listener (which run.sh and the Windows tests'
+# stops of run.sh use): the same code built twice by GCC, tested twice, was a minute more.
 run_native() {
-    announce "native: build"
-    sk_run build_step native
+    local only=()
+    [[ "$selected" != *" sanitize "* ]] || only=(--target listen)
+    announce "native: build${only:+ (the listener)}"
+    sk_run build_step native "${only[@]}"
     report_build native || return 0
     if [[ "$selected" == *" windows "* ]]; then
-        foreground_tests native "native: tests" --label-exclude '^scripts$'
         scripts_beside=1
+        (( ${#only[@]} > 0 )) || foreground_tests native "native: tests" --label-exclude '^scripts$'
+    elif (( ${#only[@]} > 0 )); then
+        foreground_tests native "native: tests" --label-regex '^scripts$'
     else
         foreground_tests native "native: tests"
     fi
