@@ -304,30 +304,20 @@ run_clang() {  # its tests run under Wine: after the Windows tests, in their san
     stage clang
 }
 ran_beside=()   # the stages whose build ran beside the Windows tests
+beside=         # the job of those builds
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
-# mostly wait for Wine: the sanitize, fuzz and clang stages' builds run beside them, at the
+# mostly wait for Wine: the sanitize, fuzz and clang stages' builds run beside them (begun with the Windows build), at the
 # lowest priority, and the native stage's scripts tests. The sanitize and clang tests run
 # after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
 # listen, with the fuzzer beside them (lowest priority: it only computes); the tests
 # labelled clocked run last and alone, since they hold a plug-in to a time.
 run_windows() {
-    local beside= later=() preset start
-    announce "windows: build"
-    sk_run build_step windows
-    report_build windows || return 0
-    announce "windows: Wine prefix"
-    start=$(now_ms)
-    if ! sk_sandbox_begin "$prefix" 2>>"$logs/wine-prefix.log"; then
-        cat "$logs/wine-prefix.log"
-        report_line "windows: Wine prefix" $(( $(now_ms) - start )) FAILED
-        fail_step "windows: Wine prefix"
-        return 0
-    fi
-    report_line "windows: Wine prefix" $(( $(now_ms) - start )) ok
-    # One hold on the Wine desktop for both ctest runs (the sandbox's end lets it go).
-    export SKARVEL_HOLD_DESKTOP=1
+    local later=() preset start
+    beside=
+    # The other builds start at once, at the lowest priority: they take what the Windows
+    # build leaves of the processors (its configure, its links), then what its tests leave.
     for preset in sanitize fuzz clang; do
         [[ "$selected" == *" $preset "* ]] && later+=("$preset")
     done
@@ -336,6 +326,21 @@ run_windows() {
         beside=$!
         ran_beside=("${later[@]}")
     fi
+    announce "windows: build"
+    sk_run build_step windows
+    report_build windows || { not_beside; return 0; }
+    announce "windows: Wine prefix"
+    start=$(now_ms)
+    if ! sk_sandbox_begin "$prefix" 2>>"$logs/wine-prefix.log"; then
+        cat "$logs/wine-prefix.log"
+        report_line "windows: Wine prefix" $(( $(now_ms) - start )) FAILED
+        fail_step "windows: Wine prefix"
+        not_beside
+        return 0
+    fi
+    report_line "windows: Wine prefix" $(( $(now_ms) - start )) ok
+    # One hold on the Wine desktop for both ctest runs (the sandbox's end lets it go).
+    export SKARVEL_HOLD_DESKTOP=1
     if (( scripts_beside )); then
         sk_spawn test_step native "native: scripts tests" 0 --label-regex '^scripts$'
         scripts_beside=$!
@@ -374,6 +379,14 @@ server_still_there() {
     fail_step "windows: the wineserver of $prefix went away during the tests (see docs/wine.md, known issues)"
     announce "the wineserver of $prefix went away during the tests: every Windows test after that failed or was refused"
     return 1
+}
+
+# not_beside: with no Windows tests to run beside, the builds begun beside them are waited
+# for, and each later stage runs its own tests as it would alone.
+not_beside() {
+    [[ -z "$beside" ]] || sk_wait "$beside"
+    beside=
+    ran_beside=()
 }
 
 beside_windows_tests() {  # beside_windows_tests PRESET...: their builds, as one low job
