@@ -139,7 +139,9 @@ timed() {
     start=$(now_ms)
     "$@" || status=$?
     children_cpu_ms
-    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$cpu_ms" >"$file.status"
+    # (Whole or not at all: another job may be waiting for it to appear.)
+    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$cpu_ms" >"$file.status.part"
+    mv "$file.status.part" "$file.status"
 }
 
 # children_cpu_ms: cpu_ms = the user and system time of this shell's children so far, in ms.
@@ -309,16 +311,18 @@ beside=         # the job of those builds
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
 # mostly wait for Wine: the sanitize, fuzz and clang stages' builds run beside them (begun with the Windows build), at the
-# lowest priority, and the native stage's scripts tests. The sanitize and clang tests run
+# lowest priority, and the native stage's scripts tests. The clang and sanitize tests run
 # after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
-# listen, with the fuzzer beside them (lowest priority: it only computes); the tests
-# labelled clocked run last and alone, since they hold a plug-in to a time.
+# listen: the clang tests as soon as their build is done (the sanitize build going on beside
+# them), the sanitize tests with the fuzzer beside them (lowest priority: it only
+# computes); the tests labelled clocked run last and alone, since they hold a plug-in to a
+# time.
 run_windows() {
     local later=() preset start
     beside=
     # The other builds start at once, at the lowest priority: they take what the Windows
     # build leaves of the processors (its configure, its links), then what its tests leave.
-    for preset in sanitize fuzz clang; do
+    for preset in clang fuzz sanitize; do
         [[ "$selected" == *" $preset "* ]] && later+=("$preset")
     done
     if (( ${#later[@]} > 0 )); then
@@ -351,11 +355,20 @@ run_windows() {
         sk_wait "$scripts_beside"
         report_tests native "native: scripts tests"
     fi
+    # The clang build comes first beside the tests: its tests (which mostly wait for Wine)
+    # run while the sanitize build goes on.
+    if [[ " ${later[*]} " == *" clang "* ]]; then
+        if ! wait_for_build clang; then
+            fail_step "clang: build: its job ended without saying how the build went"
+        elif report_build clang; then
+            foreground_tests clang "clang: tests"
+        fi
+    fi
     if [[ -n "$beside" ]]; then
         announce "waiting for the builds of ${later[*]}, which run beside the tests"
         sk_wait "$beside"
     fi
-    # The fuzzer sends nothing and measures no time: beside the sanitize and clang tests.
+    # The fuzzer sends nothing and measures no time: beside the sanitize tests.
     fuzzer=
     if [[ " ${later[*]} " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
         sk_spawn low test_step fuzz "fuzz: tests" 0
@@ -363,9 +376,6 @@ run_windows() {
     fi
     if [[ " ${later[*]} " == *" sanitize "* ]] && report_build sanitize; then
         foreground_tests sanitize "sanitize: tests"
-    fi
-    if [[ " ${later[*]} " == *" clang "* ]] && report_build clang; then
-        foreground_tests clang "clang: tests"
     fi
     [[ -z "$fuzzer" ]] || sk_wait "$fuzzer"
     foreground_tests windows "windows: clocked tests" --label-regex '^clocked$'
@@ -379,6 +389,18 @@ server_still_there() {
     fail_step "windows: the wineserver of $prefix went away during the tests (see docs/wine.md, known issues)"
     announce "the wineserver of $prefix went away during the tests: every Windows test after that failed or was refused"
     return 1
+}
+
+# wait_for_build PRESET: until the build of PRESET beside the tests has ended (its status
+# written), or the job of those builds has; fails in the latter case.
+wait_for_build() {
+    local status
+    status="$(log_name "$1: build").status"
+    [[ -e "$status" ]] || announce "waiting for the $1 build, which runs beside the tests"
+    while [[ ! -e "$status" ]]; do
+        kill -0 "$beside" 2>/dev/null || [[ -e "$status" ]] || return 1
+        sleep 0.2
+    done
 }
 
 # not_beside: with no Windows tests to run beside, the builds begun beside them are waited
