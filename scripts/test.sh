@@ -123,7 +123,7 @@ stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 # A step runs as a job (Ctrl-C ends it at once), its output kept in build/logs/NAME.log,
 # its exit status and time in NAME.status; report_* then tell it. Most steps run in the
 # foreground one after the other; the sanitize, fuzz and clang builds beside the Windows
-# tests, the fuzzer beside the sanitize and clang tests.
+# tests, the fuzzer beside the sanitize tests.
 
 log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-clocked-tests
     local name=${1//: /-}
