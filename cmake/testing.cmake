@@ -46,11 +46,11 @@ file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp CONTENT "// Goog
 add_library(skarvel_gtest_pch STATIC ${CMAKE_BINARY_DIR}/skarvel_gtest_pch.cpp)
 target_link_libraries(skarvel_gtest_pch PRIVATE GTest::gtest)
 target_precompile_headers(skarvel_gtest_pch PRIVATE <gtest/gtest.h>)
-# The test programs' own sources are optimised less than the code they test
-# (which keeps its -O2): a third less of their compile time, and how fast a
-# test's own code runs shows in no test. The precompiled header must be
-# made with the same level.
-set(skarvel_test_code_options $<$<CONFIG:Release>:-O1>)
+# The test programs' own sources are not optimised, the code they test keeps
+# its -O2: about 40 % less of their compile time than at -O2 (a sixth less
+# than at -O1), and how fast a test's own code runs shows in no test. The
+# precompiled header must be made with the same level.
+set(skarvel_test_code_options $<$<CONFIG:Release>:-O0>)
 target_compile_options(skarvel_gtest_pch PRIVATE ${skarvel_test_code_options})
 
 # skarvel_add_test(name SOURCES... LIBS... [WORKING_DIRECTORY dir]
