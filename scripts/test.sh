@@ -310,15 +310,16 @@ beside=         # the job of those builds
 
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
-# mostly wait for Wine: the sanitize, fuzz and clang stages' builds run beside them (begun with the Windows build), at the
-# lowest priority, and the native stage's scripts tests. The clang and sanitize tests run
+# mostly wait for Wine: the clang, fuzz and sanitize stages' builds run beside them, in that
+# order, at the lowest priority (begun with the Windows build), and the native stage's
+# scripts tests. The clang and sanitize tests run
 # after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
 # listen: the clang tests as soon as their build is done (the sanitize build going on beside
 # them), the sanitize tests with the fuzzer beside them (lowest priority: it only
 # computes); the tests labelled clocked run last and alone, since they hold a plug-in to a
 # time.
 run_windows() {
-    local later=() preset start
+    local later=() preset start fuzzer=
     beside=
     # The other builds start at once, at the lowest priority: they take what the Windows
     # build leaves of the processors (its configure, its links), then what its tests leave.
@@ -369,7 +370,6 @@ run_windows() {
         sk_wait "$beside"
     fi
     # The fuzzer sends nothing and measures no time: beside the sanitize tests.
-    fuzzer=
     if [[ " ${later[*]} " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
         sk_spawn low test_step fuzz "fuzz: tests" 0
         fuzzer=$!
