@@ -144,22 +144,14 @@ timed() {
     mv "$file.status.part" "$file.status"
 }
 
-# children_cpu_ms: cpu_ms = the user and system time of this shell's children so far, in ms.
-# (In this shell, not in a $(...): a subshell's times are its own children's.)
+# children_cpu_ms: cpu_ms = the user and system time of this shell's children so far, in ms
+# (the kernel's count of the children waited for: fields 16 and 17 of /proc/PID/stat).
 children_cpu_ms() {
-    local file user system
-    file=$(mktemp)
-    times >"$file"
-    { read -r _; read -r user system; } <"$file"
-    rm -f "$file"
-    cpu_ms=$(( $(minutes_ms "$user") + $(minutes_ms "$system") ))
+    local stat
+    read -ra stat <"/proc/$BASHPID/stat"
+    cpu_ms=$(( (stat[15] + stat[16]) * 1000 / clock_ticks ))
 }
-
-minutes_ms() {  # minutes_ms 1m2.345s -> 62345
-    local minutes=${1%%m*} seconds=${1#*m}
-    seconds=${seconds%s}
-    printf '%d' $(( 10#$minutes * 60000 + 10#${seconds%.*} * 1000 + 10#${seconds#*.} ))
-}
+clock_ticks=$(getconf CLK_TCK)
 
 build_step() {  # build_step PRESET [BUILD OPTIONS...]
     local file
