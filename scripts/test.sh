@@ -319,7 +319,7 @@ run_windows() {
         [[ "$selected" == *" $preset "* ]] && later+=("$preset")
     done
     if (( ${#later[@]} > 0 )); then
-        sk_spawn beside_windows_tests "${later[@]}"
+        sk_spawn low build_steps "${later[@]}"
         beside=$!
         ran_beside=("${later[@]}")
     fi
@@ -403,9 +403,8 @@ not_beside() {
     ran_beside=()
 }
 
-beside_windows_tests() {  # beside_windows_tests PRESET...: their builds, as one low job
+build_steps() {  # build_steps PRESET...: their builds, one after the other
     local preset
-    renice -n 19 -p "$BASHPID" >/dev/null
     for preset in "$@"; do
         build_step "$preset"
     done

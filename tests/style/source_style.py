@@ -205,6 +205,16 @@ def compile_database(build):
         return json.load(f)
 
 
+def entry_arguments(entry):
+    """A compile_commands.json entry's command as a list of arguments."""
+    return entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
+
+
+def entry_source(entry, root):
+    """The source an entry compiles, relative to root."""
+    return os.path.relpath(os.path.realpath(os.path.join(entry["directory"], entry["file"])), root)
+
+
 PCH_HEADER = "cmake_pch.hxx"
 
 
@@ -212,7 +222,7 @@ def lint_arguments(entry):
     """The entry's arguments without the precompiled GoogleTest header the build includes first, and the
     header (X/cmake_pch.hxx) that one was made of, or None. clang-tidy cannot read GCC's, nor count on the
     clang build's being there: the lint makes its own of the same header (PrecompiledHeaders)."""
-    arguments = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
+    arguments = entry_arguments(entry)
     kept = []
     header = None
     i = 0
@@ -252,7 +262,7 @@ class PrecompiledHeaders:
         entry = self.recipes.get(header)
         if entry is None:
             return None
-        return [entry["directory"], entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])]
+        return [entry["directory"], entry_arguments(entry)]
 
     def make(self, header):
         """The precompiled header's path, or None (the unit is then linted without one)."""
@@ -388,22 +398,23 @@ def check_tidy(root, build, other, selection, fresh):
     database = compile_database(build)
     units = {}
     for entry in database:
-        path = os.path.relpath(os.path.realpath(os.path.join(entry["directory"], entry["file"])), root)
+        path = entry_source(entry, root)
         if not path.startswith("..") and not path.startswith("build") and not entry["file"].endswith(".hxx.cxx"):
             units[path] = entry
     if other:
         for entry in compile_database(other):
-            units.pop(os.path.relpath(os.path.realpath(os.path.join(entry["directory"], entry["file"])), root), None)
+            units.pop(entry_source(entry, root), None)
     chosen = {path for path in selection.lines if path in units}
     # A header through the first unit that includes it, directly or through other headers; since a
     # clean commit, through every unit that does (a warning it brings may be on any of their lines).
     headers = [p for p in selection.lines if p not in units]
-    left = list(headers)
+    left = list(headers)  # the headers no unit chosen includes yet
     for path in sorted(units):
-        if not left and not selection.clean_base:
+        wanted = headers if selection.clean_base else left
+        if not wanted:
             break
         reached = includes(root, path)
-        if any(header in reached for header in headers if selection.clean_base or header in left):
+        if any(header in reached for header in wanted):
             chosen.add(path)
             left = [header for header in left if header not in reached]
     if left and selection.description == "the files named":
