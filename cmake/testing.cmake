@@ -8,8 +8,11 @@
 #                              also shows the plug-in's window, whose class is one per
 #                              desktop and whose making the lifecycle tests watch on
 #                              the whole desktop: the lock covers that too.
-#   RUN_SERIAL, LABELS clocked holds something to a time: nothing runs beside it, the test
-#                              command's other stages neither.
+#   LABELS clocked             holds something to a time: run by itself (test preset
+#                              windows-clocked, after the test command's other stages),
+#                              beside one other clocked test at most, neither loading
+#                              the processors;
+#   RUN_SERIAL                 a clocked test that loads every processor itself: alone.
 # and, in the Windows build, what a test needs under Wine:
 #   LABELS wine                    runs Windows programs that make windows: needs the
 #                                  fixture wine_desktop (skarvel_wine_tests below).

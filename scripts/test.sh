@@ -308,8 +308,8 @@ beside=         # the job of those builds
 # after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
 # listen: the clang tests as soon as their build is done (the sanitize build going on beside
 # them), the sanitize tests with the fuzzer beside them (lowest priority: it only
-# computes); the tests labelled clocked run last and alone, since they hold a plug-in to a
-# time.
+# computes); the tests labelled clocked (test preset windows-clocked) run last, with
+# nothing else running, since they hold a plug-in to a time.
 run_windows() {
     local later=() preset start fuzzer=
     beside=
@@ -342,7 +342,7 @@ run_windows() {
         sk_spawn test_step native "native: scripts tests" 0 --label-regex '^scripts$'
         scripts_beside=$!
     fi
-    foreground_tests windows "windows: tests" --label-exclude '^clocked$'
+    foreground_tests windows "windows: tests"
     server_still_there
     if (( scripts_beside )); then
         sk_wait "$scripts_beside"
@@ -370,7 +370,7 @@ run_windows() {
         foreground_tests sanitize "sanitize: tests"
     fi
     [[ -z "$fuzzer" ]] || sk_wait "$fuzzer"
-    foreground_tests windows "windows: clocked tests" --label-regex '^clocked$'
+    foreground_tests windows-clocked "windows: clocked tests"
     server_still_there
 }
 
