@@ -116,7 +116,6 @@ total_passed=0
 total_failed=0
 total_skipped=0
 failures=()          # one entry per failed test or step
-repeated=()          # one entry per test that CTest ran a second time
 stage_lines=()       # "name|seconds|result" for the closing table
 stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 
@@ -216,7 +215,7 @@ report_build() {
 }
 
 # report_tests PRESET STEP: the counts of ctest's own summary, added to the totals; the
-# tests it names as failed, and those it ran again, kept for the closing summary.
+# tests it names as failed kept for the closing summary.
 report_tests() {
     local preset=$1 step=$2 file status ms cpu summary passed failed skipped line
     file=$(log_name "$step")
@@ -229,10 +228,7 @@ report_tests() {
     fi
     read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
     while IFS= read -r line; do
-        case $line in
-            "failed "*) failures+=("$preset: ${line#failed }") ;;
-            "repeated "*) repeated+=("$preset: ${line#repeated }") ;;
-        esac
+        [[ "$line" != "failed "* ]] || failures+=("$preset: ${line#failed }")
     done <<<"$summary"
     total_passed=$(( total_passed + passed ))
     total_failed=$(( total_failed + failed ))
@@ -439,10 +435,6 @@ printf '  %-34s %20s\n' "total" "$(seconds $(( $(now_ms) - ${SKARVEL_TEST_START_
 if (( ${#failures[@]} > 0 )); then
     printf 'failed:\n'
     printf '  %s\n' "${failures[@]}"
-fi
-if (( ${#repeated[@]} > 0 )); then
-    printf 'failed once, then passed when CTest ran them again (see docs/wine.md, known issues):\n'
-    printf '  %s\n' "${repeated[@]}"
 fi
 if (( ${#not_run[@]} > 0 )); then
     printf 'not run (by option): %s\n' "${not_run[*]}"

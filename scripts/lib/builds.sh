@@ -7,8 +7,7 @@
 #   sk_ctest_summary LOG           what ctest's output LOG says of its run: "counts PASSED FAILED SKIPPED"
 #                                  from its own summary (a test skipped counts as skipped, one that could
 #                                  not run as failed, as ctest counts it), then "failed NAME (WHY)" for each
-#                                  test it names as failed and "repeated NAME" for each it ran again (its
-#                                  --repeat until-pass) that then passed. Fails if LOG holds no summary.
+#                                  test it names as failed. Fails if LOG holds no summary.
 [[ -z "${SK_BUILDS_LOADED:-}" ]] || return 0
 SK_BUILDS_LOADED=1
 
@@ -24,16 +23,11 @@ sk_cmake_build() {
 }
 
 sk_ctest_summary() {
-    local log=$1 line total failed skipped name
+    local log=$1 line total failed skipped
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$' "$log" | tail -n 1)
     [[ -n "$line" ]] || return 1
     read -r _ _ _ failed _ _ _ _ total <<<"$line"
     skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)$')
     printf 'counts %d %d %d\n' $(( total - failed - skipped )) "$failed" "$skipped"
     sed -n '/^The following tests FAILED:/,/^[^\t]/{s/^\t *[0-9]* - /failed /p}' "$log"
-    # A test that ran more than once (a failed try, then another) and is not among the failed.
-    while IFS= read -r name; do
-        sed -n '/^The following tests FAILED:/,/^[^\t]/p' "$log" | grep -qF -- " - $name (" ||
-            printf 'repeated %s\n' "$name"
-    done < <(sed -nE 's/^ *([0-9]+\/[0-9]+)? *Test +#[0-9]+: ([^ ]+) \.+.*/\2/p' "$log" | sort | uniq -d)
 }
