@@ -5,12 +5,12 @@
 # that name, removes its folder after a run that ends well and keeps it, named,
 # after one that fails; --keep-scratch keeps it after a good run too.
 # Usage: host_print_scratch.sh HOST.exe FILE_WRITING_PLUGIN.dll
-# Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
+# Runs only in the sandbox of scripts/sandboxed.sh, as the end-to-end test. Exit 77 = skipped.
 set -u
 host=$1
 
 . "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
-require_wine_display
+require_wine_sandbox
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

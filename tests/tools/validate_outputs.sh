@@ -3,14 +3,14 @@
 # plug-in, two reports that are one file, a folder, and an empty check list
 # are each refused with one line and exit status 2 before any check runs, and
 # nothing is written. Usage: validate_outputs.sh VALIDATE.exe PLUGIN.dll
-# Needs WINEPREFIX and DISPLAY, as the end-to-end test. Exit 77 = skipped.
+# Runs only in the sandbox of scripts/sandboxed.sh, as the end-to-end test. Exit 77 = skipped.
 set -u
 validate=$1 plugin=$2
 
 # A check that ran by mistake would load the plug-in, which broadcasts.
 . "$(dirname "${BASH_SOURCE[0]}")/test_guards.sh"
 require_private_network
-require_wine_display
+require_wine_sandbox
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
