@@ -67,6 +67,12 @@ function(skarvel_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} tm_source_root GTest::gtest_main)
   target_precompile_headers(${name} REUSE_FROM skarvel_gtest_pch)
   target_compile_options(${name} PRIVATE ${skarvel_test_code_options})
+  if(MINGW)
+    # Without base relocations: a program is loaded at the address it was
+    # linked for, and making them is a quarter of a test program's link
+    # (25 -> 19 s of processor time for the Windows build's 20).
+    target_link_options(${name} PRIVATE -Wl,--disable-reloc-section)
+  endif()
   set(where "")
   if(T_WORKING_DIRECTORY)
     set(where WORKING_DIRECTORY ${T_WORKING_DIRECTORY})

@@ -67,6 +67,10 @@ start_server() {
     for (( i = 0; i < 50; i++ )); do
         if sk_wine_netns_ok "$prefix"; then
             server_folder=$(readlink "/proc/$(sk_wineserver_pids "$prefix" | head -n 1)/cwd")
+            # The first program of a server starts Wine's services, which inherit its
+            # output and outlive it: a program of our own, not a test (whose output
+            # CTest would wait for until its timeout).
+            wine reg query 'HKCU\Software\Wine' >/dev/null 2>&1
             return 0
         fi
         sleep 0.1
