@@ -67,10 +67,11 @@ function(skarvel_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} tm_source_root GTest::gtest_main)
   target_precompile_headers(${name} REUSE_FROM skarvel_gtest_pch)
   target_compile_options(${name} PRIVATE ${skarvel_test_code_options})
-  if(MINGW)
+  if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # Without base relocations: a program is loaded at the address it was
-    # linked for, and making them is a quarter of a test program's link
-    # (25 -> 19 s of processor time for the Windows build's 20).
+    # linked for, and GNU ld's making them is a quarter of a test program's
+    # link (25 -> 19 s of processor time for the Windows build's 20; lld,
+    # which the clang build links with, has no such option).
     target_link_options(${name} PRIVATE -Wl,--disable-reloc-section)
   endif()
   set(where "")

@@ -34,7 +34,8 @@
 #   --fuzz-seconds N   how long the fuzzer runs (default 20)
 # Environment: SKARVEL_JOBS (build jobs, default 2); SKARVEL_TEST_JOBS (ctest jobs, default the
 # test presets': 2, and 6 for the Windows tests, which mostly wait for Wine; tests that share UDP
-# port 50001 or the plug-in's window take turns, and those that measure time run alone);
+# port 50001 or the plug-in's window take turns; those that measure time run by themselves, two
+# at a time at most, whatever it says);
 # WINEDEBUG (default -all,err+all: Wine's own errors, and nothing else of it, in the output of
 # a test that fails).
 # Logs of every step are kept in build/logs/.
@@ -167,7 +168,9 @@ test_step() {
     local preset=$1 file show=$3
     file=$(log_name "$2")
     shift 3
-    timed "$file" logged_ctest "$file.log" "$show" --preset "$preset" "${test_jobs[@]}" "$@"
+    local jobs=("${test_jobs[@]}")
+    [[ "$preset" != windows-clocked ]] || jobs=()
+    timed "$file" logged_ctest "$file.log" "$show" --preset "$preset" "${jobs[@]}" "$@"
 }
 
 logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
