@@ -126,7 +126,7 @@ stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 # A step runs as a job (Ctrl-C ends it at once), its output kept in build/logs/NAME.log,
 # its exit status and time in NAME.status; report_* then tell it. Most steps run in the
 # foreground one after the other; the clang, fuzz and sanitize builds beside the Windows
-# tests, the fuzzer beside the sanitize build.
+# tests, the fuzzer beside the sanitize tests.
 
 log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-clocked-tests
     local name=${1//: /-}
@@ -286,8 +286,8 @@ run_native() {
 }
 scripts_beside=0
 run_sanitize() { [[ " ${ran_beside[*]} " == *" sanitize "* ]] || stage sanitize; }
-run_fuzz() {  # the fuzzer ran beside the other builds when its build did (build_steps)
-    [[ " ${ran_beside[*]} " == *" fuzz "* || -e "$(log_name "fuzz: build").status" ]] || { stage fuzz; return; }
+run_fuzz() {
+    [[ " ${ran_beside[*]} " == *" fuzz "* ]] || { stage fuzz; return; }
     report_build fuzz && report_tests fuzz "fuzz: tests"
 }
 run_clang() {  # its tests run under Wine: after the Windows tests, in their sandbox, or in one begun here
@@ -305,14 +305,16 @@ beside=         # the job of those builds
 # The Windows tests in the sandbox of scripts/sandboxed.sh: the display, then the Wine
 # prefix made beside the build (a new one takes a while), then made ready. The tests
 # mostly wait for Wine: the clang, fuzz and sanitize stages' builds run beside them, in that
-# order, at the lowest priority (begun with the Windows build), the fuzzer as soon as its
-# build is done, and the native stage's scripts tests. The clang and sanitize tests run
+# order, at the lowest priority (begun with the Windows build), and the native stage's
+# scripts tests. The clang and sanitize tests run
 # after them, as they too send to UDP port 50001 in this namespace, where the Windows tests
 # listen: the clang tests as soon as their build is done (the sanitize build going on beside
-# them), then the sanitize tests; the tests labelled clocked (test preset windows-clocked)
-# run last, with nothing else running, since they hold a plug-in to a time.
+# them), the sanitize tests with the fuzzer beside them (lowest priority: it only
+# computes; beside the sanitize build it got half the processor time); the tests labelled
+# clocked (test preset windows-clocked) run last, with nothing else running, since they hold
+# a plug-in to a time.
 run_windows() {
-    local later=() preset start
+    local later=() preset start fuzzer=
     beside=
     # The other builds start at once, at the lowest priority: they take what the Windows
     # build leaves of the processors (its configure, its links), then what its tests leave.
@@ -362,9 +364,15 @@ run_windows() {
         announce "waiting for the builds of ${later[*]}, which run beside the tests"
         sk_wait "$beside"
     fi
+    # The fuzzer sends nothing and measures no time: beside the sanitize tests.
+    if [[ " ${later[*]} " == *" fuzz "* && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
+        sk_spawn low test_step fuzz "fuzz: tests" 0
+        fuzzer=$!
+    fi
     if [[ " ${later[*]} " == *" sanitize "* ]] && report_build sanitize; then
         foreground_tests sanitize "sanitize: tests"
     fi
+    [[ -z "$fuzzer" ]] || sk_wait "$fuzzer"
     foreground_tests windows-clocked "windows: clocked tests"
     server_still_there
 }
@@ -398,18 +406,11 @@ not_beside() {
     ran_beside=()
 }
 
-# build_steps PRESET...: their builds, one after the other; the fuzzer (which sends nothing
-# and measures no time) as soon as its build is done, beside the builds after it.
-build_steps() {
-    local preset fuzzer=
+build_steps() {  # build_steps PRESET...: their builds, one after the other
+    local preset
     for preset in "$@"; do
         build_step "$preset"
-        if [[ "$preset" == fuzz && "$(cut -d' ' -f1 "$(log_name "fuzz: build").status")" == 0 ]]; then
-            test_step fuzz "fuzz: tests" 0 &
-            fuzzer=$!
-        fi
     done
-    [[ -z "$fuzzer" ]] || wait "$fuzzer"
 }
 
 low() {  # low COMMAND...: COMMAND at the lowest priority
