@@ -165,11 +165,10 @@ build_step() {  # build_step PRESET [BUILD OPTIONS...]
 # test_step PRESET STEP SHOW [CTEST ARGS...]: with SHOW 1 the terminal gets ctest's line
 # per finished test.
 test_step() {
-    local preset=$1 file show=$3
+    local preset=$1 file show=$3 jobs=("${test_jobs[@]}")
     file=$(log_name "$2")
     shift 3
-    local jobs=("${test_jobs[@]}")
-    [[ "$preset" != windows-clocked ]] || jobs=()
+    [[ "$preset" != windows-clocked ]] || jobs=()  # (its two at a time are what it holds to)
     timed "$file" logged_ctest "$file.log" "$show" --preset "$preset" "${jobs[@]}" "$@"
 }
 
