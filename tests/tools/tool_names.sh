@@ -2,7 +2,7 @@
 # Names and paths as users give them, to the three Windows tools under Wine:
 # - names beyond any code page (飛行, plane🛩): a plug-in, a folder so named,
 #   a recording, a report and a CSV are run, validated, written and named in
-#   the tools' words whole;
+#   the tools' words whole; a crash there named by function and line;
 # - names Windows would take for another file or a device (a trailing dot or
 #   space, NUL, CON, COM1...): each tool refuses them with the reason and
 #   status 2, at once (COM1 is never opened), and writes nothing;
@@ -44,6 +44,11 @@ expect 0 "validate: 6 passed, 0 failed" "$validate" --quick --only file,lifecycl
     --json 飛行/報告.json "飛行/plane🛩.dll"
 grep -qF '"plugin": "飛行/plane🛩.dll"' 飛行/報告.json || { echo "FAIL: 報告.json does not name the plug-in"; fail=1; }
 expect 2 "validate: 飛行 is a folder, not a DLL; the DLL in it is 飛行/plane🛩.dll" "$validate" 飛行
+# A crash there named by function and line, from the debug information the plug-in carries.
+cp "$plugin" 飛行/test_plugin_crash_in_update.dll
+expect 1 "validate: 0 passed, 1 failed" "$validate" --quick --only lifecycle.usual_order --json 飛行/墜落.json \
+    飛行/test_plugin_crash_in_update.dll
+grep -qF 'test_plugin.cpp' 飛行/墜落.json || { echo "FAIL: 墜落.json does not name the crash's source file"; fail=1; }
 # The listener's CSV, with a datagram in it.
 cases=$((cases + 1))
 timeout 30 wine "$listen" --port 50093 --count 1 --quiet --csv 飛行/動き.csv >listen.out 2>&1 &

@@ -7,6 +7,7 @@
 #include <skarvel/shared/input/tm_byte_order.h>
 
 #include "tools/common/crc32.h"
+#include "tools/common/file_system.h"
 
 namespace validate {
 
@@ -61,7 +62,7 @@ bool plain_name(std::string_view name)
 
 bool file_crc(const std::string& path, std::uint32_t& crc)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(tools::file_path(path), std::ios::binary);
     if (!file) return false;
     std::vector<std::uint8_t> block(1 << 16);
     crc = 0;
@@ -113,7 +114,7 @@ bool read_pe_debug_info(std::istream& file, pe_debug_info& info)
 std::string debug_file_for(const std::string& dll, std::string& note)
 {
     note.clear();
-    std::ifstream file(dll, std::ios::binary);
+    std::ifstream file(tools::file_path(dll), std::ios::binary);
     pe_debug_info info;
     if (!file || !read_pe_debug_info(file, info) || info.dwarf || info.link.empty()) return dll;
     if (!plain_name(info.link)) {

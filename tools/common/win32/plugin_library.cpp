@@ -52,20 +52,6 @@ bool is_program_file(const std::wstring& path)
     return program;
 }
 
-std::wstring module_path(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // The words for a load that failed. Wine's loader catches an exception in
 // DllMain and fails the load with it: an access violation as ERROR_NOACCESS,
 // a stack overflow as ERROR_STACK_OVERFLOW, other exceptions as their own
@@ -84,6 +70,20 @@ std::string load_failure_text(DWORD code)
 }
 
 }  // namespace
+
+std::wstring module_path(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
 
 std::string plugin_library::path_problem(const std::string& path)
 {

@@ -10,6 +10,10 @@
 
 namespace tools {
 
+// The full path of a loaded module (the program's own for nullptr), empty
+// when Windows cannot tell it.
+std::wstring module_path(HMODULE module);
+
 class plugin_library {
 public:
     plugin_library() = default;

@@ -1,25 +1,13 @@
 #include "tools/validate/win32/child_process.h"
 
 #include "tools/common/system_error.h"
+#include "tools/common/win32/plugin_library.h"
 #include "tools/common/win32/wide_text.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
 
 namespace {
-
-std::string own_path()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return tools::utf8_text(path);
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 std::string_view text_of(const char* text, LONG length)
 {
@@ -49,7 +37,7 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     block.leave_loaded = settings.leave_loaded ? 1 : 0;
     block.memory_limit = static_cast<LONG64>(settings.memory_limit);
 
-    std::vector<std::string> arguments = {own_path()};
+    std::vector<std::string> arguments = {tools::utf8_text(tools::module_path(nullptr))};
     const std::vector<std::string> rest =
         child_arguments(options, run_.front()->name, reinterpret_cast<std::uintptr_t>(channel_.handle()));
     arguments.insert(arguments.end(), rest.begin(), rest.end());

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "tools/common/win32/plugin_library.h"
+#include "tools/common/win32/wide_text.h"
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/debug_file.h"
 #include "tools/validate/validate_options.h"
@@ -23,13 +25,6 @@ namespace {
 constexpr double naming_limit_seconds = 15.0;
 // Output beyond this is not read: a line per offset is far less.
 constexpr std::size_t output_limit = 1 << 20;
-
-std::string own_path()
-{
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, length);
-}
 
 // ---- The naming process ----
 
@@ -158,7 +153,8 @@ int print_offset_names(const std::string& dll, const std::string& offsets)
     // Any value names a session that reads files and no process.
     const auto session = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(GetCurrentProcessId()));
     SymSetOptions(SYMOPT_UNDNAME | SYMOPT_LOAD_LINES | SYMOPT_FAIL_CRITICAL_ERRORS | SYMOPT_NO_PROMPTS);
-    if (!SymInitialize(session, folder.c_str(), FALSE)) {
+    // The wide functions, as the names may be any.
+    if (!SymInitializeW(session, tools::wide_text(folder).c_str(), FALSE)) {
         std::printf("no debug information: dbghelp did not start\n");
         return 0;
     }
@@ -167,7 +163,7 @@ int print_offset_names(const std::string& dll, const std::string& offsets)
     module.SizeOfStruct = sizeof module;
     // Export names alone would name the nearest export before an address:
     // only debug information with lines names anything.
-    if (SymLoadModuleEx(session, nullptr, file.c_str(), nullptr, base, 0, nullptr, 0) == 0 ||
+    if (SymLoadModuleExW(session, nullptr, tools::wide_text(file).c_str(), nullptr, base, 0, nullptr, 0) == 0 ||
         !SymGetModuleInfo64(session, base, &module) || !module.LineNumbers) {
         std::printf("no debug information: %s\n",
                     note.empty() ? "the plug-in carries none that dbghelp reads" : note.c_str());
@@ -196,7 +192,9 @@ named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64
         std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
         list += (list.empty() ? "" : ",") + std::string(text);
     }
-    std::string command = windows_command_line({own_path(), "--name-offsets", list, dll});
+    // In UTF-16, so that any name of the plug-in's reaches the naming process whole.
+    std::wstring command = tools::wide_text(
+        windows_command_line({tools::utf8_text(tools::module_path(nullptr)), "--name-offsets", list, dll}));
 
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE output = nullptr;
@@ -206,16 +204,16 @@ named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64
         return named;
     }
     SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-    const HANDLE null_device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                            &inheritable, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdError = null_device;
     startup.hStdOutput = child_output;
     PROCESS_INFORMATION child{};
     const BOOL created =
-        CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+        CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
     CloseHandle(child_output);
     if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
     if (!created) {
