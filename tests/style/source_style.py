@@ -202,7 +202,28 @@ def compile_database(build):
     if not os.path.isfile(path):
         die("no %s: configure the build first (cmake --preset ...)" % path)
     with open(path) as f:
-        return json.load(f)
+        return [unit for entry in json.load(f) for unit in unity_units(entry)]
+
+
+UNITY_INCLUDE = re.compile(r'^#include "(.+)"$', re.M)
+
+
+def unity_units(entry):
+    """A unity build's entry (CMAKE_UNITY_BUILD: a generated file of #include lines, one a source) as one
+    entry for each source it includes, with the same command: the lint judges each source alone."""
+    if os.path.basename(os.path.dirname(entry["file"])) != "Unity":
+        return [entry]
+    with open(os.path.join(entry["directory"], entry["file"])) as f:
+        sources = UNITY_INCLUDE.findall(f.read())
+    units = []
+    for source in sources:
+        unit = dict(entry, file=source)
+        if "arguments" in unit:
+            unit["arguments"] = [source if a == entry["file"] else a for a in unit["arguments"]]
+        else:
+            unit["command"] = unit["command"].replace(entry["file"], shlex.quote(source))
+        units.append(unit)
+    return units
 
 
 def entry_arguments(entry):

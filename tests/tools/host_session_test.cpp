@@ -67,12 +67,12 @@ tools::session_settings unpaced(std::uint64_t frames)
     return settings;
 }
 
+}  // namespace
+
 class HostSession : public ::testing::Test {
 protected:
     void SetUp() override { fake_plugin::reset(); }
 };
-
-}  // namespace
 
 TEST_F(HostSession, InitUpdatesThenShutdown)
 {

@@ -27,7 +27,7 @@ std::string fresh_folder(const std::string& name)
     return folder;
 }
 
-void write(const std::string& path, const std::string& bytes)
+void put_file(const std::string& path, const std::string& bytes)
 {
     std::ofstream(tools::file_path(path), std::ios::binary) << bytes;
 }
@@ -38,12 +38,12 @@ TEST(PluginFile, AFolderNamesTheDllsInIt)
 {
     const std::string folder = fresh_folder("plugin_file_\xE9\xA3\x9B\xE8\xA1\x8C");  // 飛行
     EXPECT_EQ(tools::plugin_file_problem(folder), folder + " is a folder, not a DLL, and holds no DLL");
-    write(folder + "/plane\xF0\x9F\x9B\xA9.dll", "MZ");  // plane🛩.dll
-    write(folder + "/notes.txt", "not a DLL");
+    put_file(folder + "/plane\xF0\x9F\x9B\xA9.dll", "MZ");  // plane🛩.dll
+    put_file(folder + "/notes.txt", "not a DLL");
     fs::create_directories(tools::file_path(folder + "/folder.dll"));  // a folder, not a DLL
     EXPECT_EQ(tools::plugin_file_problem(folder),
               folder + " is a folder, not a DLL; the DLL in it is " + folder + "/plane\xF0\x9F\x9B\xA9.dll");
-    for (const char* name : {"a.dll", "b.DLL", "c.dll", "d.dll"}) write(folder + "/" + name, "MZ");
+    for (const char* name : {"a.dll", "b.DLL", "c.dll", "d.dll"}) put_file(folder + "/" + name, "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder), folder + " is a folder, not a DLL; the DLLs in it are " + folder +
                                                       "/a.dll, " + folder + "/b.DLL, " + folder + "/c.dll, " + folder +
                                                       "/d.dll and 1 more");
@@ -57,15 +57,15 @@ TEST(PluginFile, AnArchiveNamesTheDllItWasMadeBeside)
     const std::string folder = fresh_folder("plugin_file_archives");
     // A MinGW import library beside a DLL without the lib prefix, and one
     // beside its own name.
-    write(folder + "/libplane.dll.a", archive_bytes);
-    write(folder + "/plane.dll", "MZ");
+    put_file(folder + "/libplane.dll.a", archive_bytes);
+    put_file(folder + "/plane.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libplane.dll.a"),
               folder +
                   "/libplane.dll.a is a library archive (an import or static library), not a DLL; "
                   "the DLL beside it is " +
                   folder + "/plane.dll");
-    write(folder + "/libboat.dll.a", archive_bytes);
-    write(folder + "/libboat.dll", "MZ");
+    put_file(folder + "/libboat.dll.a", archive_bytes);
+    put_file(folder + "/libboat.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libboat.dll.a"),
               folder +
                   "/libboat.dll.a is a library archive (an import or static library), not a DLL; "
@@ -74,19 +74,19 @@ TEST(PluginFile, AnArchiveNamesTheDllItWasMadeBeside)
     // An installed package: the import library in lib, the DLL in bin.
     fs::create_directories(tools::file_path(folder + "/lib"));
     fs::create_directories(tools::file_path(folder + "/bin"));
-    write(folder + "/lib/glider.lib", archive_bytes);
-    write(folder + "/bin/glider.dll", "MZ");
+    put_file(folder + "/lib/glider.lib", archive_bytes);
+    put_file(folder + "/bin/glider.dll", "MZ");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/lib/glider.lib"),
               folder +
                   "/lib/glider.lib is a library archive (an import or static library), not a DLL; "
                   "the DLL beside it is " +
                   folder + "/lib/../bin/glider.dll");
-    write(folder + "/libkite.a", archive_bytes);
+    put_file(folder + "/libkite.a", archive_bytes);
     EXPECT_EQ(tools::plugin_file_problem(folder + "/libkite.a"),
               folder + "/libkite.a is a library archive (an import or static library), not a DLL; "
                        "no DLL of its name is beside it");
     // A file that only starts like one is left to be judged as a DLL.
-    write(folder + "/short.dll", "!<arch>");
+    put_file(folder + "/short.dll", "!<arch>");
     EXPECT_EQ(tools::plugin_file_problem(folder + "/short.dll"), "");
     tools::remove_folder_tree(folder);
 }

@@ -348,7 +348,7 @@ std::vector<std::string> fields(std::string_view value)
     }
 }
 
-std::uint64_t whole_number(std::string_view text, int base = 10)
+std::uint64_t field_number(std::string_view text, int base = 10)
 {
     std::uint64_t value = 0;
     if (base == 16 && text.substr(0, 2) == "0x") text.remove_prefix(2);
@@ -360,7 +360,7 @@ std::uint64_t whole_number(std::string_view text, int base = 10)
 template <class Enum>
 std::optional<Enum> enum_value(std::string_view text, Enum last)
 {
-    const std::uint64_t value = whole_number(text);
+    const std::uint64_t value = field_number(text);
     if (value > static_cast<std::uint64_t>(last)) return std::nullopt;
     return static_cast<Enum>(value);
 }
@@ -390,12 +390,12 @@ std::optional<check_result> parse_result(std::string_view text)
         } else if (line_key == key::call) {
             result.call = enum_value(value, plugin_call::process_exit).value_or(plugin_call::none);
         } else if (line_key == key::frame) {
-            result.frame = whole_number(value);
+            result.frame = field_number(value);
         } else if (line_key == key::where) {
             const std::vector<std::string> parts = fields(value);
             if (parts.size() < 5) continue;
-            result.frames.push_back(fault_frame{parts[0], whole_number(parts[1], 16), parts[2], parts[3],
-                                                static_cast<std::uint32_t>(whole_number(parts[4])),
+            result.frames.push_back(fault_frame{parts[0], field_number(parts[1], 16), parts[2], parts[3],
+                                                static_cast<std::uint32_t>(field_number(parts[4])),
                                                 parts.size() > 5 && parts[5] == "1"});
         } else if (line_key == key::figure) {
             const std::vector<std::string> parts = fields(value);
@@ -406,7 +406,7 @@ std::optional<check_result> parse_result(std::string_view text)
             const std::vector<std::string> parts = fields(value);
             const std::optional<warning_kind> kind =
                 parts.size() == 3 ? enum_value(parts[0], warning_kind::blocking_call) : std::nullopt;
-            if (kind) result.warnings.push_back(check_warning{*kind, whole_number(parts[1]), parts[2]});
+            if (kind) result.warnings.push_back(check_warning{*kind, field_number(parts[1]), parts[2]});
         } else if (line_key == key::cut) {
             result.notes.push_back("the result was larger than the channel from the check's process holds: " +
                                    std::string(value) + " of its lines (figures, notes or frames) were left out");

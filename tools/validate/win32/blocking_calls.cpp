@@ -18,7 +18,7 @@ namespace {
 // ---- The counts ----
 
 // Every function counted, by its index in this list.
-constexpr const char* names[] = {
+constexpr const char* counted_names[] = {
     // File input and output.
     "WriteFile", "FlushFileBuffers", "ReadFile", "CreateFileA", "CreateFileW", "fopen", "_wfopen", "fclose", "fwrite",
     "fputs", "fputc", "puts", "fprintf", "printf", "vfprintf", "vprintf", "__stdio_common_vfprintf", "fflush", "fread",
@@ -33,12 +33,12 @@ constexpr const char* names[] = {
     // Sockets.
     "recv", "recvfrom", "WSARecv", "WSARecvFrom", "accept", "WSAAccept", "connect", "WSAConnect", "send", "WSASend",
     "select", "WSAPoll", "gethostbyname", "getaddrinfo", "GetAddrInfoW"};
-constexpr int name_count = static_cast<int>(sizeof names / sizeof names[0]);
+constexpr int name_count = static_cast<int>(sizeof counted_names / sizeof counted_names[0]);
 
 constexpr int index_of(const char* name) noexcept
 {
     for (int i = 0; i < name_count; ++i) {
-        const char* a = names[i];
+        const char* a = counted_names[i];
         const char* b = name;
         while (*a != '\0' && *a == *b) ++a, ++b;
         if (*a == *b) return i;
@@ -553,7 +553,7 @@ import_hook hook_of(const char* name, Function replacement, void** original)
     return {name, reinterpret_cast<void*>(replacement), original};
 }
 
-const import_hook hooks[] = {
+const import_hook blocking_hooks[] = {
     hook_of<COUNTED(WriteFile, write_file)>("WriteFile"),
     hook_of<COUNTED(FlushFileBuffers, flush_file)>("FlushFileBuffers"),
     hook_of<COUNTED(ReadFile, read_file)>("ReadFile"),
@@ -622,8 +622,8 @@ const import_hook hooks[] = {
 
 const import_hook* blocking_call_hooks(std::size_t& count) noexcept
 {
-    count = sizeof hooks / sizeof hooks[0];
-    return hooks;
+    count = sizeof blocking_hooks / sizeof blocking_hooks[0];
+    return blocking_hooks;
 }
 
 blocking_calls_seen blocking_calls_so_far()
@@ -632,7 +632,7 @@ blocking_calls_seen blocking_calls_so_far()
     for (int i = 0; i < name_count; ++i) {
         const auto calls = static_cast<std::uint64_t>(table().calls[i]);
         if (calls == 0) continue;
-        seen.calls.push_back({names[i], calls});
+        seen.calls.push_back({counted_names[i], calls});
         seen.total += calls;
     }
     seen.updates = static_cast<std::uint64_t>(table().updates_with_calls);

@@ -8,14 +8,14 @@ namespace {
 
 // Made before main and never destroyed: a handler may run while the
 // process's static objects are destroyed at its exit.
-alignas(child_state) unsigned char storage[sizeof(child_state)];
-child_state* const state = new (storage) child_state;
+alignas(child_state) unsigned char state_storage[sizeof(child_state)];
+child_state* const the_state = new (state_storage) child_state;
 
 }  // namespace
 
 child_state& the_child() noexcept
 {
-    return *state;
+    return *the_state;
 }
 
 }  // namespace validate

@@ -90,25 +90,25 @@ void __cdecl hooked_wassert(const wchar_t* expression, const wchar_t* file, unsi
 
 // ---- Registrations ----
 
-registration_table& table() noexcept
+registration_table& registrations() noexcept
 {
     return the_child().registrations;
 }
 
 registration* add_registration(registration_type type, std::uintptr_t handle, std::uintptr_t code) noexcept
 {
-    const LONG index = InterlockedIncrement(&table().count) - 1;
+    const LONG index = InterlockedIncrement(&registrations().count) - 1;
     if (index >= static_cast<LONG>(registration_table::capacity)) return nullptr;
-    registration& entry = table().entries[index];
+    registration& entry = registrations().entries[index];
     entry = registration{type, handle, code, nullptr, GetCurrentThreadId(), 0, 0, 0, {}, 0};
     return &entry;
 }
 
 void mark_removed(registration_type type, std::uintptr_t handle, DWORD thread = 0) noexcept
 {
-    const LONG count = table().count;
+    const LONG count = registrations().count;
     for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
-        registration& entry = table().entries[i];
+        registration& entry = registrations().entries[i];
         if (entry.type == type && entry.handle == handle && (thread == 0 || entry.thread == thread))
             InterlockedExchange(&entry.removed, 1);
     }
@@ -250,9 +250,9 @@ PTP_TIMER WINAPI hooked_create_pool_timer(PTP_TIMER_CALLBACK callback, PVOID con
 VOID WINAPI hooked_set_pool_timer(PTP_TIMER timer, PFILETIME due, DWORD period_ms, DWORD window_ms)
 {
     SetThreadpoolTimer(timer, due, period_ms, window_ms);
-    const LONG count = table().count;
+    const LONG count = registrations().count;
     for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
-        registration& entry = table().entries[i];
+        registration& entry = registrations().entries[i];
         if (entry.type != registration_type::pool_timer || entry.handle != reinterpret_cast<std::uintptr_t>(timer))
             continue;
         entry.period_ms = period_ms;
@@ -291,9 +291,9 @@ BOOL WINAPI hooked_delete_queue(HANDLE queue, HANDLE completion)
 {
     const BOOL done = DeleteTimerQueueEx(queue, completion);
     if (done || GetLastError() == ERROR_IO_PENDING) {
-        const LONG count = table().count;
+        const LONG count = registrations().count;
         for (LONG i = 0; i < count && i < static_cast<LONG>(registration_table::capacity); ++i) {
-            registration& entry = table().entries[i];
+            registration& entry = registrations().entries[i];
             if (entry.type == registration_type::queue_timer && entry.queue == reinterpret_cast<std::uintptr_t>(queue))
                 InterlockedExchange(&entry.removed, 1);
         }
@@ -330,8 +330,8 @@ BOOL WINAPI hooked_unregister_wait_ex(HANDLE wait, HANDLE completion)
 void note_thread(DWORD id) noexcept
 {
     if (id == 0) return;
-    const LONG index = InterlockedIncrement(&table().thread_count) - 1;
-    if (index < static_cast<LONG>(registration_table::thread_capacity)) table().threads[index] = id;
+    const LONG index = InterlockedIncrement(&registrations().thread_count) - 1;
+    if (index < static_cast<LONG>(registration_table::thread_capacity)) registrations().threads[index] = id;
 }
 
 HANDLE WINAPI hooked_create_thread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
@@ -492,8 +492,8 @@ bool take_original(const import_hook& h, void* function) noexcept
 
 void hook_plugin_imports(HMODULE plugin) noexcept
 {
-    InterlockedExchange(&table().count, 0);
-    InterlockedExchange(&table().thread_count, 0);
+    InterlockedExchange(&registrations().count, 0);
+    InterlockedExchange(&registrations().thread_count, 0);
     auto* const base = reinterpret_cast<std::uint8_t*>(plugin);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
@@ -523,9 +523,9 @@ std::vector<std::string> registrations_left(module_range unloaded)
 {
     std::vector<std::string> left;
     const LONG capacity = static_cast<LONG>(registration_table::capacity);
-    const LONG count = table().count < capacity ? table().count : capacity;
+    const LONG count = registrations().count < capacity ? registrations().count : capacity;
     for (LONG i = 0; i < count; ++i) {
-        const registration& entry = table().entries[i];
+        const registration& entry = registrations().entries[i];
         if (entry.removed || !unloaded.contains(entry.code)) continue;
         const std::string code = describe_address(entry.code);
         switch (entry.type) {
@@ -564,9 +564,9 @@ std::vector<std::pair<long, std::string>> recurring_callbacks()
 {
     std::vector<std::pair<long, std::string>> found;
     const LONG capacity = static_cast<LONG>(registration_table::capacity);
-    const LONG count = table().count < capacity ? table().count : capacity;
+    const LONG count = registrations().count < capacity ? registrations().count : capacity;
     for (LONG i = 0; i < count; ++i) {
-        const registration& entry = table().entries[i];
+        const registration& entry = registrations().entries[i];
         const bool recurring = entry.type == registration_type::pool_timer ||
                                entry.type == registration_type::queue_timer ||
                                entry.type == registration_type::registered_wait;
@@ -578,9 +578,9 @@ std::vector<std::pair<long, std::string>> recurring_callbacks()
 bool started_by_plugin(DWORD thread) noexcept
 {
     const LONG capacity = static_cast<LONG>(registration_table::thread_capacity);
-    const LONG count = table().thread_count < capacity ? table().thread_count : capacity;
+    const LONG count = registrations().thread_count < capacity ? registrations().thread_count : capacity;
     for (LONG i = 0; i < count; ++i)
-        if (table().threads[i] == thread) return true;
+        if (registrations().threads[i] == thread) return true;
     return false;
 }
 

@@ -31,7 +31,7 @@ constexpr ULONG dll_unloaded = 2;
 using notification_function = VOID(CALLBACK*)(ULONG, const dll_notification*, void*);
 using register_function = LONG(NTAPI*)(ULONG, notification_function, void*, void**);
 
-module_table& table() noexcept
+module_table& the_modules() noexcept
 {
     return the_child().modules;
 }
@@ -57,7 +57,7 @@ void copy_name(char (&to)[64], const char* from) noexcept
 
 void add_module(std::uintptr_t first, std::uintptr_t end, const char* name) noexcept
 {
-    for (module_table::entry& entry : table().modules) {
+    for (module_table::entry& entry : the_modules().modules) {
         if (entry.end.load() != 0) continue;
         copy_name(entry.name, name);
         entry.first = first;
@@ -68,7 +68,7 @@ void add_module(std::uintptr_t first, std::uintptr_t end, const char* name) noex
 
 void remove_module(std::uintptr_t first) noexcept
 {
-    for (module_table::entry& entry : table().modules)
+    for (module_table::entry& entry : the_modules().modules)
         if (entry.end.load() != 0 && entry.first.load() == first) entry.end = 0;
 }
 
@@ -114,7 +114,7 @@ VOID CALLBACK on_dll(ULONG reason, const dll_notification* data, void*)
     utf8_name(data->base_name->buffer, data->base_name->length / sizeof(WCHAR), name);
     const auto first = reinterpret_cast<std::uintptr_t>(data->base);
     const std::uintptr_t end = first + data->size;
-    module_table& t = table();
+    module_table& t = the_modules();
     if (reason == dll_loaded) {
         add_module(first, end, name);
         if (t.plugin_expected && same_name(name, t.expected_plugin)) {
@@ -160,7 +160,7 @@ void start_module_table() noexcept
 
 void expect_plugin(std::string_view file_name) noexcept
 {
-    module_table& t = table();
+    module_table& t = the_modules();
     // Cut where utf8_name cuts a module's name: at a character.
     std::size_t length = std::min(file_name.size(), sizeof t.expected_plugin - 1);
     while (length > 0 && length < file_name.size() && (file_name[length] & 0xC0) == 0x80) --length;
@@ -171,28 +171,28 @@ void expect_plugin(std::string_view file_name) noexcept
 
 module_range plugin_range() noexcept
 {
-    return {table().plugin_first.load(), table().plugin_end.load()};
+    return {the_modules().plugin_first.load(), the_modules().plugin_end.load()};
 }
 
 module_range unloaded_plugin_range() noexcept
 {
-    return {table().unloaded_first.load(), table().unloaded_end.load()};
+    return {the_modules().unloaded_first.load(), the_modules().unloaded_end.load()};
 }
 
 long plugin_unmaps() noexcept
 {
-    return table().unmaps.load();
+    return the_modules().unmaps.load();
 }
 
 code_location locate(std::uintptr_t address) noexcept
 {
-    for (const module_table::entry& entry : table().modules) {
+    for (const module_table::entry& entry : the_modules().modules) {
         const std::uintptr_t end = entry.end.load();
         const std::uintptr_t first = entry.first.load();
         if (end != 0 && address >= first && address < end) return {entry.name, address - first, false};
     }
     if (unloaded_plugin_range().contains(address))
-        return {table().unloaded_name, address - table().unloaded_first.load(), true};
+        return {the_modules().unloaded_name, address - the_modules().unloaded_first.load(), true};
     return {};
 }
 
