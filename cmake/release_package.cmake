@@ -59,12 +59,13 @@ function(skarvel_ship target description)
     set(SKARVEL_FILE_TYPE VFT_APP)
     set(file_name ${base_name}${CMAKE_EXECUTABLE_SUFFIX})
   endif()
-  set(SKARVEL_FILE_NAME "$<TARGET_FILE_NAME:${target}>")
-  set(SKARVEL_INTERNAL_NAME "$<TARGET_FILE_BASE_NAME:${target}>")
+  set(SKARVEL_FILE_NAME "${file_name}")
+  set(SKARVEL_INTERNAL_NAME "${base_name}")
   set(SKARVEL_FILE_DESCRIPTION "${description}")
+  # Written when configuring, as a source file of the build's own: a file made
+  # by file(GENERATE) is one that the build's clean removes and cannot make again.
   set(rc ${CMAKE_BINARY_DIR}/version_resources/${target}.rc)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc}.in @ONLY)
-  file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
   target_sources(${target} PRIVATE ${rc})
 
   if(SKARVEL_SEPARATE_DEBUG_INFO)
