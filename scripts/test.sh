@@ -134,16 +134,18 @@ log_name() {  # log_name STEP: "windows: clocked tests" -> build/logs/windows-cl
 }
 
 # timed FILE COMMAND...: runs COMMAND, then writes "EXIT_STATUS MILLISECONDS CPU_MILLISECONDS"
-# into FILE.status (CPU: user and system time of COMMAND's processes; run it in a job of its own,
-# where nothing else runs).
+# into FILE.status (CPU: user and system time of COMMAND's processes; run it in a job where
+# nothing else runs beside it).
 timed() {
-    local file=$1 start status=0
+    local file=$1 start status=0 cpu_before
     shift
     start=$(now_ms)
+    children_cpu_ms
+    cpu_before=$cpu_ms
     "$@" || status=$?
     children_cpu_ms
     # (Whole or not at all: another job may be waiting for it to appear.)
-    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) "$cpu_ms" >"$file.status.part"
+    printf '%d %d %d\n' "$status" $(( $(now_ms) - start )) $(( cpu_ms - cpu_before )) >"$file.status.part"
     mv "$file.status.part" "$file.status"
 }
 
