@@ -78,27 +78,47 @@ void copy_exception(const EXCEPTION_POINTERS* pointers) noexcept
     std::memcpy(&slot.context, pointers->ContextRecord, sizeof slot.context);
 }
 
+// A stack overflow: what the system leaves of the stack for its handling
+// (about two kilobytes under Wine, after its own exception frame) is too
+// little for a call into the system, which would fault again, where nothing
+// can be handled. So the slot is filled without one and marked handed over
+// for the watchdog, which looks every 50 ms and ends the process; until then
+// the thread spins where it is.
+[[noreturn]] void hand_over_stack_overflow(const EXCEPTION_POINTERS* pointers) noexcept
+{
+    fault_state& state = faults();
+    if (GetCurrentThreadId() == state.watchdog_id) end_process(STATUS_STACK_OVERFLOW);
+    if (InterlockedCompareExchange(&state.claimed, 1, 0) != 0)
+        for (;;) YieldProcessor();
+    copy_exception(pointers);
+    fault_slot& slot = state.slot;
+    slot.type = fault_type::stack_overflow;
+    slot.thread = GetCurrentThreadId();
+    slot.host_thread = is_host_thread();
+    slot.call = current_call();
+    slot.frame = current_frame();
+    InterlockedExchange(&state.handed_over, 1);
+    for (;;) YieldProcessor();
+}
+
 // First chance, before the plug-in's own handlers: a stack overflow (no
 // handler of the plug-in could run without stack) and the guarded stream.
 LONG CALLBACK on_first_chance(EXCEPTION_POINTERS* pointers)
 {
     const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
-    const bool overflow = record.ExceptionCode == EXCEPTION_STACK_OVERFLOW;
-    stream_access access;
-    if (!overflow) {
-        if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.NumberParameters < 2)
-            return EXCEPTION_CONTINUE_SEARCH;
-        // A thread of the plug-in may touch the stream while the host's is in
-        // its Update, too.
-        const bool in_update = current_call() == plugin_call::update;
-        access = classify_stream_access(record.ExceptionInformation[1], record.ExceptionInformation[0] == 1,
-                                        in_update ? current_frame() : 0);
-        if (access.kind == fault_kind::none) return EXCEPTION_CONTINUE_SEARCH;
-    }
+    if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) hand_over_stack_overflow(pointers);
+    if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || record.NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    // A thread of the plug-in may touch the stream while the host's is in
+    // its Update, too.
+    const bool in_update = current_call() == plugin_call::update;
+    const stream_access access = classify_stream_access(
+        record.ExceptionInformation[1], record.ExceptionInformation[0] == 1, in_update ? current_frame() : 0);
+    if (access.kind == fault_kind::none) return EXCEPTION_CONTINUE_SEARCH;
     claim_or_stand_still(record.ExceptionCode);
     copy_exception(pointers);
     faults().slot.stream = access;
-    hand_over(overflow ? fault_type::stack_overflow : fault_type::stream);
+    hand_over(fault_type::stream);
 }
 
 // Last chance: an exception that nothing handled.
@@ -360,7 +380,8 @@ DWORD WINAPI watchdog(void* running)
 {
     SetEvent(static_cast<HANDLE>(running));
     for (;;) {
-        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || stop_hung_host() || over_memory_limit()) {
+        if (WaitForSingleObject(faults().fault_ready, 50) == WAIT_OBJECT_0 || faults().handed_over != 0 ||
+            stop_hung_host() || over_memory_limit()) {
             write_slot();
             end_process(exit_code_of_slot());
         }

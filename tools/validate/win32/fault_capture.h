@@ -45,6 +45,7 @@ struct fault_slot {
 struct fault_state {
     fault_slot slot;
     volatile LONG claimed = 0;  // a thread has claimed the slot: every later fault stands still
+    volatile LONG handed_over = 0;  // the slot is filled, without fault_ready set (a stack overflow)
     HANDLE fault_ready = nullptr;
     HANDLE host = nullptr;  // the host's thread
     HANDLE watchdog_thread = nullptr;
