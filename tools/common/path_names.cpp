@@ -6,9 +6,6 @@
 namespace tools {
 namespace {
 
-// The longest name (of a file or a folder) Windows' file systems take.
-constexpr std::size_t longest_name = 255;
-
 bool is_separator(char c) noexcept
 {
     return c == '\\' || c == '/';
@@ -102,9 +99,9 @@ std::string altered_name_problem(std::string_view path)
             const auto byte = static_cast<unsigned char>(path[end]);
             if ((byte & 0xC0) != 0x80) units += byte >= 0xF0 ? 2 : 1;
         }
-        if (units > longest_name)
+        if (units > longest_file_name)
             return "a name in it is " + std::to_string(units) +
-                   " characters long, and Windows takes names of at most " + std::to_string(longest_name);
+                   " characters long, and Windows takes names of at most " + std::to_string(longest_file_name);
         start = end + 1;
     }
     return {};

@@ -8,11 +8,15 @@
 // takes. A path in the \\?\ form is taken literally by Windows, and passes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tools {
+
+// The longest name (of a file or a folder) Windows' file systems take.
+constexpr std::size_t longest_file_name = 255;
 
 // One clause saying what Windows would make of `path` ("Windows drops the dot
 // at the end of "x.dll." and would use "x.dll" instead"), or empty when it

@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "tools/common/path_names.h"
+
 namespace tools {
 
 std::wstring wide_text(std::string_view utf8)
@@ -32,7 +34,6 @@ std::wstring windows_path(const std::string& path)
     // Folders are the shortest limit: a folder's path leaves room for a file
     // name of 8.3 characters.
     constexpr std::size_t usual_limit = MAX_PATH - 12;
-    constexpr std::size_t longest_name = 255;
     if (given.empty() || given.rfind(L"\\\\?\\", 0) == 0 || given.rfind(L"\\\\.\\", 0) == 0) return given;
     DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     if (size == 0) return given;
@@ -47,7 +48,7 @@ std::wstring windows_path(const std::string& path)
     std::size_t name_length = 0;
     for (const wchar_t c : full) {
         name_length = c == L'\\' ? 0 : name_length + 1;
-        if (name_length > longest_name) return given;
+        if (name_length > longest_file_name) return given;
     }
     // A share, \\server\share\..., becomes \\?\UNC\server\share\....
     if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
