@@ -4,6 +4,9 @@
 # on a branch they judge the lines it changed and not the ones it inherited.
 #     style_check_test.sh SOURCE STYLE   (STYLE: source_style.py)
 set -uo pipefail
+# Which lines the checks judge is part of what is tested here: the caller's
+# choice of every line (as when a commit is judged clean as a whole) is not.
+unset SKARVEL_STYLE_ALL
 
 source=$1
 style=$2
@@ -72,12 +75,12 @@ git -C "$repo" checkout -qb work
 printf 'int  changed(int value) { return value; }\n' >>"$repo/code.cpp"
 printf 'int  added (int value) { return value; }\n' >"$repo/new.cpp"
 expect "format, a branch's changes" 1 "^code.cpp:7: " "^new.cpp:1: " "fix: git clang-format -f [0-9a-f]+ -- code.cpp$" \
-    "fix: clang-format -i new.cpp$" -- env -u SKARVEL_STYLE_ALL python3 "$style" format "$repo"
+    "fix: clang-format -i new.cpp$" -- python3 "$style" format "$repo"
 if python3 "$style" format "$repo" 2>&1 | grep -q '^code.cpp:1:'; then
     fail "format, a branch's changes: the inherited line 1 was judged"
 fi
 (cd "$repo" && git clang-format -q -f "$(git merge-base HEAD main)" -- code.cpp >/dev/null && clang-format -i new.cpp)
-expect "format, a branch's changes mended" 0 "^format: 2 file" -- env -u SKARVEL_STYLE_ALL python3 "$style" format "$repo"
+expect "format, a branch's changes mended" 0 "^format: 2 file" -- python3 "$style" format "$repo"
 [[ "$(head -n 1 "$repo/code.cpp")" == "int  inherited(int value) { return value; }" ]] \
     || fail "the fix changed an inherited line: $(head -n 1 "$repo/code.cpp")"
 expect "format, every file with SKARVEL_STYLE_ALL=1" 1 "^code.cpp:1: " \
