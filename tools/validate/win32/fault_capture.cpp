@@ -83,7 +83,9 @@ void copy_exception(const EXCEPTION_POINTERS* pointers) noexcept
 // little for a call into the system, which would fault again, where nothing
 // can be handled. So the slot is filled without one and marked handed over
 // for the watchdog, which looks every 50 ms and ends the process; until then
-// the thread spins where it is.
+// the thread spins where it is. (One in the process's exit, when the system
+// has ended the watchdog already, is left to the validator's time limits on
+// the child.)
 [[noreturn]] void hand_over_stack_overflow(const EXCEPTION_POINTERS* pointers) noexcept
 {
     fault_state& state = faults();
