@@ -22,6 +22,11 @@ constexpr DWORD end_wait_ms = 5000;
 
 }  // namespace
 
+std::string own_path()
+{
+    return tools::utf8_text(tools::module_path(nullptr));
+}
+
 child_check::child_check(const validate_options& options, std::vector<const check_info*> run,
                          const child_settings& settings)
     : run_(std::move(run)), settings_(settings)
@@ -37,7 +42,7 @@ child_check::child_check(const validate_options& options, std::vector<const chec
     block.leave_loaded = settings.leave_loaded ? 1 : 0;
     block.memory_limit = static_cast<LONG64>(settings.memory_limit);
 
-    std::vector<std::string> arguments = {tools::utf8_text(tools::module_path(nullptr))};
+    std::vector<std::string> arguments = {own_path()};
     const std::vector<std::string> rest =
         child_arguments(options, run_.front()->name, reinterpret_cast<std::uintptr_t>(channel_.handle()));
     arguments.insert(arguments.end(), rest.begin(), rest.end());

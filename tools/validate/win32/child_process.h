@@ -22,6 +22,10 @@
 
 namespace validate {
 
+// This program's own path, which a check's child and the naming of frames
+// start again.
+std::string own_path();
+
 // The default time a call into the plug-in may take before it counts as a hang.
 inline constexpr double default_hang_limit_seconds = 10.0;
 // A check's own limit: far above any check of a plug-in within its limits.

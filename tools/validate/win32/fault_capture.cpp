@@ -43,18 +43,25 @@ bool claim() noexcept
 void write_slot() noexcept;
 std::uint32_t exit_code_of_slot() noexcept;
 
-// On the faulting thread, after claiming the slot: note where the host was,
-// hand the fault over and stand still. While the process exits, the system
-// has ended the watchdog already: the faulting thread writes it itself.
-[[noreturn]] void hand_over(fault_type type) noexcept
+// On the faulting thread, after claiming the slot: the fault, and where the
+// host was.
+void note_fault(fault_type type) noexcept
 {
-    fault_state& state = faults();
-    fault_slot& slot = state.slot;
+    fault_slot& slot = faults().slot;
     slot.type = type;
     slot.thread = GetCurrentThreadId();
     slot.host_thread = is_host_thread();
     slot.call = current_call();
     slot.frame = current_frame();
+}
+
+// On the faulting thread, after claiming the slot: note the fault, hand it
+// over and stand still. While the process exits, the system has ended the
+// watchdog already: the faulting thread writes it itself.
+[[noreturn]] void hand_over(fault_type type) noexcept
+{
+    fault_state& state = faults();
+    note_fault(type);
     if (state.watchdog_thread == nullptr || WaitForSingleObject(state.watchdog_thread, 0) == WAIT_OBJECT_0) {
         write_slot();
         end_process(exit_code_of_slot());
@@ -88,18 +95,12 @@ void copy_exception(const EXCEPTION_POINTERS* pointers) noexcept
 // the child.)
 [[noreturn]] void hand_over_stack_overflow(const EXCEPTION_POINTERS* pointers) noexcept
 {
-    fault_state& state = faults();
-    if (GetCurrentThreadId() == state.watchdog_id) end_process(STATUS_STACK_OVERFLOW);
-    if (InterlockedCompareExchange(&state.claimed, 1, 0) != 0)
-        for (;;) YieldProcessor();
-    copy_exception(pointers);
-    fault_slot& slot = state.slot;
-    slot.type = fault_type::stack_overflow;
-    slot.thread = GetCurrentThreadId();
-    slot.host_thread = is_host_thread();
-    slot.call = current_call();
-    slot.frame = current_frame();
-    InterlockedExchange(&state.handed_over, 1);
+    if (GetCurrentThreadId() == faults().watchdog_id) end_process(STATUS_STACK_OVERFLOW);
+    if (claim()) {
+        copy_exception(pointers);
+        note_fault(fault_type::stack_overflow);
+        InterlockedExchange(&faults().handed_over, 1);
+    }
     for (;;) YieldProcessor();
 }
 

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <map>
 
-#include "tools/common/win32/plugin_library.h"
 #include "tools/common/win32/wide_text.h"
 #include "tools/validate/child_verdict.h"
 #include "tools/validate/debug_file.h"
 #include "tools/validate/validate_options.h"
+#include "tools/validate/win32/child_process.h"
 #include "tools/validate/win32/plugin_under_test.h"
 
 namespace validate {
@@ -193,8 +193,7 @@ named_offsets name_offsets(const std::string& dll, const std::vector<std::uint64
         list += (list.empty() ? "" : ",") + std::string(text);
     }
     // In UTF-16, so that any name of the plug-in's reaches the naming process whole.
-    std::wstring command = tools::wide_text(
-        windows_command_line({tools::utf8_text(tools::module_path(nullptr)), "--name-offsets", list, dll}));
+    std::wstring command = tools::wide_text(windows_command_line({own_path(), "--name-offsets", list, dll}));
 
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE output = nullptr;
