@@ -120,6 +120,7 @@ total_passed=0
 total_failed=0
 total_skipped=0
 failures=()          # one entry per failed test or step
+failed_outputs=()    # "LOG|PRESET|NAME (WHY)" per failed test, for its output at the end
 stage_lines=()       # "name|seconds|result" for the closing table
 stage_lines+=("packages|$(seconds "${SKARVEL_TEST_PACKAGES_MS:-0}")|ok")
 
@@ -235,7 +236,9 @@ report_tests() {
     fi
     read -r _ passed failed skipped <<<"${summary%%$'\n'*}"
     while IFS= read -r line; do
-        [[ "$line" != "failed "* ]] || failures+=("$preset: ${line#failed }")
+        [[ "$line" == "failed "* ]] || continue
+        failures+=("$preset: ${line#failed }")
+        failed_outputs+=("$file.log|$preset|${line#failed }")
     done <<<"$summary"
     total_passed=$(( total_passed + passed ))
     total_failed=$(( total_failed + failed ))
@@ -434,6 +437,23 @@ done
 # ---------------------------------------------------------------------------
 # Closing summary
 
+# What the first failed tests printed (their end), where a terminal or CI's page shows it:
+# the logs stay behind on the machine that ran them.
+show_failed_outputs() {
+    local entry log preset name shown=0 lines=40 most=5
+    for entry in "${failed_outputs[@]}"; do
+        IFS='|' read -r log preset name <<<"$entry"
+        if (( shown == most )); then
+            printf '\n(what the other failed tests printed: build/logs/)\n'
+            break
+        fi
+        printf '\n==> output of %s: %s, its last %d lines at most\n' "$preset" "$name" "$lines"
+        sk_ctest_failure_output "$log" "${name% (*}" | tail -n "$lines"
+        shown=$(( shown + 1 ))
+    done
+}
+
+show_failed_outputs
 printf '\n==> summary\n'
 for line in "${stage_lines[@]}"; do
     IFS='|' read -r name took result <<<"$line"

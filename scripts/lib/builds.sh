@@ -8,6 +8,8 @@
 #                                  from its own summary (a test skipped counts as skipped, one that could
 #                                  not run as failed, as ctest counts it), then "failed NAME (WHY)" for each
 #                                  test it names as failed. Fails if LOG holds no summary.
+#   sk_ctest_failure_output LOG NAME  what the failed test NAME printed, as ctest's LOG shows it (the test
+#                                  preset's outputOnFailure): the lines after its result line.
 [[ -z "${SK_BUILDS_LOADED:-}" ]] || return 0
 SK_BUILDS_LOADED=1
 
@@ -30,4 +32,14 @@ sk_ctest_summary() {
     skipped=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)$')
     printf 'counts %d %d %d\n' $(( total - failed - skipped )) "$failed" "$skipped"
     sed -n '/^The following tests FAILED:/,/^[^\t]/{s/^\t *[0-9]* - /failed /p}' "$log"
+}
+
+sk_ctest_failure_output() {
+    # A test's output follows its result line, up to the next test's start or result line,
+    # or ctest's summary (the blank lines before those dropped).
+    awk -v name="$2" '
+        /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { on = index($0, ": " name " ") > 0 && index($0, "***") > 0; next }
+        /^ *Start +[0-9]+: / || /^[0-9]+% tests passed/ { on = 0 }
+        on { lines[++n] = $0 }
+        END { while (n > 0 && lines[n] == "") n--; for (i = 1; i <= n; i++) print lines[i] }' "$1"
 }

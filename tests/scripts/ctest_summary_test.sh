@@ -2,7 +2,8 @@
 # sk_ctest_summary (scripts/lib/builds.sh) against ctest itself: a scratch project
 # whose tests pass, fail, time out, skip themselves, are disabled, have no executable,
 # or need a fixture that failed. The summary must count and name them as ctest does; a
-# log without ctest's summary (a run cut short) is refused.
+# log without ctest's summary (a run cut short) is refused. sk_ctest_failure_output
+# gives what a failed test printed, and nothing of its neighbours'.
 #     ctest_summary_test.sh SOURCE_DIR CMAKE CTEST
 set -u
 source_dir=$1 cmake=$2 ctest=$3
@@ -16,7 +17,8 @@ project(outcomes NONE)
 enable_testing()
 add_test(NAME passes COMMAND true)
 add_test(NAME "passes.with-dots_and/slash" COMMAND true)
-add_test(NAME fails COMMAND false)
+add_test(NAME fails COMMAND sh -c "echo first line; echo; echo 'the last, after a blank one'; exit 1")
+add_test(NAME fails.too COMMAND sh -c "echo its own line; exit 1")
 add_test(NAME times_out COMMAND sleep 20)
 set_tests_properties(times_out PROPERTIES TIMEOUT 1)
 add_test(NAME skips_by_exit_code COMMAND sh -c "exit 77")
@@ -32,10 +34,11 @@ add_test(NAME needs_the_fixture COMMAND true)
 set_tests_properties(needs_the_fixture PROPERTIES FIXTURES_REQUIRED broken)
 PROJECT
 "$cmake" -S "$scratch" -B "$scratch/build" >/dev/null || exit 1
-"$ctest" --test-dir "$scratch/build" -j 2 >"$scratch/log" 2>&1
+"$ctest" --test-dir "$scratch/build" -j 2 --output-on-failure >"$scratch/log" 2>&1
 
-expected='counts 2 5 2
+expected='counts 2 6 2
 failed fails (Failed)
+failed fails.too (Failed)
 failed times_out (Timeout)
 failed has_no_executable (Not Run)
 failed sets_up (Failed)
@@ -46,10 +49,15 @@ if [[ "$got" != "$(sort <<<"$expected")" ]]; then
     printf 'FAIL: the summary of\n%s\nwas\n%s\nnot\n%s\n' "$(cat "$scratch/log")" "$got" "$expected"
     fail=1
 fi
+got=$(sk_ctest_failure_output "$scratch/log" fails)
+if [[ "$got" != $'first line\n\nthe last, after a blank one' ]]; then
+    printf 'FAIL: the output of the failed test "fails" in\n%s\nwas\n%s\n' "$(cat "$scratch/log")" "$got"
+    fail=1
+fi
 head -n 5 "$scratch/log" >"$scratch/cut"
 if sk_ctest_summary "$scratch/cut" >/dev/null; then
     echo "FAIL: a log cut short, without ctest's summary, was taken"
     fail=1
 fi
-(( fail == 0 )) && echo "sk_ctest_summary: 10 tests of every outcome counted and named as ctest does; a cut log refused"
+(( fail == 0 )) && echo "sk_ctest_summary: 11 tests of every outcome counted and named as ctest does; a cut log refused; a failed test's output"
 exit $fail
