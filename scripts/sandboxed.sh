@@ -20,7 +20,8 @@
 #                       at a time uses a prefix: another that finds it in use is refused
 #                       at once (exit 75). Inside a sandbox of the same prefix (a shell of
 #                       sandboxed.sh), COMMAND runs in that sandbox.
-# Needs root, or user namespaces (unshare -r), and the packages wine, wine64, xvfb, iproute2.
+# Needs root, or user namespaces (unshare -r), and the packages wine, wine64, wine64-preloader, xvfb,
+# iproute2.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)

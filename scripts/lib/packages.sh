@@ -14,7 +14,7 @@ SK_PACKAGES=(
     g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 # native and sanitize builds, tests
     clang libclang-rt-14-dev llvm lld                           # fuzz and clang builds, symbolized reports
     g++-mingw-w64-x86-64-posix                                  # windows build
-    wine wine64 xvfb xauth fonts-liberation                     # the plug-in and the tools under Wine
+    wine wine64 wine64-preloader xvfb xauth fonts-liberation    # the plug-in and the tools under Wine
     imagemagick x11-utils python3-matplotlib                    # the main job's picture and plot
     iproute2 util-linux procps psmisc                           # the private network namespace, the runs' processes
     clang-format clang-tidy tshark                              # layout and lint; the datagram in Wireshark

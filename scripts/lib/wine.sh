@@ -132,6 +132,10 @@ sk_wine_prefix_prepare() {
     [[ -n "$prefix" ]] || sk_die "sk_wine_prefix_prepare: no prefix given"
     sk_in_private_netns || sk_die "Wine must run inside the private network namespace"
     command -v wine >/dev/null || sk_die "wine not found (packages wine, wine64)"
+    # Debian's wine64 only suggests its preloader; without it a Wine program fails to start
+    # now and then (docs/wine.md, "Programs that fail to start").
+    [[ ! -x /usr/lib/wine/wine64 || -x /usr/lib/wine/wine64-preloader ]] ||
+        sk_die "/usr/lib/wine/wine64-preloader not found (package wine64-preloader): without it about one Wine program in a thousand fails to start"
     mkdir -p "$prefix"
     prefix=$(cd "$prefix" && pwd)
     sk_wine_env "$prefix"
