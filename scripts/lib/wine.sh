@@ -135,7 +135,7 @@ sk_wine_prefix_prepare() {
     # Debian's wine64 only suggests its preloader; without it a Wine program fails to start
     # now and then (docs/wine.md, "Programs that fail to start").
     [[ ! -x /usr/lib/wine/wine64 || -x /usr/lib/wine/wine64-preloader ]] ||
-        sk_die "/usr/lib/wine/wine64-preloader not found (package wine64-preloader): without it about one Wine program in a thousand fails to start"
+        sk_die "/usr/lib/wine/wine64-preloader not found (package wine64-preloader): without it a Wine program fails to start now and then"
     mkdir -p "$prefix"
     prefix=$(cd "$prefix" && pwd)
     sk_wine_env "$prefix"
