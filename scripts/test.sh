@@ -182,7 +182,7 @@ logged_ctest() {  # logged_ctest LOG SHOW CTEST-ARGS...
         ctest "$@" >"$log" 2>&1
         return
     fi
-    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -E '^ *[0-9]+/[0-9]+ Test +#'
+    ctest "$@" 2>&1 | tee "$log" | grep --line-buffered -E "$SK_CTEST_RESULT_LINE"
     return "${PIPESTATUS[0]}"
 }
 

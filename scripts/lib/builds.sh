@@ -11,8 +11,11 @@
 #                                  test it names as failed. Fails if LOG holds no summary.
 #   sk_ctest_failure_output LOG NAME  what the failed test NAME printed, as ctest's LOG shows it (the test
 #                                  preset's outputOnFailure): the lines after its result line.
+#   SK_CTEST_RESULT_LINE           the start of ctest's line for a finished test ("12/354 Test #40: "), an
+#                                  extended regular expression.
 [[ -z "${SK_BUILDS_LOADED:-}" ]] || return 0
 SK_BUILDS_LOADED=1
+SK_CTEST_RESULT_LINE='^ *[0-9]+/[0-9]+ Test +#[0-9]+: '
 
 sk_cmake_build() {
     local preset=$1 log=$2 python=()
@@ -42,8 +45,8 @@ sk_ctest_summary() {
 sk_ctest_failure_output() {
     # A test's output follows its result line, up to the next test's start or result line,
     # or ctest's summary (the blank lines before those dropped).
-    awk -v name="$2" '
-        /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / { on = index($0, ": " name " ") > 0 && index($0, "***") > 0; next }
+    awk -v name="$2" -v result="$SK_CTEST_RESULT_LINE" '
+        $0 ~ result { on = index($0, ": " name " ") > 0 && index($0, "***") > 0; next }
         /^ *Start +[0-9]+: / || /^[0-9]+% tests passed/ { on = 0 }
         on { lines[++n] = $0 }
         END { while (n > 0 && lines[n] == "") n--; for (i = 1; i <= n; i++) print lines[i] }' "$1"

@@ -29,6 +29,8 @@ set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # shellcheck source=scripts/lib/sandbox.sh
 . "$root/scripts/lib/sandbox.sh"
+# shellcheck source=scripts/lib/builds.sh
+. "$root/scripts/lib/builds.sh"
 
 minutes=10 jobs=6 winedebug='-all,err+all' fresh=0
 # The suspects: the packaged tools end to end (a Ctrl-C to a Windows listener), the
@@ -121,7 +123,7 @@ while (( SECONDS < deadline )); do
     fi
     sk_run ctest --preset windows -R "$regex" -j "$jobs" --output-junit "$log.xml" \
         --test-output-size-failed 4000000 >"$log.log" 2>&1
-    count=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#' "$log.log")
+    count=$(grep -cE "$SK_CTEST_RESULT_LINE" "$log.log")
     runs=$(( runs + count ))
     while read -r kind name; do
         [[ "$kind" == failed ]] && failures=$(( failures + 1 ))
@@ -132,7 +134,7 @@ while (( SECONDS < deadline )); do
         sk_wait "$server"
         keep_core "$rounds"
         printf 'round %d: the wineserver went away, exit status %d; the round ran: %s\n' "$rounds" "$?" \
-            "$(sed -nE 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .*/\1/p' "$log.log" | tr '\n' ' ')" >>"$out/summary.txt"
+            "$(sed -nE "s|$SK_CTEST_RESULT_LINE([^ ]+) .*|\\1|p" "$log.log" | tr '\n' ' ')" >>"$out/summary.txt"
         losses=$(( losses + 1 ))
         start_server
     fi
